@@ -1,0 +1,27 @@
+// Reader of lorvex's command-line switches. The shell has already split the line into
+// words; a switch is a word that begins with "-" ("/" too on Windows).
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lorvex {
+
+enum class ListMode { Simple, Full };
+
+struct CommandSwitches {
+    std::string cmdCategory;   // -c
+    std::string cmdSearchDir;  // -e
+    std::string cmdDestDir;    // -d
+    int cmdListMode = 0;       // 0 none asked, 1 Simple Lists (-s), 2 Full Lists (-f)
+    std::vector<std::string> unknownSwitches;  // each one shows the usage text
+};
+
+// Reads the words after the program's name. Does no I/O.
+CommandSwitches ParseSwitches(std::span<const std::string_view> words);
+
+std::string UsageText();
+
+}  // namespace lorvex

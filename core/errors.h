@@ -1,0 +1,23 @@
+// Errors that stop an action before it can do its work (a data file that cannot be read,
+// a destination that cannot be made). Front ends show what() and carry on or exit.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace lorvex {
+
+class LorvexError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A data file beside the executable is missing, unreadable or malformed.
+class DataFileError : public LorvexError {
+public:
+    using LorvexError::LorvexError;
+};
+
+std::string Quoted(std::string_view text);
+
+}  // namespace lorvex

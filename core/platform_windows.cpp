@@ -1,0 +1,94 @@
+// Windows implementation of the platform services. Names are narrow strings in the
+// system code page, as everywhere else in lorvex.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "errors.h"
+#include "platform.h"
+
+namespace lorvex::platform {
+namespace {
+
+Failure LastFailure() {
+    char* text = nullptr;
+    const DWORD error = ::GetLastError();
+    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string reason = text ? text : "error " + std::to_string(error);
+    ::LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
+        reason.pop_back();
+    }
+    return Failure{reason};
+}
+
+}  // namespace
+
+bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+std::string ProgramDirectory() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length < buffer.size()) {
+            std::string path(buffer.data(), length);
+            return path.substr(0, path.find_last_of("\\/"));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::optional<std::uint64_t> RegularFileLength(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::optional<Failure> CreateDirectory(const std::string& path) {
+    if (::CreateDirectoryA(path.c_str(), nullptr)) {
+        return std::nullopt;
+    }
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return LastFailure();
+}
+
+std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to) {
+    // Without MOVEFILE_REPLACE_EXISTING an existing target makes the move fail; across
+    // volumes the system copies, flushes (write-through) and only then deletes the source.
+    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+        return std::nullopt;
+    }
+    return LastFailure();
+}
+
+std::string ReadWholeFile(const std::string& path, std::string_view what) {
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const auto fail = [&] {
+        return DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
+                             LastFailure().reason);
+    };
+    if (file == INVALID_HANDLE_VALUE) {
+        throw fail();
+    }
+    std::string text;
+    char chunk[65536];
+    DWORD got = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        text.append(chunk, got);
+    }
+    ::CloseHandle(file);
+    return text;
+}
+
+}  // namespace lorvex::platform

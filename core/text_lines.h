@@ -1,0 +1,38 @@
+// Splits text into lines. A line ends at LF; a CR right before the LF (or before the end
+// of the text) is not part of the line.
+#pragma once
+
+#include <cstring>
+#include <string_view>
+
+namespace lorvex {
+
+class TextLines {
+public:
+    explicit TextLines(std::string_view text) : text_(text) {}
+
+    bool AtEnd() const { return position_ >= text_.size(); }
+
+    // The next line, or false at the end of the text.
+    bool Next(std::string_view& line) {
+        if (AtEnd()) {
+            return false;
+        }
+        const char* begin = text_.data() + position_;
+        const std::size_t left = text_.size() - position_;
+        const void* newline = std::memchr(begin, '\n', left);
+        std::size_t length = newline ? static_cast<const char*>(newline) - begin : left;
+        position_ += newline ? length + 1 : length;
+        if (length > 0 && begin[length - 1] == '\r') {
+            --length;
+        }
+        line = std::string_view(begin, length);
+        return true;
+    }
+
+private:
+    std::string_view text_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace lorvex

@@ -1,0 +1,72 @@
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lorvex {
+namespace {
+
+CommandSwitches Parse(std::vector<std::string_view> words) { return ParseSwitches(words); }
+
+TEST(CommandLine, ReadsTheFiveSwitchesInAnyLetterCase) {
+    const auto s = Parse({"-c", "Jazz", "-E", "/in", "-d", "/out", "-S"});
+    EXPECT_EQ(s.cmdCategory, "Jazz");
+    EXPECT_EQ(s.cmdSearchDir, "/in");
+    EXPECT_EQ(s.cmdDestDir, "/out");
+    EXPECT_EQ(s.cmdListMode, 1);
+    EXPECT_TRUE(s.unknownSwitches.empty());
+    EXPECT_EQ(Parse({"-C", "Jazz"}).cmdCategory, "Jazz");
+}
+
+TEST(CommandLine, ValueIsTheRestOfTheWordAndTheFollowingWords) {
+    EXPECT_EQ(Parse({"-cJazz"}).cmdCategory, "Jazz");
+    EXPECT_EQ(Parse({"-c", "Music", "/", "Jazz"}).cmdCategory, "Music / Jazz");
+    EXPECT_EQ(Parse({"-c", "Music / Jazz"}).cmdCategory, "Music / Jazz");
+    EXPECT_EQ(Parse({"-c\"Music", "/", "Jazz\""}).cmdCategory, "Music / Jazz");
+    EXPECT_EQ(Parse({"-c", "  Jazz  ", "-f"}).cmdCategory, "Jazz");
+}
+
+TEST(CommandLine, DashesAndSlashesInsideAValueStay) {
+    const auto s = Parse({"-e", "/home/me/my-archives", "-d", "/srv/sorted-2024/a-b"});
+    EXPECT_EQ(s.cmdSearchDir, "/home/me/my-archives");
+    EXPECT_EQ(s.cmdDestDir, "/srv/sorted-2024/a-b");
+    EXPECT_TRUE(s.unknownSwitches.empty());
+}
+
+TEST(CommandLine, DoubleQuotesBecomeBlanks) {
+    EXPECT_EQ(Parse({"-cMusic\"Jazz\"Live"}).cmdCategory, "Music Jazz Live");
+    EXPECT_EQ(Parse({"-c", "\"\""}).cmdCategory, "");
+}
+
+TEST(CommandLine, LastSwitchOfEachLetterWins) {
+    EXPECT_EQ(Parse({"-c", "One", "-c", "Two"}).cmdCategory, "Two");
+    EXPECT_EQ(Parse({"-s", "-f"}).cmdListMode, 2);
+    EXPECT_EQ(Parse({"-f", "-s"}).cmdListMode, 1);
+    // Only the letter counts: "-simple" is -s, and the words after it are ignored.
+    const auto s = Parse({"-simple", "lists", "please"});
+    EXPECT_EQ(s.cmdListMode, 1);
+    EXPECT_TRUE(s.unknownSwitches.empty());
+}
+
+TEST(CommandLine, UnknownSwitchesAreCollectedAndReadingGoesOn) {
+    const auto s = Parse({"-x", "-", "--", "--help", "-c", "Jazz"});
+    EXPECT_EQ(s.unknownSwitches, (std::vector<std::string>{"-x", "-", "--", "--help"}));
+    EXPECT_EQ(s.cmdCategory, "Jazz");
+}
+
+TEST(CommandLine, WordsBeforeTheFirstSwitchAreIgnored) {
+    const auto s = Parse({"Jazz", "/in", "-d", "/out"});
+    EXPECT_EQ(s.cmdCategory, "");
+    EXPECT_EQ(s.cmdSearchDir, "");
+    EXPECT_EQ(s.cmdDestDir, "/out");
+    EXPECT_EQ(Parse({"no", "switches"}).cmdListMode, 0);
+}
+
+TEST(CommandLine, UsageNamesTheProgramAndTheGuide) {
+    EXPECT_EQ(UsageText(), "Usage: lorvex -c category -e searchdir -d destdir -[s|f]\nSee readme.txt");
+}
+
+}  // namespace
+}  // namespace lorvex

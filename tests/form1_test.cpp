@@ -1,0 +1,329 @@
+// The window state driven as the window and the command line drive it, on real files.
+#include "form1.h"
+
+#include <gtest/gtest.h>
+
+#include "errors.h"
+#include "test_support.h"
+
+namespace lorvex {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ListDirectory;
+using test::MapWithHeader;
+using test::TempDir;
+using test::WriteFile;
+using Names = std::vector<std::string>;
+
+class RecordedMessages : public MessageSink {
+public:
+    void ShowMessage(std::string_view title, std::string_view text) override {
+        titles.emplace_back(title);
+        texts.emplace_back(text);
+    }
+    Names titles;
+    Names texts;
+};
+
+class Form1Test : public ::testing::Test {
+protected:
+    Form1Test() {
+        fs::create_directory(search);
+        WriteFile(program / "cats.txt", "Music / Jazz\r\nMusic / Rock\r\n\"Letters, Bills\"\r\n");
+        WriteFile(program / "cats2.txt", "Music\r\nPaperwork\r\n");
+        form.SetMessageSink(&messages);
+    }
+
+    void WriteMap(const std::string& body) { WriteFile(program / "lorvex.ini", MapWithHeader(body)); }
+    void WriteArchive(const std::string& name, const std::string& contents = "PK data") {
+        WriteFile(search / name, contents);
+    }
+    // Fills the fields as a user would and presses "Move Files!".
+    void Move(const std::string& category, const std::string& destination) {
+        form.getCats();
+        form.Start.SetText(search.string());
+        form.Endd.SetText(destination);
+        for (int i = 0; i < form.Combo1.ListCount(); ++i) {
+            if (form.Combo1.List(i) == category) {
+                form.Combo1.SetListIndex(i);
+            }
+        }
+        form.Command2_Click();
+    }
+
+    TempDir program;
+    fs::path search = program / "in";
+    fs::path dest = program / "out";
+    Form1 form{program.path().string()};
+    RecordedMessages messages;
+};
+
+TEST_F(Form1Test, StartsEmptyInFullListsMode) {
+    EXPECT_EQ(form.check, 0);
+    EXPECT_EQ(form.pos, 0u);
+    EXPECT_EQ(form.movedCount, 0);
+    EXPECT_EQ(form.searchdir, "");
+    EXPECT_EQ(form.destdir, "");
+    EXPECT_EQ(form.category, "");
+    EXPECT_EQ(form.token, "");
+    EXPECT_EQ(form.Combo1.ListCount(), 0);
+    EXPECT_FALSE(form.Option1.Value());
+    EXPECT_FALSE(form.Option2.Value());
+    EXPECT_EQ(form.CurrentListMode(), ListMode::Full);
+    form.Form_Load();
+    EXPECT_EQ(form.Combo1.ListCount(), 3);
+    EXPECT_EQ(form.Combo1.List(2), "Letters, Bills");
+    EXPECT_EQ(form.Combo1.ListIndex(), -1);
+}
+
+TEST_F(Form1Test, SwitchingTheListModeReloadsTheListAndClearsTheChoice) {
+    form.Form_Load();
+    form.Combo1.SetListIndex(1);
+    form.Option1.SetValue(true);
+    EXPECT_FALSE(form.Option2.Value());
+    EXPECT_EQ(form.Combo1.ListCount(), 2);
+    EXPECT_EQ(form.Combo1.List(0), "Music");
+    EXPECT_EQ(form.Combo1.ListIndex(), -1);
+    EXPECT_EQ(form.Combo1.Text(), "");
+    EXPECT_EQ(form.CategoryMapPath(), (program / "lorvex2.ini").string());
+    form.Option2.SetValue(true);
+    EXPECT_FALSE(form.Option1.Value());
+    EXPECT_EQ(form.Combo1.ListCount(), 3);
+    EXPECT_EQ(form.CategoryMapPath(), (program / "lorvex.ini").string());
+}
+
+TEST_F(Form1Test, AMissingCategoryListIsReportedAndLeavesTheChoiceUsable) {
+    fs::remove(program / "cats2.txt");
+    form.Form_Load();
+    try {
+        form.Option1.SetValue(true);
+        FAIL() << "no error for a missing category list";
+    } catch (const DataFileError& error) {
+        EXPECT_NE(std::string(error.what()).find((program / "cats2.txt").string()),
+                  std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("No such file"), std::string::npos);
+    }
+    EXPECT_TRUE(form.Combo1.Visible());
+    EXPECT_EQ(form.Combo1.ListCount(), 0);
+}
+
+TEST_F(Form1Test, MoveDoesNothingUntilBothDirectoriesAndACategoryAreGiven) {
+    WriteMap("a=Music / Jazz\r\n");
+    WriteArchive("a.zip");
+    form.Form_Load();
+    form.Start.SetText(search.string());
+    form.Combo1.SetListIndex(0);
+    form.Command2_Click();  // no destination
+    form.Endd.SetText(dest.string());
+    form.Combo1.SetListIndex(-1);
+    form.Command2_Click();  // no category
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_FALSE(fs::exists(dest));
+    EXPECT_EQ(form.Start.Text(), search.string());  // no separator added either
+}
+
+TEST_F(Form1Test, MovesOnlyPresentNonEmptyArchivesOfTheChosenCategory) {
+    WriteMap(
+        "  Blue Harbor - Night Ferries  =Music / Jazz\r\n"
+        "Saltmarsh=Music / Rock\r\n"
+        "; Saltmarsh Live=Music / Jazz\r\n"
+        "Empty One=Music / Jazz\r\n"
+        "Not Here=Music / Jazz\r\n"
+        "Lower=music / jazz\r\n"
+        "Upper Ext=Music / Jazz\r\n"
+        "Blue Harbor - Night Ferries=Music / Jazz\r\n"
+        "[VerAdded]\r\n"
+        "Late=Music / Jazz\r\n");
+    for (const char* name : {"Blue Harbor - Night Ferries.zip", "Saltmarsh.zip",
+                             "Saltmarsh Live.zip", "Lower.zip", "Upper Ext.ZIP", "Late.zip"}) {
+        WriteArchive(name);
+    }
+    WriteArchive("Empty One.zip", "");
+    Move("Music / Jazz", dest.string());
+
+    EXPECT_EQ(ListDirectory(dest), (Names{"Blue Harbor - Night Ferries.zip"}));
+    EXPECT_EQ(ListDirectory(search), (Names{"Empty One.zip", "Late.zip", "Lower.zip",
+                                            "Saltmarsh Live.zip", "Saltmarsh.zip",
+                                            "Upper Ext.ZIP"}));
+    EXPECT_EQ(test::ReadFile(dest / "Blue Harbor - Night Ferries.zip"), "PK data");
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_EQ(messages.titles[0], "lorvex");
+    // Listed twice, moved once: the second look finds nothing and counts nothing.
+    EXPECT_EQ(messages.texts[0], " 1 files were successfully found and moved!");
+    EXPECT_EQ(form.category, "Music / Jazz");
+}
+
+TEST_F(Form1Test, AppendsTheSeparatorAndCreatesTheDestinationEvenWhenNothingMoves) {
+    WriteMap("a=Music / Jazz\r\n");
+    Move("Music / Jazz", dest.string());
+    EXPECT_EQ(form.Start.Text(), search.string() + "/");
+    EXPECT_EQ(form.searchdir, search.string() + "/");
+    EXPECT_EQ(form.destdir, dest.string() + "/");
+    EXPECT_TRUE(fs::is_directory(dest));
+    EXPECT_EQ(messages.texts.at(0), " 0 files were successfully found and moved!");
+    // A field that already ends in the separator keeps it single.
+    Move("Music / Jazz", dest.string() + "/");
+    EXPECT_EQ(form.Endd.Text(), dest.string() + "/");
+}
+
+TEST_F(Form1Test, EachPassCountsFromZero) {
+    WriteMap("a=Music / Jazz\r\nb=Music / Jazz\r\n");
+    WriteArchive("a.zip");
+    WriteArchive("b.zip");
+    Move("Music / Jazz", dest.string());
+    EXPECT_EQ(form.movedCount, 2);
+    WriteArchive("a.zip", "new");
+    Move("Music / Jazz", (program / "second").string());
+    EXPECT_EQ(form.movedCount, 1);
+    EXPECT_EQ(form.entryNo, 3);
+}
+
+TEST_F(Form1Test, MovesAnyNumberOfArchivesFromALargeMap) {
+    std::string body;
+    for (int i = 0; i < 6000; ++i) {
+        body += "album" + std::to_string(i) + "=" + (i % 2 ? "Music / Rock" : "Music / Jazz") + "\n";
+        if (i % 2 == 0) {
+            WriteArchive("album" + std::to_string(i) + ".zip");
+        }
+    }
+    WriteMap(body);
+    Move("Music / Jazz", dest.string());
+    EXPECT_EQ(form.movedCount, 3000);
+    EXPECT_EQ(ListDirectory(dest).size(), 3000u);
+    EXPECT_EQ(form.entryTable.size(), 6000u);
+}
+
+TEST_F(Form1Test, NeverOverwritesAndReportsEveryArchiveNotMoved) {
+    WriteMap("kept=Music / Jazz\r\nclash=Music / Jazz\r\nfree=Music / Jazz\r\n");
+    WriteArchive("kept.zip", "source kept");
+    WriteArchive("clash.zip", "source clash");
+    WriteArchive("free.zip");
+    fs::create_directory(dest);
+    WriteFile(dest / "kept.zip", "already there");
+    WriteFile(dest / "clash.zip", "also there");
+    Move("Music / Jazz", dest.string());
+
+    EXPECT_EQ(test::ReadFile(dest / "kept.zip"), "already there");
+    EXPECT_EQ(test::ReadFile(search / "kept.zip"), "source kept");
+    EXPECT_EQ(test::ReadFile(search / "clash.zip"), "source clash");
+    EXPECT_EQ(form.movedCount, 1);
+    EXPECT_EQ(messages.texts.at(0),
+              " 1 files were successfully found and moved!\n"
+              "2 files could not be moved:\n"
+              "kept.zip: File exists\n"
+              "clash.zip: File exists");
+}
+
+TEST_F(Form1Test, MapNamesCannotReachOutsideTheTwoDirectories) {
+    WriteMap("../secret=Music / Jazz\r\nsub/inner=Music / Jazz\r\n");
+    WriteFile(program / "secret.zip", "outside");
+    fs::create_directory(search / "sub");
+    WriteArchive("sub/inner.zip");
+    fs::create_directory(dest);
+    fs::create_directory(dest / "sub");
+    Move("Music / Jazz", dest.string());
+    EXPECT_EQ(form.movedCount, 0);
+    EXPECT_TRUE(fs::exists(program / "secret.zip"));
+    EXPECT_TRUE(fs::exists(search / "sub/inner.zip"));
+    EXPECT_TRUE(form.failedMoves.empty());
+}
+
+TEST_F(Form1Test, MissingOrHeaderlessMapsAreErrorsNamingTheFile) {
+    WriteArchive("a.zip");
+    form.getCats();
+    form.Start.SetText(search.string());
+    form.Endd.SetText(dest.string());
+    form.Combo1.SetListIndex(0);
+    EXPECT_THROW(form.Command2_Click(), DataFileError);
+    WriteFile(program / "lorvex.ini", "only\r\ntwo lines\r\n");
+    try {
+        form.Command2_Click();
+        FAIL() << "a map of two lines was accepted";
+    } catch (const DataFileError& error) {
+        EXPECT_NE(std::string(error.what()).find("lorvex.ini"), std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("fewer than three lines"), std::string::npos);
+    }
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_TRUE(fs::exists(search / "a.zip"));
+}
+
+TEST_F(Form1Test, ADestinationThatCannotBeMadeStopsBeforeAnyMove) {
+    WriteMap("a=Music / Jazz\r\n");
+    WriteArchive("a.zip");
+    WriteFile(program / "blocker", "a file in the way");
+    for (const auto& bad : {program / "missing" / "out", program / "blocker"}) {
+        form.getCats();
+        form.Start.SetText(search.string());
+        form.Endd.SetText(bad.string());
+        form.Combo1.SetListIndex(0);
+        EXPECT_THROW(form.Command2_Click(), LorvexError) << bad;
+        EXPECT_TRUE(fs::exists(search / "a.zip"));
+    }
+}
+
+class CancelAfter : public PassProgress {
+public:
+    explicit CancelAfter(int moves) : moves_(moves) {}
+    bool ContinuePass(const PassStatus& status) override {
+        seen.push_back(status.movedCount);
+        return status.movedCount < moves_;
+    }
+    std::vector<std::int64_t> seen;
+
+private:
+    int moves_;
+};
+
+TEST_F(Form1Test, ProgressSeesEveryArchiveAndCanCancelBetweenThem) {
+    WriteMap("a=Music / Jazz\r\nb=Music / Jazz\r\nc=Music / Jazz\r\nd=Music / Jazz\r\n");
+    for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip"}) {
+        WriteArchive(name);
+    }
+    CancelAfter cancel(2);
+    form.SetPassProgress(&cancel);
+    Move("Music / Jazz", dest.string());
+    EXPECT_EQ(cancel.seen, (std::vector<std::int64_t>{0, 1, 2}));
+    EXPECT_EQ(ListDirectory(dest), (Names{"a.zip", "b.zip"}));
+    EXPECT_EQ(ListDirectory(search), (Names{"c.zip", "d.zip"}));
+    EXPECT_TRUE(form.passCancelled);
+    EXPECT_EQ(messages.texts.at(0),
+              " 2 files were successfully found and moved!\n"
+              "The move was cancelled; the remaining archives were left where they are.");
+}
+
+class ScriptedPicker : public FolderPicker {
+public:
+    std::string BrowseFolder(std::string_view prompt) override {
+        prompts.emplace_back(prompt);
+        return answer;
+    }
+    std::string answer;
+    Names prompts;
+};
+
+TEST_F(Form1Test, FolderPickersFillOnlyTheirOwnField) {
+    ScriptedPicker picker;
+    form.SetFolderPicker(&picker);
+    form.Start.SetText("typed");
+    form.Endd.SetText("other");
+    form.Command3_Click();  // cancelled
+    EXPECT_EQ(form.Start.Text(), "typed");
+    EXPECT_EQ(form.lineBuf, "");
+    picker.answer = "/home/me/archives";
+    form.Command3_Click();
+    EXPECT_EQ(form.Start.Text(), "/home/me/archives/");
+    picker.answer = "/";
+    form.Command3_Click();
+    EXPECT_EQ(form.Start.Text(), "//");
+    EXPECT_EQ(form.Endd.Text(), "other");
+    form.Command4_Click();
+    EXPECT_EQ(form.Endd.Text(), "//");
+    EXPECT_EQ(picker.prompts, (Names{"Please select your start directory.",
+                                     "Please select your start directory.",
+                                     "Please select your start directory.",
+                                     "Please select your destination directory."}));
+}
+
+}  // namespace
+}  // namespace lorvex

@@ -1,0 +1,49 @@
+// Shared helpers for lorvex's tests: temporary directories, files, running the program.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lorvex::test {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const fs::path& path() const { return path_; }
+    // The path as a string with a trailing separator, as lorvex keeps directories.
+    std::string dir() const { return path_.string() + "/"; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+void WriteFile(const fs::path& path, const std::string& contents);
+std::string ReadFile(const fs::path& path);
+// Names of the entries of a directory, sorted.
+std::vector<std::string> ListDirectory(const fs::path& directory);
+
+// A category map with the usual three header lines before `body`.
+std::string MapWithHeader(const std::string& body);
+
+struct RunResult {
+    int exitStatus = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with arguments, no shell, stdin from /dev/null, and waits for it.
+RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
+              const std::vector<std::string>& extraEnvironment = {});
+
+// The built lorvex executable.
+std::string LorvexExecutable();
+
+}  // namespace lorvex::test
