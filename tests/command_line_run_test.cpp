@@ -140,6 +140,13 @@ TEST_F(CommandLineRun, UnknownSwitchesShowTheUsageAndTheRunGoesOn) {
     EXPECT_EQ(run.out, std::string(" 2") + kMoved);
 }
 
+TEST_F(CommandLineRun, WindowModeWithoutADisplayExplainsAndFails) {
+    const auto run = Lorvex({});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.err.rfind("lorvex: no graphical display", 0), 0u) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
 TEST_F(CommandLineRun, SortsTheBundledSampleData) {
     for (const char* name : {"cats.txt", "cats2.txt", "lorvex.ini", "lorvex2.ini"}) {
         fs::copy_file(fs::path(LORVEX_SAMPLE_DATA_DIR) / name, program / name,
