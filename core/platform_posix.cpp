@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -15,11 +16,13 @@
 namespace lorvex::platform {
 namespace {
 
-Failure FailureFromErrno(int error) { return Failure{std::strerror(error)}; }
+Failure FailureFromErrno(int error) {
+    return Failure{std::strerror(error)};
+}
 
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -37,7 +40,7 @@ public:
         return result;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -145,10 +148,13 @@ int CopyToTemporary(const std::string& from, const std::string& to, std::string&
     if (::fstat(source.get(), &st) != 0) {
         return errno;
     }
-    std::string name = DirectoryOf(to) + "/." + BaseName(to) + ".XXXXXX";
+    // The temporary name must fit wherever the archive's own name fits.
+    constexpr std::size_t kRoom =
+        NAME_MAX - std::string_view("..XXXXXX").size() - kPartialSuffix.size();
+    std::string name = DirectoryOf(to) + "/." + BaseName(to).substr(0, kRoom) + ".XXXXXX";
     name += kPartialSuffix;
-    FileDescriptor target(::mkostemps(name.data(), static_cast<int>(kPartialSuffix.size()),
-                                      O_CLOEXEC));
+    FileDescriptor target(
+        ::mkostemps(name.data(), static_cast<int>(kPartialSuffix.size()), O_CLOEXEC));
     if (!target.valid()) {
         return errno;
     }
@@ -198,7 +204,9 @@ int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool IsSeparator(char c) { return c == '/'; }
+bool IsSeparator(char c) {
+    return c == '/';
+}
 
 std::string ProgramDirectory() {
     std::vector<char> buffer(4096);

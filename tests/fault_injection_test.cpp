@@ -1,0 +1,524 @@
+// Moves that go wrong on purpose, on real directories and file systems: after each one
+// every archive must be whole in the search directory or the destination, and each
+// failure must be named in the report.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "child_process.h"
+#include "form1.h"
+#include "platform.h"
+#include "test_support.h"
+
+namespace lorvex {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ChildProcess;
+using test::ListDirectory;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+using Names = std::vector<std::string>;
+using Failures = std::map<std::string, std::string>;  // archive -> reason
+
+constexpr const char* kCategory = "Fault";
+
+// Mounts made here stay in this test program's own mount namespace.
+bool PrivateMountNamespace() {
+    static const bool entered = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return entered;
+}
+
+// A tmpfs of its own, so that a move into it crosses file systems and can run out of space.
+class Tmpfs {
+  public:
+    Tmpfs(const fs::path& where, const std::string& options) : where_(where) {
+        fs::create_directories(where_);
+        mounted_ = PrivateMountNamespace() &&
+                   ::mount("tmpfs", where_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    ~Tmpfs() {
+        if (mounted_) {
+            ::umount2(where_.c_str(), MNT_DETACH);
+        }
+    }
+    bool mounted() const { return mounted_; }
+    bool MakeReadOnly() {
+        return ::mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+  private:
+    fs::path where_;
+    bool mounted_ = false;
+};
+
+dev_t DeviceOf(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
+// Bytes of an archive, different for every name and size.
+std::string ArchiveBytes(const std::string& name, std::size_t size) {
+    std::mt19937 bytes(static_cast<unsigned>(std::hash<std::string>{}(name)));
+    std::string contents = "PK\x03\x04" + name;
+    while (contents.size() < size) {
+        contents.push_back(static_cast<char>(bytes()));
+    }
+    contents.resize(size);
+    return contents;
+}
+
+// "album.zip: reason" lines of a report.
+Failures FailuresInReport(const std::string& report) {
+    Failures failures;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        const auto colon = line.find(".zip: ");
+        if (colon != std::string::npos) {
+            failures[line.substr(0, colon + 4)] = line.substr(colon + 6);
+        }
+    }
+    return failures;
+}
+
+struct PassResult {
+    std::int64_t moved = 0;
+    Failures failures;
+    std::string report;
+};
+
+// A program directory with data files listing every archive under one category, a search
+// directory with the archives and a destination to move them to.
+class FaultInjection : public ::testing::Test {
+  protected:
+    FaultInjection() {
+        fs::permissions(root.path(),
+                        fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+        fs::create_directory(program);
+        fs::create_directory(search);
+    }
+
+    void AddArchive(const std::string& name, std::size_t size) {
+        archives[name + ".zip"] = ArchiveBytes(name, size);
+        order.push_back(name);
+    }
+
+    void WriteArchivesAndData(const fs::path& into) {
+        for (const auto& [file, contents] : archives) {
+            WriteFile(into / file, contents);
+        }
+        WriteData();
+    }
+
+    void WriteData() {
+        WriteFile(program / "cats.txt", std::string(kCategory) + "\r\nOther\r\n");
+        std::string map = "Other Name=Other\r\n";
+        for (const auto& name : order) {
+            map += name + "=" + kCategory + "\r\n";
+        }
+        WriteFile(program / "lorvex.ini", test::MapWithHeader(map));
+        WriteFile(program / "cats2.txt", "Other\r\n");
+        WriteFile(program / "lorvex2.ini", test::MapWithHeader(""));
+    }
+
+    // The move action of the window, run in this process.
+    PassResult Pass(const fs::path& from, const fs::path& to, PassProgress* progress = nullptr) {
+        Form1 form(program.string());
+        form.SetPassProgress(progress);
+        form.Form_Load();
+        form.Combo1.SetListIndex(0);
+        form.Start.SetText(from.string());
+        form.Endd.SetText(to.string());
+        form.Command2_Click();
+        PassResult result{form.movedCount, {}, form.MoveReport()};
+        for (const auto& failure : form.failedMoves) {
+            result.failures[failure.archive] = failure.reason;
+        }
+        return result;
+    }
+
+    // The executable, copied beside the data files, optionally as an unprivileged user.
+    test::ChildResult Lorvex(const fs::path& from, const fs::path& to, bool unprivileged) {
+        if (!fs::exists(program / "lorvex")) {
+            fs::copy_file(test::LorvexExecutable(), program / "lorvex");
+        }
+        std::vector<std::string> command{(program / "lorvex").string()};
+        if (unprivileged) {
+            command = test::AsUnprivilegedUser(command.front());
+        }
+        command.insert(command.end(), {"-c", kCategory, "-e", from.string(), "-d", to.string()});
+        TempDir output;
+        ChildProcess child(command.front(), {command.begin() + 1, command.end()}, output.path());
+        return child.Wait();
+    }
+
+    // Every archive is whole where it is, and at least in one of the two directories.
+    void ExpectNothingLost(const fs::path& from, const fs::path& to,
+                           const std::set<std::string>& deletedByTheTest = {}) {
+        for (const auto& [file, contents] : archives) {
+            int copies = 0;
+            for (const auto& dir : {from, to}) {
+                if (fs::exists(dir / file)) {
+                    ++copies;
+                    EXPECT_EQ(ReadFile(dir / file), contents) << (dir / file) << " is not whole";
+                }
+            }
+            if (!deletedByTheTest.contains(file)) {
+                EXPECT_GE(copies, 1) << file << " was lost";
+            }
+        }
+    }
+
+    // Nothing in `dir` but archives: no temporary file left behind.
+    void ExpectOnlyArchives(const fs::path& dir) {
+        if (!fs::exists(dir)) {
+            return;
+        }
+        for (const auto& name : ListDirectory(dir)) {
+            EXPECT_TRUE(archives.contains(name)) << "stray file " << (dir / name);
+        }
+    }
+
+    Failures AllFailing(const std::string& reason) const {
+        Failures failures;
+        for (const auto& entry : archives) {
+            failures[entry.first] = reason;
+        }
+        return failures;
+    }
+
+    TempDir root;
+    fs::path program = root / "app";
+    fs::path search = root / "in";
+    fs::path dest = root / "out";
+    std::map<std::string, std::string> archives;  // file name -> bytes
+    Names order;
+};
+
+TEST_F(FaultInjection, DestinationHoldingTheSameNameKeepsBoth) {
+    AddArchive("Same Name", 5000);
+    AddArchive("Fresh", 300);
+    Tmpfs other(root / "other-fs", "size=16m");
+    std::vector<fs::path> destinations{dest};
+    if (other.mounted()) {
+        destinations.push_back(root / "other-fs" / "out");
+    }
+    for (const auto& to : destinations) {
+        SCOPED_TRACE(to);
+        WriteArchivesAndData(search);
+        fs::create_directory(to);
+        WriteFile(to / "Same Name.zip", "the copy that was there first");
+        const PassResult pass = Pass(search, to);
+        EXPECT_EQ(pass.moved, 1);
+        EXPECT_EQ(pass.failures, (Failures{{"Same Name.zip", "File exists"}}));
+        EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
+        EXPECT_EQ(ReadFile(to / "Same Name.zip"), "the copy that was there first");
+        EXPECT_EQ(ReadFile(search / "Same Name.zip"), archives["Same Name.zip"]);
+        EXPECT_EQ(ReadFile(to / "Fresh.zip"), archives["Fresh.zip"]);
+        EXPECT_EQ(ListDirectory(to), (Names{"Fresh.zip", "Same Name.zip"}));
+    }
+}
+
+TEST_F(FaultInjection, UnwritableSearchDirectoryOrDestinationMovesNothing) {
+    if (test::AsUnprivilegedUser("lorvex").empty()) {
+        GTEST_SKIP() << "running as root without setpriv: permission bits cannot be tested";
+    }
+    AddArchive("First", 4000);
+    AddArchive("Second", 70000);
+    WriteArchivesAndData(search);
+    Tmpfs other(root / "other-fs", "size=16m,mode=0755");
+    std::vector<fs::path> destinations{dest};
+    if (other.mounted()) {
+        destinations.push_back(root / "other-fs" / "out");
+    }
+    const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    for (const auto& to : destinations) {
+        SCOPED_TRACE(to);
+        fs::create_directory(to);
+        for (const bool lockSearch : {true, false}) {
+            SCOPED_TRACE(lockSearch ? "search directory locked" : "destination locked");
+            fs::permissions(search, lockSearch ? readOnly : fs::perms::all);
+            fs::permissions(to, lockSearch ? fs::perms::all : readOnly);
+            const auto run = Lorvex(search, to, true);
+            EXPECT_EQ(run.exitStatus, 1) << run.err;
+            EXPECT_EQ(run.out.rfind(" 0 files were successfully found and moved!\n", 0), 0u);
+            EXPECT_EQ(FailuresInReport(run.out), AllFailing("Permission denied"));
+            ExpectNothingLost(search, to);
+            EXPECT_EQ(ListDirectory(search).size(), archives.size());
+            EXPECT_EQ(ListDirectory(to), Names{});
+        }
+    }
+    if (!other.mounted()) {
+        GTEST_SKIP() << "only tested on one file system: cannot mount a tmpfs";
+    }
+}
+
+TEST_F(FaultInjection, ReadOnlyFileSystemOnEitherSideMovesNothing) {
+    AddArchive("Read Only", 9000);
+    WriteData();
+    Tmpfs locked(root / "ro-fs", "size=16m");
+    if (!locked.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs (needs root and a private mount namespace)";
+    }
+    const fs::path inside = root / "ro-fs" / "dir";
+    const fs::path empty = root / "ro-fs" / "empty";
+    fs::create_directory(inside);
+    fs::create_directory(empty);
+    WriteFile(inside / "Read Only.zip", archives["Read Only.zip"]);
+    fs::create_directory(dest);
+    ASSERT_TRUE(locked.MakeReadOnly());
+    // From it: the copy is made, then taken back because the source cannot be removed.
+    PassResult pass = Pass(inside, dest);
+    EXPECT_EQ(pass.moved, 0);
+    EXPECT_EQ(pass.failures, AllFailing("Read-only file system"));
+    EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
+    ExpectNothingLost(inside, dest);
+    EXPECT_EQ(ListDirectory(dest), Names{});
+    // Into it.
+    WriteArchivesAndData(search);
+    pass = Pass(search, empty);
+    EXPECT_EQ(pass.moved, 0);
+    EXPECT_EQ(pass.failures, AllFailing("Read-only file system"));
+    ExpectNothingLost(search, empty);
+    EXPECT_EQ(ListDirectory(empty), Names{});
+    EXPECT_EQ(ListDirectory(search), Names{"Read Only.zip"});
+}
+
+TEST_F(FaultInjection, DestinationThatCannotBeCreatedStopsBeforeMoving) {
+    AddArchive("Waiting", 2000);
+    WriteArchivesAndData(search);
+    WriteFile(root / "a file", "in the way");
+    fs::create_directory(root / "locked");
+    fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec |
+                                         fs::perms::others_read | fs::perms::others_exec);
+    struct Case {
+        fs::path destination;
+        std::string reason;
+        bool unprivileged;
+    };
+    std::vector<Case> cases{{root / "missing" / "out", "No such file or directory", false},
+                            {root / "a file" / "out", "Not a directory", false},
+                            {root / "a file", "Not a directory", false}};
+    if (!test::AsUnprivilegedUser("lorvex").empty()) {
+        cases.push_back({root / "locked" / "out", "Permission denied", true});
+    }
+    for (const auto& [destination, reason, unprivileged] : cases) {
+        SCOPED_TRACE(destination);
+        const auto run = Lorvex(search, destination, unprivileged);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "lorvex: cannot create destination directory \"" + destination.string() +
+                               "/\": " + reason + "\n");
+        EXPECT_EQ(ListDirectory(search), (Names{"Waiting.zip"}));
+        ExpectNothingLost(search, destination);
+    }
+    EXPECT_EQ(ReadFile(root / "a file"), "in the way");
+}
+
+// Deletes one archive after the pass has found it and before it is moved.
+class DeleteBeforeMove : public PassProgress {
+  public:
+    explicit DeleteBeforeMove(std::string archive) : archive_(std::move(archive)) {}
+    bool ContinuePass(const PassStatus& status) override {
+        const fs::path path(status.archive);
+        if (path.filename() == archive_) {
+            fs::remove(path);
+        }
+        return true;
+    }
+
+  private:
+    std::string archive_;
+};
+
+TEST_F(FaultInjection, SourceThatDisappearsBeforeItsMoveIsReported) {
+    AddArchive("Before", 1000);
+    AddArchive("Vanishing", 1000);
+    AddArchive("After", 1000);
+    Tmpfs other(root / "other-fs", "size=16m");
+    std::vector<fs::path> destinations{dest};
+    if (other.mounted()) {
+        destinations.push_back(root / "other-fs" / "out");
+    }
+    for (const auto& to : destinations) {
+        SCOPED_TRACE(to);
+        WriteArchivesAndData(search);
+        DeleteBeforeMove progress("Vanishing.zip");
+        const PassResult pass = Pass(search, to, &progress);
+        EXPECT_EQ(pass.moved, 2);
+        EXPECT_EQ(pass.failures, (Failures{{"Vanishing.zip", "No such file or directory"}}));
+        EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
+        ExpectNothingLost(search, to, {"Vanishing.zip"});
+        EXPECT_EQ(ListDirectory(to), (Names{"After.zip", "Before.zip"}));
+        EXPECT_EQ(ListDirectory(search), Names{});
+    }
+}
+
+TEST_F(FaultInjection, MoveAcrossFileSystemsKeepsEveryByte) {
+    Tmpfs other(root / "other-fs", "size=64m");
+    if (!other.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs (needs root and a private mount namespace)";
+    }
+    ASSERT_NE(DeviceOf(search), DeviceOf(root / "other-fs"));
+    const fs::path to = root / "other-fs" / "out";
+    AddArchive("Empty Looking", 1);
+    AddArchive("Odd Size", 1234567);
+    AddArchive("Several Megabytes", 5 << 20);
+    // The longest name a file can have: the temporary copy must still find a name.
+    AddArchive(std::string(NAME_MAX - 4, 'L'), 4096);
+    WriteArchivesAndData(search);
+    fs::permissions(search / "Odd Size.zip", fs::perms::owner_read | fs::perms::group_read);
+    const PassResult pass = Pass(search, to);
+    EXPECT_EQ(pass.failures, Failures{});
+    EXPECT_EQ(pass.moved, 4);
+    ExpectNothingLost(search, to);
+    EXPECT_EQ(ListDirectory(search), Names{});
+    ExpectOnlyArchives(to);
+    EXPECT_EQ(fs::status(to / "Odd Size.zip").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::group_read);
+}
+
+TEST_F(FaultInjection, FullDestinationLeavesTheSourceWholeAndNoPartialFile) {
+    Tmpfs small(root / "small-fs", "size=1m");
+    if (!small.mounted()) {
+        GTEST_SKIP() << "cannot mount a 1 MB tmpfs (needs root and a private mount namespace)";
+    }
+    const fs::path to = root / "small-fs" / "out";
+    AddArchive("Small Before", 100000);
+    AddArchive("Too Big", 3 << 20);
+    AddArchive("Small After", 100000);
+    WriteArchivesAndData(search);
+    const PassResult pass = Pass(search, to);
+    EXPECT_EQ(pass.moved, 2);
+    EXPECT_EQ(pass.failures, (Failures{{"Too Big.zip", "No space left on device"}}));
+    EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
+    ExpectNothingLost(search, to);
+    EXPECT_EQ(ListDirectory(search), Names{"Too Big.zip"});
+    EXPECT_EQ(ListDirectory(to), (Names{"Small After.zip", "Small Before.zip"}));
+}
+
+// A leftover temporary copy: ".<archive>.XXXXXX.lorvex-partial".
+bool IsTemporaryName(const std::string& name) {
+    static const std::regex pattern(R"(\..*\.zip\.[A-Za-z0-9]{6}\.lorvex-partial)");
+    return std::regex_match(name, pattern) && !name.ends_with(".zip");
+}
+
+TEST_F(FaultInjection, KilledAtRandomMomentsAcrossFileSystemsLosesNothing) {
+    Tmpfs from(root / "from-fs", "size=64m");
+    Tmpfs into(root / "into-fs", "size=64m");
+    fs::path source = root / "from-fs" / "in";
+    fs::path target = root / "into-fs" / "out";
+    bool onShm = false;
+    if (!from.mounted() || !into.mounted()) {
+        // Without mounts of its own, /dev/shm may still be another file system than /tmp.
+        if (!fs::is_directory("/dev/shm") || DeviceOf("/dev/shm") == DeviceOf(root.path()) ||
+            ::access("/dev/shm", W_OK) != 0) {
+            GTEST_SKIP() << "no second file system: cannot mount a tmpfs, /dev/shm unusable";
+        }
+        source = search;
+        onShm = true;
+        target = fs::path("/dev/shm") / ("lorvex-" + root.path().filename().string());
+    }
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> cleanup(
+        onShm ? &target : nullptr, [](const fs::path* path) { fs::remove_all(*path); });
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<std::size_t> size(1, 96 * 1024);
+    for (int i = 0; i < 300; ++i) {
+        AddArchive("archive " + std::to_string(i), size(random));
+    }
+    WriteData();
+    constexpr int kKills = 40;
+    int killedMidRun = 0;
+    int partialsLeft = 0;
+    int inBothPlaces = 0;
+    for (int round = 0; round < kKills; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        fs::remove_all(source);
+        fs::remove_all(target);
+        fs::create_directories(source);
+        for (const auto& [file, contents] : archives) {
+            WriteFile(source / file, contents);
+        }
+        if (!fs::exists(program / "lorvex")) {
+            fs::copy_file(test::LorvexExecutable(), program / "lorvex");
+        }
+        // The moment: after a random number of archives reached the destination, plus a
+        // random few microseconds, so that some kills land inside a copy.
+        const std::size_t after = std::uniform_int_distribution<std::size_t>(0, 299)(random);
+        const auto extra = std::uniform_int_distribution<int>(0, 400)(random);
+        TempDir output;
+        {
+            ChildProcess run((program / "lorvex").string(),
+                             {"-c", kCategory, "-e", source.string(), "-d", target.string()},
+                             output.path());
+            while (run.Running()) {
+                std::error_code ignored;
+                std::size_t arrived = 0;
+                for (auto it = fs::directory_iterator(target, ignored);
+                     it != fs::directory_iterator(); it.increment(ignored)) {
+                    ++arrived;
+                }
+                if (arrived >= after) {
+                    break;
+                }
+            }
+            ::usleep(static_cast<useconds_t>(extra));
+            run.Kill();
+            killedMidRun += run.Wait().killedBySignal ? 1 : 0;
+        }
+        ExpectNothingLost(source, target);
+        std::set<std::string> both;
+        for (const auto& name : ListDirectory(target)) {
+            if (archives.contains(name)) {
+                if (fs::exists(source / name)) {
+                    both.insert(name);
+                }
+            } else {
+                EXPECT_TRUE(IsTemporaryName(name)) << "unexpected file " << name;
+                ++partialsLeft;
+            }
+        }
+        inBothPlaces += static_cast<int>(both.size());
+        // Running again finishes the job; an archive left in both places is reported.
+        std::size_t left = ListDirectory(source).size() - both.size();
+        const auto rerun = Lorvex(source, target, false);
+        EXPECT_EQ(rerun.exitStatus, both.empty() ? 0 : 1) << rerun.err;
+        EXPECT_EQ(rerun.out.rfind(" " + std::to_string(left) + " files were", 0), 0u) << rerun.out;
+        Failures expected;
+        for (const auto& name : both) {
+            expected[name] = "File exists";
+        }
+        EXPECT_EQ(FailuresInReport(rerun.out), expected);
+        ExpectNothingLost(source, target);
+        for (const auto& [file, contents] : archives) {
+            EXPECT_TRUE(fs::exists(target / file)) << file;
+        }
+        if (HasFailure()) {
+            break;
+        }
+    }
+    std::cout << "[ figures  ] " << kKills << " kills, " << killedMidRun << " mid-run, "
+              << partialsLeft << " temporary copies left, " << inBothPlaces
+              << " archives left in both places\n";
+    RecordProperty("killedMidRun", killedMidRun);
+    // A kill that never lands mid-run would test nothing.
+    EXPECT_GT(killedMidRun, kKills / 2);
+}
+
+}  // namespace
+}  // namespace lorvex
