@@ -1,0 +1,105 @@
+// Google Benchmark programs for the map scan and the move pass.
+#include <benchmark/benchmark.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "bench_data.h"
+#include "category_map.h"
+#include "form1.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lorvex::bench::DataOptions;
+using lorvex::bench::GeneratedData;
+
+const GeneratedData& DefaultData() {
+    static const GeneratedData data = lorvex::bench::Generate(DataOptions{});
+    return data;
+}
+
+void BM_ScanCategoryMap(benchmark::State& state) {
+    const std::string& map = DefaultData().map;
+    std::size_t entries = 0;
+    std::size_t scanned = 0;
+    for (auto _ : state) {
+        std::size_t visited = 0;
+        std::string_view last;
+        lorvex::ScanCategoryMap(
+            map,
+            [&visited](const lorvex::MapEntry& entry) {
+                benchmark::DoNotOptimize(entry.category.data());
+                ++visited;
+                return true;
+            },
+            &last);
+        entries += visited;
+        scanned += static_cast<std::size_t>(last.data() + last.size() - map.data());
+    }
+    // Only the part before "[VerAdded]" is read, so only that part counts.
+    state.SetBytesProcessed(static_cast<std::int64_t>(scanned));
+    state.SetItemsProcessed(static_cast<std::int64_t>(entries));
+}
+BENCHMARK(BM_ScanCategoryMap);
+
+// A temporary tree with the data files and `present` archives of the benchmark category.
+class PassTree {
+  public:
+    explicit PassTree(int present) {
+        std::string pattern = (fs::temp_directory_path() / "lorvex-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            perror("mkdtemp");
+            abort();
+        }
+        root = pattern;
+        options.largest = present;
+        options.presentPercent = 0;  // only the archives the pass moves: quick to set up and remove
+        data = lorvex::bench::Generate(options);
+        lorvex::bench::WriteProgramFiles(data, root);
+        lorvex::bench::WriteArchives(data, options, search());
+    }
+    PassTree(const PassTree&) = delete;
+    PassTree& operator=(const PassTree&) = delete;
+    ~PassTree() { fs::remove_all(root); }
+    fs::path search() const { return root / "search"; }
+    fs::path dest() const { return root / "dest"; }
+    // Puts the moved archives back, so the next pass finds them again.
+    void Restore() const {
+        for (const auto& item : fs::directory_iterator(dest())) {
+            fs::rename(item.path(), search() / item.path().filename());
+        }
+    }
+
+    fs::path root;
+    DataOptions options;
+    GeneratedData data;
+};
+
+void BM_Pass(benchmark::State& state) {
+    const auto present = static_cast<int>(state.range(0));
+    const PassTree tree(present);
+    for (auto _ : state) {
+        lorvex::Form1 form(tree.root.string());
+        form.searchdir = tree.search().string() + "/";
+        form.destdir = tree.dest().string() + "/";
+        form.category = tree.data.BenchCategory();
+        form.createFolder(form.destdir);
+        form.Command1_Click();
+        state.PauseTiming();
+        if (form.movedCount != present) {
+            state.SkipWithError("the pass did not move every archive");
+            break;
+        }
+        tree.Restore();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * present);
+}
+BENCHMARK(BM_Pass)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
