@@ -4,7 +4,7 @@ WERROR ?= OFF
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test demo run clean format
+.PHONY: all deps configure build test demo run package screenshot clean format
 
 all: build
 
@@ -25,6 +25,13 @@ demo: build
 
 run: build
 	@$(BUILD_DIR)/bin/lorvex
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+
+screenshot: build
+	@scripts/install-deps screenshot
+	@scripts/screenshot $(BUILD_DIR)/bin docs/window.png
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
