@@ -10,12 +10,19 @@
 namespace lorvex::mainmod {
 namespace {
 
+// Routes the move action's message to the command line's output for as long as it lives.
 class ReportToOutput : public MessageSink {
 public:
-    explicit ReportToOutput(CommandLineOutput& output) : output_(output) {}
+    ReportToOutput(Form1& form, CommandLineOutput& output) : form_(form), output_(output) {
+        form_.SetMessageSink(this);
+    }
+    ReportToOutput(const ReportToOutput&) = delete;
+    ReportToOutput& operator=(const ReportToOutput&) = delete;
+    ~ReportToOutput() override { form_.SetMessageSink(nullptr); }
     void ShowMessage(std::string_view, std::string_view text) override { output_.Report(text); }
 
 private:
+    Form1& form_;
     CommandLineOutput& output_;
 };
 
@@ -77,8 +84,7 @@ int RunCommandLine(std::span<const std::string_view> words, Form1& form,
         output.Error(missing);
         return kExitNotRun;
     }
-    ReportToOutput reports(output);
-    form.SetMessageSink(&reports);
+    const ReportToOutput reports(form, output);
     try {
         ApplyListMode(form, switches.cmdListMode);
         form.Start.SetText(switches.cmdSearchDir);
@@ -86,17 +92,14 @@ int RunCommandLine(std::span<const std::string_view> words, Form1& form,
         if (!SelectCategory(form.Combo1, switches.cmdCategory)) {
             output.Error("category " + Quoted(switches.cmdCategory) +
                          " is not in the category list " + Quoted(form.CategoryListPath()));
-            form.SetMessageSink(nullptr);
             return kExitNotRun;
         }
         form.Refresh();
         form.Command2_Click();
     } catch (const LorvexError& error) {
-        form.SetMessageSink(nullptr);
         output.Error(error.what());
         return kExitNotRun;
     }
-    form.SetMessageSink(nullptr);
     return form.failedMoves.empty() ? kExitAllMoved : kExitSomeNotMoved;
 }
 

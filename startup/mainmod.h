@@ -11,9 +11,9 @@
 namespace lorvex::mainmod {
 
 // Exit statuses of a command-line run, for scripts.
-inline constexpr int kExitAllMoved = 0;     // every archive found was moved (also none)
-inline constexpr int kExitSomeNotMoved = 1; // the pass ran, some archives could not be moved
-inline constexpr int kExitNotRun = 2;       // the move did not run: bad input or data file
+inline constexpr int kExitAllMoved = 0;      // every archive found was moved (also none)
+inline constexpr int kExitSomeNotMoved = 1;  // the pass ran, some archives could not be moved
+inline constexpr int kExitNotRun = 2;        // the move did not run: bad input or data file
 
 // Where a command-line run shows what it has to say.
 class CommandLineOutput {
@@ -34,13 +34,11 @@ public:
 
 // Fills the window state from the switches as a user would and runs the move action.
 // Returns one of the exit statuses above.
-int RunCommandLine(std::span<const std::string_view> words, Form1& form,
-                   CommandLineOutput& output);
+int RunCommandLine(std::span<const std::string_view> words, Form1& form, CommandLineOutput& output);
 
 using WindowMode = std::function<int(int argc, char** argv)>;
 
 // The program's start: the window without arguments, the command line with them.
-int Main(int argc, char** argv, const WindowMode& runWindow,
-         CommandLineOutput& output);
+int Main(int argc, char** argv, const WindowMode& runWindow, CommandLineOutput& output);
 
 }  // namespace lorvex::mainmod

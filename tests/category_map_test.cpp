@@ -90,9 +90,8 @@ TEST(CategoryMap, HasNoLimitOnTheNumberOfEntries) {
 
 TEST(CategoryMap, VisitorCanStopTheScan) {
     int visits = 0;
-    const MapScan scan = ScanCategoryMap(MapWithHeader("a=A\nb=B\nc=C\n"), [&](const MapEntry&) {
-        return ++visits < 2;
-    });
+    const MapScan scan = ScanCategoryMap(MapWithHeader("a=A\nb=B\nc=C\n"),
+                                         [&](const MapEntry&) { return ++visits < 2; });
     EXPECT_EQ(scan, MapScan::Stopped);
     EXPECT_EQ(visits, 2);
 }

@@ -45,8 +45,8 @@ protected:
 };
 
 TEST_F(CommandLineRun, MovesACategoryAndPrintsOnlyTheCount) {
-    const auto run = Lorvex({"-c", "Music", "/", "Jazz", "-e", search.string(), "-d",
-                             dest.string(), "-f"});
+    const auto run =
+        Lorvex({"-c", "Music", "/", "Jazz", "-e", search.string(), "-d", dest.string(), "-f"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, std::string(" 2") + kMoved);
     EXPECT_EQ(run.err, "");
@@ -131,8 +131,8 @@ TEST_F(CommandLineRun, ArchivesThatCannotBeMovedGiveStatusOne) {
 }
 
 TEST_F(CommandLineRun, UnknownSwitchesShowTheUsageAndTheRunGoesOn) {
-    const auto run = Lorvex({"-x", "-c", "Music / Jazz", "--", "-e", search.string(), "-d",
-                             dest.string()});
+    const auto run =
+        Lorvex({"-x", "-c", "Music / Jazz", "--", "-e", search.string(), "-d", dest.string()});
     const std::string usage =
         "Usage: lorvex -c category -e searchdir -d destdir -[s|f]\nSee readme.txt\n";
     EXPECT_EQ(run.err, usage + usage);

@@ -65,7 +65,8 @@ TEST(CommandLine, WordsBeforeTheFirstSwitchAreIgnored) {
 }
 
 TEST(CommandLine, UsageNamesTheProgramAndTheGuide) {
-    EXPECT_EQ(UsageText(), "Usage: lorvex -c category -e searchdir -d destdir -[s|f]\nSee readme.txt");
+    EXPECT_EQ(UsageText(),
+              "Usage: lorvex -c category -e searchdir -d destdir -[s|f]\nSee readme.txt");
 }
 
 }  // namespace

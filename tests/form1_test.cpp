@@ -35,7 +35,9 @@ protected:
         form.SetMessageSink(&messages);
     }
 
-    void WriteMap(const std::string& body) { WriteFile(program / "lorvex.ini", MapWithHeader(body)); }
+    void WriteMap(const std::string& body) {
+        WriteFile(program / "lorvex.ini", MapWithHeader(body));
+    }
     void WriteArchive(const std::string& name, const std::string& contents = "PK data") {
         WriteFile(search / name, contents);
     }
@@ -143,9 +145,9 @@ TEST_F(Form1Test, MovesOnlyPresentNonEmptyArchivesOfTheChosenCategory) {
     Move("Music / Jazz", dest.string());
 
     EXPECT_EQ(ListDirectory(dest), (Names{"Blue Harbor - Night Ferries.zip"}));
-    EXPECT_EQ(ListDirectory(search), (Names{"Empty One.zip", "Late.zip", "Lower.zip",
-                                            "Saltmarsh Live.zip", "Saltmarsh.zip",
-                                            "Upper Ext.ZIP"}));
+    EXPECT_EQ(ListDirectory(search),
+              (Names{"Empty One.zip", "Late.zip", "Lower.zip", "Saltmarsh Live.zip",
+                     "Saltmarsh.zip", "Upper Ext.ZIP"}));
     EXPECT_EQ(test::ReadFile(dest / "Blue Harbor - Night Ferries.zip"), "PK data");
     ASSERT_EQ(messages.texts.size(), 1u);
     EXPECT_EQ(messages.titles[0], "lorvex");
@@ -182,7 +184,8 @@ TEST_F(Form1Test, EachPassCountsFromZero) {
 TEST_F(Form1Test, MovesAnyNumberOfArchivesFromALargeMap) {
     std::string body;
     for (int i = 0; i < 6000; ++i) {
-        body += "album" + std::to_string(i) + "=" + (i % 2 ? "Music / Rock" : "Music / Jazz") + "\n";
+        body +=
+            "album" + std::to_string(i) + "=" + (i % 2 ? "Music / Rock" : "Music / Jazz") + "\n";
         if (i % 2 == 0) {
             WriteArchive("album" + std::to_string(i) + ".zip");
         }
@@ -319,10 +322,10 @@ TEST_F(Form1Test, FolderPickersFillOnlyTheirOwnField) {
     EXPECT_EQ(form.Endd.Text(), "other");
     form.Command4_Click();
     EXPECT_EQ(form.Endd.Text(), "//");
-    EXPECT_EQ(picker.prompts, (Names{"Please select your start directory.",
-                                     "Please select your start directory.",
-                                     "Please select your start directory.",
-                                     "Please select your destination directory."}));
+    EXPECT_EQ(picker.prompts,
+              (Names{"Please select your start directory.", "Please select your start directory.",
+                     "Please select your start directory.",
+                     "Please select your destination directory."}));
 }
 
 }  // namespace

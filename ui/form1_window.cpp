@@ -25,25 +25,17 @@ namespace {
 // Positions and sizes are laid down in twips, 15 to a logical pixel.
 constexpr double kTwipsPerPixel = 15.0;
 
-int Pixels(int twips) {
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
+int Pixels(int twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
 
 QRect FromTwips(int left, int top, int width, int height) {
     return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
 
-QString FromBytes(const std::string& text) {
-    return QString::fromStdString(text);
-}
+QString FromBytes(const std::string& text) { return QString::fromStdString(text); }
 
 // Paths typed or shown in the two directory fields are file-system bytes.
-QString PathFromBytes(const std::string& path) {
-    return QFile::decodeName(path.c_str());
-}
-std::string PathToBytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
+QString PathFromBytes(const std::string& path) { return QFile::decodeName(path.c_str()); }
+std::string PathToBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 template <class Widget>
 Widget* MakeControl(QWidget* parent, const char* name, const QRect& geometry) {

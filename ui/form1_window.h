@@ -22,7 +22,7 @@ class QRadioButton;
 namespace lorvex::ui {
 
 class Form1Window : public QWidget, public WindowView, public FolderPicker {
-  public:
+public:
     explicit Form1Window(Form1& form, QWidget* parent = nullptr);
     ~Form1Window() override;
 
@@ -38,7 +38,7 @@ class Form1Window : public QWidget, public WindowView, public FolderPicker {
 
     PassProgressDialog& Progress() { return progress_; }
 
-  private:
+private:
     void CreateControls();
     void ConnectControls();
     void MirrorCore();

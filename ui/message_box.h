@@ -13,13 +13,13 @@ void ShowMessageBox(QWidget* owner, std::string_view title, std::string_view tex
 
 // Shows the core's messages as boxes owned by a window (or none).
 class MessageBoxes : public MessageSink {
-  public:
+public:
     explicit MessageBoxes(QWidget* owner) : owner_(owner) {}
     void ShowMessage(std::string_view title, std::string_view text) override {
         ShowMessageBox(owner_, title, text);
     }
 
-  private:
+private:
     QWidget* owner_;
 };
 

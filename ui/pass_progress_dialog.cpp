@@ -15,9 +15,7 @@ void PassProgressDialog::Begin() {
     elapsed_.start();
 }
 
-void PassProgressDialog::End() {
-    dialog_.reset();
-}
+void PassProgressDialog::End() { dialog_.reset(); }
 
 bool PassProgressDialog::ContinuePass(const PassStatus& status) {
     if (!dialog_) {

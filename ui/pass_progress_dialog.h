@@ -15,7 +15,7 @@ class QWidget;
 namespace lorvex::ui {
 
 class PassProgressDialog : public PassProgress {
-  public:
+public:
     explicit PassProgressDialog(QWidget* owner,
                                 std::chrono::milliseconds delay = std::chrono::milliseconds(500));
     ~PassProgressDialog() override;
@@ -26,7 +26,7 @@ class PassProgressDialog : public PassProgress {
     void End();
     bool ContinuePass(const PassStatus& status) override;
 
-  private:
+private:
     QWidget* owner_;
     std::chrono::milliseconds delay_;
     QElapsedTimer elapsed_;

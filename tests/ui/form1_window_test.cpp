@@ -121,7 +121,7 @@ struct ScriptedChooser {
 class Form1WindowTest : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void shouldStartWithTheFullListAndEmptyFields() {
         Window w;
         QCOMPARE(w.window.windowTitle(), QStringLiteral("Virelle 3.0"));
