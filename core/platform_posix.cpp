@@ -16,13 +16,11 @@
 namespace lorvex::platform {
 namespace {
 
-Failure FailureFromErrno(int error) {
-    return Failure{std::strerror(error)};
-}
+Failure FailureFromErrno(int error) { return Failure{std::strerror(error)}; }
 
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -40,7 +38,7 @@ class FileDescriptor {
         return result;
     }
 
-  private:
+private:
     int fd_;
 };
 
@@ -204,9 +202,7 @@ int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool IsSeparator(char c) {
-    return c == '/';
-}
+bool IsSeparator(char c) { return c == '/'; }
 
 std::string ProgramDirectory() {
     std::vector<char> buffer(4096);

@@ -29,7 +29,7 @@ std::string Moved(int count) {
 }
 
 class HostileInput : public ::testing::Test {
-  protected:
+protected:
     HostileInput() {
         fs::create_directory(program);
         fs::copy_file(test::LorvexExecutable(), program / "lorvex");

@@ -19,7 +19,7 @@ struct ChildResult {
 };
 
 class ChildProcess {
-  public:
+public:
     // Starts `program` with `arguments`, stdin from /dev/null; stdout and stderr go to
     // files in `outputDirectory`, so a chatty program never blocks on a full pipe.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
@@ -33,7 +33,7 @@ class ChildProcess {
     void Kill();
     ChildResult Wait();
 
-  private:
+private:
     void Reaped(int status, long maxResidentKb);
 
     pid_t pid_ = -1;
