@@ -3,8 +3,14 @@ BUILD_DIR ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+SANITIZE_DIR ?= build-sanitize
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 30
+# Any AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer report fails the test.
+SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 
-.PHONY: all deps configure build test demo run package screenshot clean format
+.PHONY: all deps configure build test test-sanitize fuzz demo run package screenshot clean format
 
 all: build
 
@@ -17,8 +23,20 @@ configure: deps
 build: configure
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The suite, then the suite again with sanitizers, then the fuzzers.
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-sanitize
+	@$(MAKE) --no-print-directory fuzz
+
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_DIR) -DLORVEX_SANITIZE=ON -DLORVEX_WERROR=$(WERROR) \
+		$(CMAKE_FLAGS) >/dev/null
+	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	@$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	@WERROR=$(WERROR) JOBS=$(JOBS) scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 demo: build
 	@scripts/demo $(BUILD_DIR)/bin
@@ -37,4 +55,4 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
