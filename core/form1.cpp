@@ -126,19 +126,19 @@ bool Form1::MoveOneArchive(std::string_view name) {
     if (!IsPlainFileName(name)) {
         return true;
     }
-    const std::string file = std::string(name) + std::string(kArchiveExtension);
-    CheckForFile(searchdir, file);
+    // Kept across archives, so that the pass allocates no path strings per archive.
+    fromPath_.assign(searchdir).append(name).append(kArchiveExtension);
+    check = FileExists(fromPath_);
     if (check != 1) {
         return true;
     }
-    const std::string from = searchdir + file;
-    if (progress_ && !progress_->ContinuePass({movedCount,
-                                               static_cast<std::int64_t>(failedMoves.size()),
-                                               from})) {
+    if (progress_ && !progress_->ContinuePass(
+                         {movedCount, static_cast<std::int64_t>(failedMoves.size()), fromPath_})) {
         passCancelled = true;
         return false;
     }
-    if (MoveFiles(from, destdir + file)) {
+    toPath_.assign(destdir).append(name).append(kArchiveExtension);
+    if (MoveFiles(fromPath_, toPath_)) {
         ++movedCount;
     }
     return true;

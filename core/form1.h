@@ -85,7 +85,9 @@ private:
     bool MoveOneArchive(std::string_view name);
 
     std::string programDirectory_;
-    std::string mapText_;  // the map read by the last pass; entryTable points into it
+    std::string mapText_;   // the map read by the last pass; entryTable points into it
+    std::string fromPath_;  // work buffers of MoveOneArchive
+    std::string toPath_;
     MessageSink* messages_ = nullptr;
     WindowView* view_ = nullptr;
     FolderPicker* picker_ = nullptr;
