@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 30
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 
-.PHONY: all deps configure build test test-sanitize fuzz demo run package screenshot clean format
+.PHONY: all deps configure build test test-sanitize fuzz demo run package screenshot bench bench-deps clean format
 
 all: build
 
@@ -50,6 +50,15 @@ package: build
 screenshot: build
 	@scripts/install-deps screenshot
 	@scripts/screenshot $(BUILD_DIR)/bin docs/window.png
+
+# Benchmarks, not tests: lorvex against a minimal mover and a shell pipeline, and Google
+# Benchmark of the scan and the pass. Prints the table and writes it to docs/performance.md.
+bench: bench-deps
+	@$(MAKE) --no-print-directory build CMAKE_FLAGS="$(CMAKE_FLAGS) -DLORVEX_BUILD_BENCH=ON"
+	@bench/run-bench $(BUILD_DIR)
+
+bench-deps:
+	@scripts/install-deps bench
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

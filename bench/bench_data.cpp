@@ -56,7 +56,7 @@ constexpr std::array<std::string_view, 40> kSeconds = {
 
 // splitmix64: fixed output for a seed on every platform, unlike the standard distributions.
 class Random {
-  public:
+public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
     std::uint64_t Next() {
         std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
@@ -67,7 +67,7 @@ class Random {
     std::size_t Below(std::size_t bound) { return static_cast<std::size_t>(Next() % bound); }
     bool Percent(int percent) { return Below(100) < static_cast<std::size_t>(percent); }
 
-  private:
+private:
     std::uint64_t state_;
 };
 
@@ -81,9 +81,7 @@ std::string CategoryName(int index) {
     return name;
 }
 
-std::string TopOf(const std::string& category) {
-    return category.substr(0, category.find(" / "));
-}
+std::string TopOf(const std::string& category) { return category.substr(0, category.find(" / ")); }
 
 // Sizes of the categories after the first: a Zipf-like split, every category at least one.
 std::vector<int> SkewedSizes(int total, int count) {

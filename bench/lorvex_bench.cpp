@@ -47,7 +47,7 @@ BENCHMARK(BM_ScanCategoryMap);
 
 // A temporary tree with the data files and `present` archives of the benchmark category.
 class PassTree {
-  public:
+public:
     explicit PassTree(int present) {
         std::string pattern = (fs::temp_directory_path() / "lorvex-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {

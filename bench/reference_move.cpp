@@ -1,5 +1,7 @@
 // The least a move pass can do: for each archive of a precomputed list, one stat and one
-// renameat2(RENAME_NOREPLACE). Usage: reference-move LISTFILE SEARCHDIR DESTDIR
+// renameat2(RENAME_NOREPLACE). Usage: reference-move [--at] LISTFILE SEARCHDIR DESTDIR
+// With --at the calls name archives relative to descriptors of the two directories, as
+// mv -t does, instead of by full path as lorvex does.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -9,8 +11,13 @@
 #include <string_view>
 
 int main(int argc, char** argv) {
+    const bool at = argc == 5 && std::string_view(argv[1]) == "--at";
+    if (at) {
+        ++argv;
+        --argc;
+    }
     if (argc != 4) {
-        fputs("usage: reference-move LISTFILE SEARCHDIR DESTDIR\n", stderr);
+        fputs("usage: reference-move [--at] LISTFILE SEARCHDIR DESTDIR\n", stderr);
         return 2;
     }
     const int fd = open(argv[1], O_RDONLY | O_CLOEXEC);
@@ -26,8 +33,10 @@ int main(int argc, char** argv) {
     }
     close(fd);
     mkdir(argv[3], 0777);
-    const std::string search = std::string(argv[2]) + "/";
-    const std::string dest = std::string(argv[3]) + "/";
+    const int searchFd = at ? open(argv[2], O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+    const int destFd = at ? open(argv[3], O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+    const std::string search = at ? std::string() : std::string(argv[2]) + "/";
+    const std::string dest = at ? std::string() : std::string(argv[3]) + "/";
     std::string from = search;
     std::string to = dest;
     long moved = 0;
@@ -40,8 +49,8 @@ int main(int argc, char** argv) {
         from += name;
         to.resize(dest.size());
         to += name;
-        if (stat(from.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-            renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        if (fstatat(searchFd, from.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            renameat2(searchFd, from.c_str(), destFd, to.c_str(), RENAME_NOREPLACE) == 0) {
             ++moved;
         }
     }
