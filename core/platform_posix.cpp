@@ -252,34 +252,39 @@ std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::str
 }
 
 std::string ReadWholeFile(const std::string& path, std::string_view what) {
-    const auto fail = [&](int error) {
+    const auto fail = [&](std::string_view reason) {
         return DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
-                             std::strerror(error));
+                             std::string(reason));
     };
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that opening a pipe with no writer cannot hang the program.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
-        throw fail(errno);
+        throw fail(std::strerror(errno));
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        throw fail(errno);
+        throw fail(std::strerror(errno));
     }
     if (S_ISDIR(st.st_mode)) {
-        throw fail(EISDIR);
+        throw fail(std::strerror(EISDIR));
+    }
+    // A device or a pipe may never end (a link to /dev/zero would fill the memory).
+    if (!S_ISREG(st.st_mode)) {
+        throw fail("not a regular file");
     }
     std::string text;
-    text.resize(S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0);
+    text.resize(static_cast<std::size_t>(st.st_size));
     std::size_t filled = 0;
     for (;;) {
         if (filled == text.size()) {
-            text.resize(text.size() + 65536);  // the file grew, or its size is unknown
+            text.resize(text.size() + 65536);  // the file grew while being read
         }
         const ssize_t got = ::read(fd.get(), text.data() + filled, text.size() - filled);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            throw fail(errno);
+            throw fail(std::strerror(errno));
         }
         if (got == 0) {
             break;

@@ -1,7 +1,11 @@
 // Data files and command lines far from what a person writes, given to the built
 // executable: each run gives the right result or a "lorvex: " error with status 2.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <iostream>
 
 #include "child_process.h"
@@ -161,6 +165,31 @@ TEST_F(HostileInput, MapsOfOnlySpacesOrOnlyHeaderLines) {
     }
     WriteFile(program / "cats.txt", std::string(1 << 20, ' '));
     ExpectError(Move("Cat"), "category \"Cat\" is not in the category list");
+}
+
+TEST_F(HostileInput, DataFilesThatAreNotPlainFilesAreRefused) {
+    WriteFile(program / "cats.txt", "Cat\r\n");
+    Archives({"a"});
+    // A pipe nobody writes to would block a reader for ever; a device may never end.
+    ASSERT_EQ(::mkfifo((program / "lorvex.ini").c_str(), 0644), 0);
+    fs::remove(program / "cats2.txt");
+    fs::create_symlink("/dev/null", program / "cats2.txt");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"-c", "Cat", "-e", search.string(), "-d", dest.string()},
+         "category map \"" + (program / "lorvex.ini").string()},
+        {{"-s", "-c", "Cat", "-e", search.string(), "-d", dest.string()},
+         "category list \"" + (program / "cats2.txt").string()}};
+    for (const auto& [arguments, file] : cases) {
+        TempDir output;
+        test::ChildProcess child((program / "lorvex").string(), arguments, output.path());
+        // Only a guard against a hang, far beyond the time the run needs.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (child.Running() && std::chrono::steady_clock::now() < deadline) {
+            ::usleep(10000);
+        }
+        ASSERT_FALSE(child.Running()) << "lorvex hangs reading the " << file;
+        ExpectError(child.Wait(), "cannot read " + file + "\": not a regular file");
+    }
 }
 
 TEST_F(HostileInput, CategoryListOfAHundredThousandNames) {
