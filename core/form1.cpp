@@ -114,6 +114,11 @@ void Form1::Command2_Click() {
     searchdir = Start.Text();
     Endd.SetText(WithSeparator(endd));
     destdir = Endd.Text();
+    // A search directory that cannot be searched would make every archive "not found"
+    // and the move look like a success.
+    if (const auto failure = platform::CheckSearchableDirectory(searchdir)) {
+        throw LorvexError("cannot search directory " + Quoted(searchdir) + ": " + failure->reason);
+    }
     createFolder(destdir);
     category = Combo1.List(index);
     Command1_Click();

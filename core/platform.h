@@ -32,6 +32,9 @@ struct Failure {
     std::string reason;
 };
 
+// Fails unless `path` is a directory whose files can be looked up by name.
+std::optional<Failure> CheckSearchableDirectory(const std::string& path);
+
 // Creates one directory. Succeeds when the directory already exists; fails when the
 // parent is missing or something that is not a directory stands under that name.
 std::optional<Failure> CreateDirectory(const std::string& path);

@@ -226,6 +226,20 @@ std::optional<std::uint64_t> RegularFileLength(const std::string& path) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return FailureFromErrno(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return FailureFromErrno(ENOTDIR);
+    }
+    if (::access(path.c_str(), X_OK) != 0) {
+        return FailureFromErrno(errno);
+    }
+    return std::nullopt;
+}
+
 std::optional<Failure> CreateDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) {
         return std::nullopt;

@@ -51,6 +51,17 @@ std::optional<std::uint64_t> RegularFileLength(const std::string& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return LastFailure();
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return Failure{"Not a directory"};
+    }
+    return std::nullopt;
+}
+
 std::optional<Failure> CreateDirectory(const std::string& path) {
     if (::CreateDirectoryA(path.c_str(), nullptr)) {
         return std::nullopt;

@@ -119,6 +119,16 @@ TEST_F(CommandLineRun, MissingDataFilesAreNamedInTheError) {
     EXPECT_EQ(ListDirectory(search).size(), 3u);
 }
 
+TEST_F(CommandLineRun, AMissingSearchDirectoryIsAnErrorNotZeroMoves) {
+    const auto run =
+        Lorvex({"-c", "Music / Jazz", "-e", (root / "typo").string(), "-d", dest.string()});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.err, "lorvex: cannot search directory \"" + (root / "typo").string() +
+                           "/\": No such file or directory\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(fs::exists(dest));
+}
+
 TEST_F(CommandLineRun, ArchivesThatCannotBeMovedGiveStatusOne) {
     fs::create_directory(dest);
     WriteFile(dest / "Slow Tide.zip", "older copy");

@@ -251,6 +251,28 @@ TEST_F(Form1Test, MissingOrHeaderlessMapsAreErrorsNamingTheFile) {
     EXPECT_TRUE(fs::exists(search / "a.zip"));
 }
 
+TEST_F(Form1Test, ASearchDirectoryThatCannotBeSearchedIsAnErrorNotAnEmptyMove) {
+    WriteMap("a=Music / Jazz\r\n");
+    WriteFile(program / "plain-file", "x");
+    for (const auto& bad : {program / "no-such-dir", program / "plain-file"}) {
+        form.getCats();
+        form.Start.SetText(bad.string());
+        form.Endd.SetText(dest.string());
+        form.Combo1.SetListIndex(0);
+        try {
+            form.Command2_Click();
+            ADD_FAILURE() << "no error for " << bad;
+        } catch (const LorvexError& error) {
+            EXPECT_EQ(std::string(error.what())
+                          .rfind("cannot search directory \"" + bad.string() + "/\": ", 0),
+                      0u)
+                << error.what();
+        }
+        EXPECT_TRUE(messages.texts.empty());
+        EXPECT_FALSE(fs::exists(dest));
+    }
+}
+
 TEST_F(Form1Test, ADestinationThatCannotBeMadeStopsBeforeAnyMove) {
     WriteMap("a=Music / Jazz\r\n");
     WriteArchive("a.zip");
