@@ -12,8 +12,6 @@
 
 #include "test_support.h"
 
-extern char** environ;
-
 namespace lorvex::test {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
@@ -26,6 +24,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> environment = ProgramEnvironment();
+    std::vector<char*> envp;
+    for (auto& e : environment) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
     const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0 || err < 0) {
@@ -37,7 +41,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         ::dup2(devNull, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        ::execve(program.c_str(), argv.data(), environ);
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(out);

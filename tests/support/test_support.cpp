@@ -101,15 +101,7 @@ std::string DrainAll(int outFd, int errFd, std::string& err) {
 
 }  // namespace
 
-RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
-              const std::vector<std::string>& extraEnvironment) {
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    // The program must not reach a display the tests happen to run under: a run without
-    // a terminal would wait at a message box.
+std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> environment;
     for (char** e = environ; *e; ++e) {
         const std::string_view entry(*e);
@@ -118,7 +110,18 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
             environment.emplace_back(entry);
         }
     }
-    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    return environment;
+}
+
+RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
+              const std::vector<std::string>& extraEnvironment) {
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    std::vector<std::string> environment = ProgramEnvironment(extraEnvironment);
     std::vector<char*> envp;
     for (auto& e : environment) {
         envp.push_back(e.data());

@@ -39,6 +39,10 @@ struct RunResult {
     std::string err;
 };
 
+// The environment for a program under test: this process's, without any display, plus
+// `extra`. A run without a terminal would otherwise wait at a message box.
+std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extra = {});
+
 // Runs a program with arguments, no shell, stdin from /dev/null, and waits for it.
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
               const std::vector<std::string>& extraEnvironment = {});
