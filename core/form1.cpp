@@ -82,8 +82,9 @@ int Form1::FileExists(const std::string& strFile) const {
     return *length > 0 ? 1 : 0;
 }
 
-void Form1::CheckForFile(const std::string& path, const std::string& file) {
-    check = FileExists(path + file);
+void Form1::CheckForFile(const std::string& path, std::string_view file) {
+    checkedPath_.assign(path).append(file);
+    check = FileExists(checkedPath_);
 }
 
 bool Form1::MoveFiles(const std::string& fromdir, const std::string& todir) {
@@ -131,19 +132,19 @@ bool Form1::MoveOneArchive(std::string_view name) {
     if (!IsPlainFileName(name)) {
         return true;
     }
-    // Kept across archives, so that the pass allocates no path strings per archive.
-    fromPath_.assign(searchdir).append(name).append(kArchiveExtension);
-    check = FileExists(fromPath_);
+    archiveName_.assign(name).append(kArchiveExtension);
+    CheckForFile(searchdir, archiveName_);
     if (check != 1) {
         return true;
     }
-    if (progress_ && !progress_->ContinuePass(
-                         {movedCount, static_cast<std::int64_t>(failedMoves.size()), fromPath_})) {
+    if (progress_ &&
+        !progress_->ContinuePass(
+            {movedCount, static_cast<std::int64_t>(failedMoves.size()), checkedPath_})) {
         passCancelled = true;
         return false;
     }
-    toPath_.assign(destdir).append(name).append(kArchiveExtension);
-    if (MoveFiles(fromPath_, toPath_)) {
+    targetPath_.assign(destdir).append(archiveName_);
+    if (MoveFiles(checkedPath_, targetPath_)) {
         ++movedCount;
     }
     return true;

@@ -63,7 +63,7 @@ public:
     // Operations.
     int FileExists(const std::string& strFile) const;
     void Command2_Click();
-    void CheckForFile(const std::string& path, const std::string& file);
+    void CheckForFile(const std::string& path, std::string_view file);
     void getCats();
     bool MoveFiles(const std::string& fromdir, const std::string& todir);
     void createFolder(const std::string& path);
@@ -85,9 +85,11 @@ private:
     bool MoveOneArchive(std::string_view name);
 
     std::string programDirectory_;
-    std::string mapText_;   // the map read by the last pass; entryTable points into it
-    std::string fromPath_;  // work buffers of MoveOneArchive
-    std::string toPath_;
+    std::string mapText_;  // the map read by the last pass; entryTable points into it
+    // Work buffers kept across archives, so that a pass allocates no strings per archive.
+    std::string archiveName_;
+    std::string checkedPath_;  // the name CheckForFile measured last
+    std::string targetPath_;
     MessageSink* messages_ = nullptr;
     WindowView* view_ = nullptr;
     FolderPicker* picker_ = nullptr;

@@ -286,12 +286,14 @@ std::string ReadWholeFile(const std::string& path, std::string_view what) {
     if (!S_ISREG(st.st_mode)) {
         throw fail("not a regular file");
     }
+    // One byte more than the file holds, so that the read which finds the end needs no
+    // second buffer; a file that grew meanwhile is still read whole.
     std::string text;
-    text.resize(static_cast<std::size_t>(st.st_size));
+    text.resize(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t filled = 0;
     for (;;) {
         if (filled == text.size()) {
-            text.resize(text.size() + 65536);  // the file grew while being read
+            text.resize(text.size() * 2);
         }
         const ssize_t got = ::read(fd.get(), text.data() + filled, text.size() - filled);
         if (got < 0) {
