@@ -19,17 +19,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     : outPath_(outputDirectory / "child.out"), errPath_(outputDirectory / "child.err") {
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
     std::vector<std::string> environment = ProgramEnvironment();
-    std::vector<char*> envp;
-    for (auto& e : environment) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = ExecArray(args);
+    const std::vector<char*> envp = ExecArray(environment);
     const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0 || err < 0) {

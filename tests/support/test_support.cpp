@@ -114,6 +114,15 @@ std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extr
     return environment;
 }
 
+std::vector<char*> ExecArray(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
               const std::vector<std::string>& extraEnvironment) {
     int outPipe[2];
@@ -122,18 +131,10 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
         throw std::runtime_error("pipe failed");
     }
     std::vector<std::string> environment = ProgramEnvironment(extraEnvironment);
-    std::vector<char*> envp;
-    for (auto& e : environment) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> envp = ExecArray(environment);
+    const std::vector<char*> argv = ExecArray(args);
 
     const pid_t pid = ::fork();
     if (pid == 0) {

@@ -43,6 +43,9 @@ struct RunResult {
 // `extra`. A run without a terminal would otherwise wait at a message box.
 std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extra = {});
 
+// The null-terminated array of pointers that execve takes, into `strings`.
+std::vector<char*> ExecArray(std::vector<std::string>& strings);
+
 // Runs a program with arguments, no shell, stdin from /dev/null, and waits for it.
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
               const std::vector<std::string>& extraEnvironment = {});
