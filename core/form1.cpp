@@ -98,7 +98,7 @@ bool Form1::MoveFiles(const std::string& fromdir, const std::string& todir) {
 
 void Form1::createFolder(const std::string& path) {
     // Every move of the pass would fail without a destination, so stop before it starts.
-    if (const auto failure = platform::CreateDirectory(path)) {
+    if (const auto failure = platform::MakeDirectory(path)) {
         throw LorvexError("cannot create destination directory " + Quoted(path) + ": " +
                           failure->reason);
     }

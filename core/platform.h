@@ -37,7 +37,7 @@ std::optional<Failure> CheckSearchableDirectory(const std::string& path);
 
 // Creates one directory. Succeeds when the directory already exists; fails when the
 // parent is missing or something that is not a directory stands under that name.
-std::optional<Failure> CreateDirectory(const std::string& path);
+std::optional<Failure> MakeDirectory(const std::string& path);
 
 // Moves a file to a new name and never replaces an existing file. Across file systems
 // the data is copied to a temporary name beside the target, flushed, put in place and

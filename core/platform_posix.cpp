@@ -240,7 +240,7 @@ std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
     return std::nullopt;
 }
 
-std::optional<Failure> CreateDirectory(const std::string& path) {
+std::optional<Failure> MakeDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) {
         return std::nullopt;
     }

@@ -62,7 +62,7 @@ std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
     return std::nullopt;
 }
 
-std::optional<Failure> CreateDirectory(const std::string& path) {
+std::optional<Failure> MakeDirectory(const std::string& path) {
     if (::CreateDirectoryA(path.c_str(), nullptr)) {
         return std::nullopt;
     }
