@@ -12,6 +12,10 @@ cmake --install "$build" --prefix "$root/usr" >/dev/null
 for file in lorvex cats.txt cats2.txt lorvex.ini lorvex2.ini readme.txt; do
     [ -f "$root/usr/lib/lorvex/$file" ] || fail "lib/lorvex/$file is missing"
 done
+# Self-contained apart from system libraries: no run path into the build tree.
+if readelf -d "$root/usr/lib/lorvex/lorvex" | grep -qE 'RPATH|RUNPATH'; then
+    fail "the installed executable carries a run path"
+fi
 for file in applications/lorvex.desktop metainfo/org.lorvex.lorvex.metainfo.xml \
             icons/hicolor/scalable/apps/lorvex.svg icons/hicolor/48x48/apps/lorvex.png \
             man/man1/lorvex.1.gz; do
