@@ -13,9 +13,11 @@ for file in lorvex cats.txt cats2.txt lorvex.ini lorvex2.ini readme.txt; do
     [ -f "$root/usr/lib/lorvex/$file" ] || fail "lib/lorvex/$file is missing"
 done
 # Self-contained apart from system libraries: no run path into the build tree.
-if readelf -d "$root/usr/lib/lorvex/lorvex" | grep -qE 'RPATH|RUNPATH'; then
-    fail "the installed executable carries a run path"
-fi
+for executable in "$build/bin/lorvex" "$root/usr/lib/lorvex/lorvex"; do
+    if readelf -d "$executable" | grep -qE 'RPATH|RUNPATH'; then
+        fail "$executable carries a run path"
+    fi
+done
 for file in applications/lorvex.desktop metainfo/org.lorvex.lorvex.metainfo.xml \
             icons/hicolor/scalable/apps/lorvex.svg icons/hicolor/48x48/apps/lorvex.png \
             man/man1/lorvex.1.gz; do
