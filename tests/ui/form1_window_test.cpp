@@ -17,6 +17,7 @@
 #include "form1_window.h"
 #include "modFolderBrowse.h"
 #include "test_support.h"
+#include "window_mode.h"
 
 namespace fs = std::filesystem;
 using lorvex::Form1;
@@ -335,6 +336,35 @@ private slots:
             QCOMPARE(lorvex::test::ReadFile(w.dest / name),
                      "PK " + name.substr(0, name.size() - 4));
         }
+    }
+
+    void shouldOnlyClaimADisplayThatCanBeReached() {
+        // Restores the environment the other tests run in.
+        struct SavedEnvironment {
+            QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+            QByteArray display = qgetenv("DISPLAY");
+            QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+            ~SavedEnvironment() {
+                qputenv("QT_QPA_PLATFORM", platform);
+                qputenv("DISPLAY", display);
+                qputenv("WAYLAND_DISPLAY", wayland);
+            }
+        } saved;
+        TempDir dir;
+        WriteFile(dir / "not-a-socket", "");
+        qunsetenv("QT_QPA_PLATFORM");
+        qunsetenv("WAYLAND_DISPLAY");
+        qunsetenv("DISPLAY");
+        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+        qputenv("DISPLAY", ":4711");  // a local display without its socket
+        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+        qputenv("WAYLAND_DISPLAY", QByteArray::fromStdString((dir / "not-a-socket").string()));
+        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+        qputenv("DISPLAY", "remote.example:0");
+        QVERIFY(lorvex::ui::HasGraphicalDisplay());
+        qunsetenv("DISPLAY");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QVERIFY(lorvex::ui::HasGraphicalDisplay());
     }
 };
 
