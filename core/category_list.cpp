@@ -8,7 +8,10 @@ bool IsDelimiter(char c) { return c == ',' || c == '\r' || c == '\n'; }
 }  // namespace
 
 void ForEachCategory(std::string_view text, const std::function<void(std::string_view)>& visit) {
-    std::size_t i = 0;
+    // Editors on Windows often start a UTF-8 file with a byte order mark; it would
+    // otherwise stick invisibly to the first category and keep it from matching the map.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::size_t i = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
     const std::size_t size = text.size();
     while (i < size) {
         while (i < size && text[i] == ' ') {

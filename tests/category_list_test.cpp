@@ -38,6 +38,11 @@ TEST(CategoryList, NamesKeepLeadingSemicolonsBracketsAndNumbers) {
               (Items{";Not a comment", "[Not a section]", "2024", "#2024-01-01#", "True"}));
 }
 
+TEST(CategoryList, AByteOrderMarkIsNotPartOfTheFirstName) {
+    EXPECT_EQ(Categories("\xEF\xBB\xBFMusic / Jazz\r\nRock\r\n"), (Items{"Music / Jazz", "Rock"}));
+    EXPECT_EQ(Categories("Rock\r\n\xEF\xBB\xBFJazz\r\n"), (Items{"Rock", "\xEF\xBB\xBFJazz"}));
+}
+
 TEST(CategoryList, AStrayQuoteEndsAtTheLineEnd) {
     EXPECT_EQ(Categories("\"Open quote\r\nNext\r\n"), (Items{"Open quote", "Next"}));
     // Text after a closing quote up to the delimiter is dropped.
