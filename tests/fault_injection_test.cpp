@@ -202,6 +202,15 @@ protected:
         return failures;
     }
 
+    // The test's destination, and one on the other file system when it could be mounted.
+    std::vector<fs::path> DestinationsBeside(const Tmpfs& other) const {
+        std::vector<fs::path> destinations{dest};
+        if (other.mounted()) {
+            destinations.push_back(root / "other-fs" / "out");
+        }
+        return destinations;
+    }
+
     TempDir root;
     fs::path program = root / "app";
     fs::path search = root / "in";
@@ -214,11 +223,7 @@ TEST_F(FaultInjection, DestinationHoldingTheSameNameKeepsBoth) {
     AddArchive("Same Name", 5000);
     AddArchive("Fresh", 300);
     Tmpfs other(root / "other-fs", "size=16m");
-    std::vector<fs::path> destinations{dest};
-    if (other.mounted()) {
-        destinations.push_back(root / "other-fs" / "out");
-    }
-    for (const auto& to : destinations) {
+    for (const auto& to : DestinationsBeside(other)) {
         SCOPED_TRACE(to);
         WriteArchivesAndData(search);
         fs::create_directory(to);
@@ -352,11 +357,7 @@ TEST_F(FaultInjection, SourceThatDisappearsBeforeItsMoveIsReported) {
     AddArchive("Vanishing", 1000);
     AddArchive("After", 1000);
     Tmpfs other(root / "other-fs", "size=16m");
-    std::vector<fs::path> destinations{dest};
-    if (other.mounted()) {
-        destinations.push_back(root / "other-fs" / "out");
-    }
-    for (const auto& to : destinations) {
+    for (const auto& to : DestinationsBeside(other)) {
         SCOPED_TRACE(to);
         WriteArchivesAndData(search);
         DeleteBeforeMove progress("Vanishing.zip");
