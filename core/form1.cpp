@@ -40,8 +40,6 @@ std::string WithSeparator(const std::string& directory) {
 
 }  // namespace
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
 Form1::Form1(std::string programDirectory) : programDirectory_(std::move(programDirectory)) {
     Option1.GroupWith(Option2);
     Option1.SetClickHandler([this] { Option1_Click(); });
