@@ -1,20 +1,12 @@
 // Feeds arbitrary bytes to the category list reader and checks every field it yields.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "category_list.h"
+#include "fuzz_check.h"
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
+using lorvex::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

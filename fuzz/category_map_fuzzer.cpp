@@ -1,22 +1,18 @@
 // Feeds arbitrary bytes to the category map reader and checks what it hands out.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "category_map.h"
+#include "fuzz_check.h"
 
 namespace {
+
+using lorvex::fuzz::Check;
 
 bool Inside(std::string_view part, std::string_view whole) {
     return part.empty() || (part.data() >= whole.data() &&
                             part.data() + part.size() <= whole.data() + whole.size());
-}
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
 }
 
 }  // namespace

@@ -2,20 +2,16 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "command_line.h"
+#include "fuzz_check.h"
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using lorvex::fuzz::Check;
 
 void CheckValue(const std::string& value) {
     Check(value.find('"') == std::string::npos);
