@@ -157,10 +157,10 @@ void Form1Window::CreateControls() {
 
 void Form1Window::ConnectControls() {
     form_.Combo1.OnChange([this] { MirrorCombo(); });
-    form_.Start.OnChange([this] { MirrorCore(); });
-    form_.Endd.OnChange([this] { MirrorCore(); });
-    form_.Option1.OnChange([this] { MirrorCore(); });
-    form_.Option2.OnChange([this] { MirrorCore(); });
+    form_.Start.OnChange([this] { MirrorField(start_, form_.Start); });
+    form_.Endd.OnChange([this] { MirrorField(endd_, form_.Endd); });
+    form_.Option1.OnChange([this] { MirrorOptions(); });
+    form_.Option2.OnChange([this] { MirrorOptions(); });
 
     connect(combo1_, &QComboBox::currentIndexChanged, this,
             [this](int index) { form_.Combo1.SetListIndex(index); });
@@ -219,16 +219,22 @@ void Form1Window::MoveWithProgress() {
 }
 
 void Form1Window::MirrorCore() {
-    const QSignalBlocker blockStart(start_);
-    const QSignalBlocker blockEndd(endd_);
+    MirrorField(start_, form_.Start);
+    MirrorField(endd_, form_.Endd);
+    MirrorOptions();
+    MirrorCombo();
+}
+
+void Form1Window::MirrorField(QLineEdit* field, const TextBox& model) {
+    const QSignalBlocker block(field);
+    if (PathToBytes(field->text()) != model.Text()) {
+        field->setText(PathFromBytes(model.Text()));
+    }
+}
+
+void Form1Window::MirrorOptions() {
     const QSignalBlocker blockOption1(option1_);
     const QSignalBlocker blockOption2(option2_);
-    if (PathToBytes(start_->text()) != form_.Start.Text()) {
-        start_->setText(PathFromBytes(form_.Start.Text()));
-    }
-    if (PathToBytes(endd_->text()) != form_.Endd.Text()) {
-        endd_->setText(PathFromBytes(form_.Endd.Text()));
-    }
     // Auto-exclusive buttons cannot be cleared one by one, so exclusivity is lifted while
     // the core's values are copied.
     option1_->setAutoExclusive(false);
@@ -237,7 +243,6 @@ void Form1Window::MirrorCore() {
     option2_->setChecked(form_.Option2.Value());
     option1_->setAutoExclusive(true);
     option2_->setAutoExclusive(true);
-    MirrorCombo();
 }
 
 void Form1Window::MirrorCombo() {

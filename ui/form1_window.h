@@ -42,6 +42,8 @@ private:
     void CreateControls();
     void ConnectControls();
     void MirrorCore();
+    void MirrorField(QLineEdit* field, const TextBox& model);
+    void MirrorOptions();
     void MirrorCombo();
     // Runs a handler; an error is shown in a box and the window stays usable.
     void RunHandler(const std::function<void()>& handler);
