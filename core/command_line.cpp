@@ -36,6 +36,18 @@ std::string SwitchValue(std::span<const std::string_view> words, std::size_t& i)
     return std::string(StripSpaces(value));
 }
 
+// Words of two dashes name what a single letter cannot; any other is an unknown switch.
+bool ReadLongSwitch(std::string_view word, CommandSwitches& switches) {
+    if (word == "--help") {
+        switches.help = true;
+    } else if (word == "--version") {
+        switches.version = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
@@ -43,6 +55,9 @@ CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (!IsSwitch(words[i])) {
             continue;  // words before the first switch
+        }
+        if (ReadLongSwitch(words[i], switches)) {
+            continue;
         }
         const std::size_t at = i;
         std::string value = SwitchValue(words, i);
@@ -74,5 +89,42 @@ std::string UsageText() {
     return "Usage: " + std::string(platform::kExecutableName) +
            " -c category -e searchdir -d destdir -[s|f]\nSee readme.txt";
 }
+
+std::string HelpText(const std::string& programDirectory) {
+    const std::string program(platform::kExecutableName);
+    const std::string dir = programDirectory + platform::kSeparator;
+    return UsageText().substr(0, UsageText().find('\n')) +
+           "\n\n"
+           "Moves every archive of one category that is present and not empty from the\n"
+           "search directory into the destination directory.\n\n"
+           "  -c category   the category to move; it must be one of the category list\n"
+           "  -e searchdir  where the archives are now\n"
+           "  -d destdir    where they go; the last directory is created if missing\n"
+           "  -s            Simple Lists: cats2.txt and lorvex2.ini\n"
+           "  -f            Full Lists: cats.txt and lorvex.ini (the default)\n"
+           "  --help        show this text\n"
+           "  --version     show the version\n\n"
+           "A value runs up to the next switch. Without arguments " +
+           program +
+           " opens its window.\n\n"
+           "Exit status:\n"
+           "  0  the move ran and moved every archive of the category it found\n"
+           "  1  the move ran, but some archives could not be moved\n"
+           "  2  nothing was moved: a switch is missing, the category is not in the list,\n"
+           "     a directory or a data file cannot be used\n\n"
+           "Data files are read from " +
+           programDirectory +
+           ":\n"
+           "  cats.txt, lorvex.ini (Full Lists), cats2.txt, lorvex2.ini (Simple Lists)\n\n"
+           "The user's guide is " +
+           dir + "readme.txt" +
+#ifdef _WIN32
+           ".";
+#else
+           "; the reference is man lorvex.";
+#endif
+}
+
+std::string VersionText() { return "lorvex " LORVEX_VERSION; }
 
 }  // namespace lorvex

@@ -17,11 +17,20 @@ struct CommandSwitches {
     std::string cmdDestDir;    // -d
     int cmdListMode = 0;       // 0 none asked, 1 Simple Lists (-s), 2 Full Lists (-f)
     std::vector<std::string> unknownSwitches;  // each one shows the usage text
+    bool help = false;     // --help
+    bool version = false;  // --version
 };
 
 // Reads the words after the program's name. Does no I/O.
 CommandSwitches ParseSwitches(std::span<const std::string_view> words);
 
 std::string UsageText();
+
+// The text of --help: the usage, the switches, the exit statuses and where the data files
+// and the user's guide are, for a program that lives in `programDirectory`.
+std::string HelpText(const std::string& programDirectory);
+
+// "lorvex 3.0.0"
+std::string VersionText();
 
 }  // namespace lorvex

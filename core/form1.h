@@ -74,6 +74,7 @@ public:
     void Option1_Click();
     void Option2_Click();
 
+    const std::string& ProgramDirectory() const { return programDirectory_; }
     ListMode CurrentListMode() const;
     std::string CategoryListPath() const;
     std::string CategoryMapPath() const;

@@ -77,6 +77,14 @@ void ConsoleOutput::Error(std::string_view error) { std::cerr << "lorvex: " << e
 int RunCommandLine(std::span<const std::string_view> words, Form1& form,
                    CommandLineOutput& output) {
     const CommandSwitches switches = ParseSwitches(words);
+    if (switches.help) {
+        output.Report(HelpText(form.ProgramDirectory()));
+        return kExitAllMoved;
+    }
+    if (switches.version) {
+        output.Report(VersionText());
+        return kExitAllMoved;
+    }
     for (std::size_t i = 0; i < switches.unknownSwitches.size(); ++i) {
         output.Usage(UsageText());
     }

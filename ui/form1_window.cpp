@@ -146,6 +146,14 @@ void Form1Window::CreateControls() {
     FitCaption(command3_, QStringLiteral("&Search Directory"));
     FitCaption(command4_, QStringLiteral("&Destination Directory"));
 
+    // The list and the two fields have no caption of their own for a screen reader.
+    combo1_->setAccessibleName(QStringLiteral("Category"));
+    combo1_->setAccessibleDescription(QStringLiteral("The category whose archives are moved"));
+    start_->setAccessibleName(QStringLiteral("Search directory"));
+    start_->setAccessibleDescription(QStringLiteral("Where the archives are now"));
+    endd_->setAccessibleName(QStringLiteral("Destination directory"));
+    endd_->setAccessibleDescription(QStringLiteral("Where the archives are moved to"));
+
     setTabOrder(combo1_, command2_);
     setTabOrder(command2_, start_);
     setTabOrder(start_, endd_);

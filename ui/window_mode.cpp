@@ -50,6 +50,22 @@ bool CanReachWayland(const std::string& display) {
     return IsSocket(Environment("XDG_RUNTIME_DIR") + "/" + display);
 }
 
+// Which Qt platform would be used, as named by QT_QPA_PLATFORM ("" when it is not set):
+// the first of a ";"-separated list, without its ":options".
+std::string RequestedQtPlatform() {
+    std::string platform = Environment("QT_QPA_PLATFORM");
+    platform = platform.substr(0, platform.find(';'));
+    return platform.substr(0, platform.find(':'));
+}
+
+// Qt's platforms that draw where no person can see: a box shown there waits for ever.
+bool IsInvisiblePlatform(const std::string& platform) {
+    return platform == "offscreen" || platform == "minimal";
+}
+
+// Qt's own warnings are no business of a script reading lorvex's standard error.
+void DropQtMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
+
 void EnsureApplication() {
     if (QApplication::instance()) {
         return;
@@ -58,6 +74,7 @@ void EnsureApplication() {
     static char name[] = "lorvex";
     static char* argv[] = {name, nullptr};
     static std::unique_ptr<QApplication> application;
+    qInstallMessageHandler(DropQtMessages);
     application = std::make_unique<QApplication>(argc, argv);
     QApplication::setWindowIcon(Form1Window::ProgramIcon());
 }
@@ -65,8 +82,20 @@ void EnsureApplication() {
 }  // namespace
 
 bool HasGraphicalDisplay() {
-    return !Environment("QT_QPA_PLATFORM").empty() ||
-           CanReachWayland(Environment("WAYLAND_DISPLAY")) || CanReachX11(Environment("DISPLAY"));
+    const std::string platform = RequestedQtPlatform();
+    if (IsInvisiblePlatform(platform)) {
+        return false;
+    }
+    if (platform == "xcb") {
+        return CanReachX11(Environment("DISPLAY"));
+    }
+    if (platform.starts_with("wayland")) {
+        return CanReachWayland(Environment("WAYLAND_DISPLAY"));
+    }
+    if (!platform.empty()) {
+        return true;  // a frame buffer or a remote screen: Qt itself finds out
+    }
+    return CanReachWayland(Environment("WAYLAND_DISPLAY")) || CanReachX11(Environment("DISPLAY"));
 }
 
 int RunWindow(int argc, char** argv) {

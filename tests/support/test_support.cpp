@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -71,13 +72,20 @@ std::string MapWithHeader(const std::string& body) {
 
 namespace {
 
-std::string DrainAll(int outFd, int errFd, std::string& err) {
-    std::string out;
+// Reads both pipes to their end; false when the time limit ran out first.
+bool DrainAll(int outFd, int errFd, std::chrono::seconds limit, RunResult& result) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     int open = 2;
     char buffer[65536];
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -92,11 +100,11 @@ std::string DrainAll(int outFd, int errFd, std::string& err) {
                 fds[i].fd = -1;
                 --open;
             } else {
-                (i == 0 ? out : err).append(buffer, static_cast<std::size_t>(got));
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
             }
         }
     }
-    return out;
+    return true;
 }
 
 }  // namespace
@@ -124,7 +132,7 @@ std::vector<char*> ExecArray(std::vector<std::string>& strings) {
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
-              const std::vector<std::string>& extraEnvironment) {
+              const std::vector<std::string>& extraEnvironment, std::chrono::seconds limit) {
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -148,7 +156,10 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     RunResult result;
-    result.out = DrainAll(outPipe[0], errPipe[0], result.err);
+    if (!DrainAll(outPipe[0], errPipe[0], limit, result)) {
+        result.timedOut = true;
+        ::kill(pid, SIGKILL);
+    }
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     int status = 0;

@@ -1,6 +1,7 @@
 // Shared helpers for lorvex's tests: temporary directories, files, running the program.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ struct RunResult {
     int exitStatus = -1;
     std::string out;
     std::string err;
+    bool timedOut = false;  // killed when its time limit ran out
 };
 
 // The environment for a program under test: this process's, without any display, plus
@@ -46,9 +48,11 @@ std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extr
 // The null-terminated array of pointers that execve takes, into `strings`.
 std::vector<char*> ExecArray(std::vector<std::string>& strings);
 
-// Runs a program with arguments, no shell, stdin from /dev/null, and waits for it.
+// Runs a program with arguments, no shell, stdin from /dev/null, and waits for it; a
+// program still running after `limit` is killed, so a hang fails a test instead of the suite.
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
-              const std::vector<std::string>& extraEnvironment = {});
+              const std::vector<std::string>& extraEnvironment = {},
+              std::chrono::seconds limit = std::chrono::seconds(120));
 
 // The built lorvex executable.
 std::string LorvexExecutable();

@@ -362,9 +362,26 @@ private slots:
         QVERIFY(!lorvex::ui::HasGraphicalDisplay());
         qputenv("DISPLAY", "remote.example:0");
         QVERIFY(lorvex::ui::HasGraphicalDisplay());
-        qunsetenv("DISPLAY");
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Platforms nobody sees never count, whatever display is set beside them.
+        for (const char* invisible : {"offscreen", "minimal", "offscreen:fontengine=freetype"}) {
+            qputenv("QT_QPA_PLATFORM", invisible);
+            QVERIFY2(!lorvex::ui::HasGraphicalDisplay(), invisible);
+        }
+        qputenv("QT_QPA_PLATFORM", "xcb");
         QVERIFY(lorvex::ui::HasGraphicalDisplay());
+        qputenv("DISPLAY", ":4711");
+        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+    }
+
+    void shouldNameTheUncaptionedControlsForScreenReaders() {
+        Window w;
+        QCOMPARE(w.Find<QComboBox>("Combo1")->accessibleName(), QStringLiteral("Category"));
+        QCOMPARE(w.Find<QLineEdit>("Start")->accessibleName(), QStringLiteral("Search directory"));
+        QCOMPARE(w.Find<QLineEdit>("Endd")->accessibleName(),
+                 QStringLiteral("Destination directory"));
+        for (const char* name : {"Combo1", "Start", "Endd"}) {
+            QVERIFY(!w.Find<QWidget>(name)->accessibleDescription().isEmpty());
+        }
     }
 };
 
