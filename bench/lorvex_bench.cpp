@@ -83,13 +83,13 @@ void BM_Pass(benchmark::State& state) {
     const PassTree tree(present);
     for (auto _ : state) {
         lorvex::Form1 form(tree.root.string());
-        form.searchdir = tree.search().string() + "/";
-        form.destdir = tree.dest().string() + "/";
-        form.category = tree.data.BenchCategory();
-        form.createFolder(form.destdir);
-        form.Command1_Click();
+        const std::string destdir = tree.dest().string() + "/";
+        form.createFolder(destdir);
+        const lorvex::PassResult result =
+            form.RunPass({tree.data.BenchCategory(), tree.search().string() + "/", destdir,
+                          lorvex::ListMode::Full});
         state.PauseTiming();
-        if (form.movedCount != present) {
+        if (result.moved != present) {
             state.SkipWithError("the pass did not move every archive");
             break;
         }

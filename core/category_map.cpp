@@ -14,14 +14,6 @@ bool IsSkippedLine(std::string_view line) {
 
 }  // namespace
 
-std::string_view StripSpaces(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 MapScan ScanCategoryMap(std::string_view text, const MapEntryVisitor& visit,
                         std::string_view* lastLine) {
     TextLines lines(text);

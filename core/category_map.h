@@ -28,7 +28,4 @@ using MapEntryVisitor = std::function<bool(const MapEntry&)>;
 MapScan ScanCategoryMap(std::string_view text, const MapEntryVisitor& visit,
                         std::string_view* lastLine = nullptr);
 
-// Strips the space character (only that one) from both ends.
-std::string_view StripSpaces(std::string_view text);
-
 }  // namespace lorvex

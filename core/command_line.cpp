@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "category_map.h"
+#include "text_lines.h"
 #include "platform.h"
 
 namespace lorvex {
@@ -72,10 +72,10 @@ CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
                 switches.cmdDestDir = std::move(value);
                 break;
             case 'S':
-                switches.cmdListMode = 1;
+                switches.cmdListMode = ListMode::Simple;
                 break;
             case 'F':
-                switches.cmdListMode = 2;
+                switches.cmdListMode = ListMode::Full;
                 break;
             default:
                 switches.unknownSwitches.emplace_back(words[at]);

@@ -2,20 +2,21 @@
 // words; a switch is a word that begins with "-" ("/" too on Windows).
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace lorvex {
+#include "list_mode.h"
 
-enum class ListMode { Simple, Full };
+namespace lorvex {
 
 struct CommandSwitches {
     std::string cmdCategory;   // -c
     std::string cmdSearchDir;  // -e
     std::string cmdDestDir;    // -d
-    int cmdListMode = 0;       // 0 none asked, 1 Simple Lists (-s), 2 Full Lists (-f)
+    std::optional<ListMode> cmdListMode;  // -s or -f, the last one given
     std::vector<std::string> unknownSwitches;  // each one shows the usage text
     bool help = false;     // --help
     bool version = false;  // --version

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "category_list.h"
 #include "category_map.h"
@@ -25,6 +26,27 @@ private:
     ComboBox& box_;
 };
 
+// Tells progress that a pass has ended however it ends, so that its dialog is gone before
+// the result or the error is shown.
+class ProgressSpan {
+public:
+    explicit ProgressSpan(PassProgress* progress) : progress_(progress) {
+        if (progress_) {
+            progress_->PassBegins();
+        }
+    }
+    ProgressSpan(const ProgressSpan&) = delete;
+    ProgressSpan& operator=(const ProgressSpan&) = delete;
+    ~ProgressSpan() {
+        if (progress_) {
+            progress_->PassEnds();
+        }
+    }
+
+private:
+    PassProgress* progress_;
+};
+
 // A map entry must name a file inside the search directory, never a path elsewhere.
 bool IsPlainFileName(std::string_view name) {
     return std::none_of(name.begin(), name.end(),
@@ -46,6 +68,27 @@ Form1::Form1(std::string programDirectory) : programDirectory_(std::move(program
     Option2.SetClickHandler([this] { Option2_Click(); });
 }
 
+// Handlers call one another (the move action runs the pass), so only the outermost one
+// reports an error, once, and the window or command line goes on from there.
+template <class Handler>
+void Form1::Guarded(const Handler& handler) {
+    if (handlerDepth_ > 0) {
+        handler();
+        return;
+    }
+    ++handlerDepth_;
+    lastHandlerFailed_ = false;
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        lastHandlerFailed_ = true;
+        if (messages_) {
+            messages_->ShowError(kTitle, error.what());
+        }
+    }
+    --handlerDepth_;
+}
+
 void Form1::Show() {
     if (view_) {
         view_->Show();
@@ -63,33 +106,32 @@ ListMode Form1::CurrentListMode() const {
 }
 
 std::string Form1::CategoryListPath() const {
-    const char* name = CurrentListMode() == ListMode::Simple ? "cats2.txt" : "cats.txt";
-    return programDirectory_ + platform::kSeparator + name;
+    return programDirectory_ + platform::kSeparator +
+           std::string(DataFilesOf(CurrentListMode()).categoryList);
 }
 
-std::string Form1::CategoryMapPath() const {
-    const char* name = CurrentListMode() == ListMode::Simple ? "lorvex2.ini" : "lorvex.ini";
-    return programDirectory_ + platform::kSeparator + name;
+std::string Form1::CategoryMapPath(ListMode mode) const {
+    return programDirectory_ + platform::kSeparator + std::string(DataFilesOf(mode).categoryMap);
 }
 
-int Form1::FileExists(const std::string& strFile) const {
+FileState Form1::FileExists(const std::string& strFile) const {
     const auto length = platform::RegularFileLength(strFile);
     if (!length) {
-        return -1;
+        return FileState::Missing;
     }
-    return *length > 0 ? 1 : 0;
+    return *length > 0 ? FileState::Full : FileState::Empty;
 }
 
 void Form1::CheckForFile(const std::string& path, std::string_view file) {
     checkedPath_.assign(path).append(file);
-    check = FileExists(checkedPath_);
+    vars_.check = static_cast<int>(FileExists(checkedPath_));
 }
 
 bool Form1::MoveFiles(const std::string& fromdir, const std::string& todir) {
     const auto failure = platform::MoveFileNoReplace(fromdir, todir);
     if (failure) {
         const auto slash = fromdir.find_last_of(platform::kSeparator);
-        failedMoves.push_back({fromdir.substr(slash + 1), failure->reason});
+        lastPass_.failed.push_back({fromdir.substr(slash + 1), failure->reason});
     }
     return !failure;
 }
@@ -103,6 +145,10 @@ void Form1::createFolder(const std::string& path) {
 }
 
 void Form1::Command2_Click() {
+    Guarded([this] { MoveAction(); });
+}
+
+void Form1::MoveAction() {
     const std::string start = Start.Text();
     const std::string endd = Endd.Text();
     const int index = Combo1.ListIndex();
@@ -110,84 +156,99 @@ void Form1::Command2_Click() {
         return;
     }
     Start.SetText(WithSeparator(start));
-    searchdir = Start.Text();
+    vars_.searchdir = Start.Text();
     Endd.SetText(WithSeparator(endd));
-    destdir = Endd.Text();
+    vars_.destdir = Endd.Text();
+    Refresh();  // the completed fields are seen before a long pass starts
     // A search directory that cannot be searched would make every archive "not found"
     // and the move look like a success.
-    if (const auto failure = platform::CheckSearchableDirectory(searchdir)) {
-        throw LorvexError("cannot search directory " + Quoted(searchdir) + ": " + failure->reason);
+    if (const auto failure = platform::CheckSearchableDirectory(vars_.searchdir)) {
+        throw LorvexError("cannot search directory " + Quoted(vars_.searchdir) + ": " +
+                          failure->reason);
     }
-    createFolder(destdir);
-    category = Combo1.List(index);
-    Command1_Click();
+    createFolder(vars_.destdir);
+    vars_.category = Combo1.List(index);
+    {
+        const ProgressSpan span(progress_);
+        Command1_Click();
+    }
     if (messages_) {
         messages_->ShowMessage(kTitle, MoveReport());
     }
 }
 
-bool Form1::MoveOneArchive(std::string_view name) {
+bool Form1::MoveOneArchive(std::string_view name, PassResult& result) {
     if (!IsPlainFileName(name)) {
         return true;
     }
     archiveName_.assign(name).append(kArchiveExtension);
-    CheckForFile(searchdir, archiveName_);
-    if (check != 1) {
+    CheckForFile(vars_.searchdir, archiveName_);
+    if (vars_.check != static_cast<int>(FileState::Full)) {
         return true;
     }
     if (progress_ &&
         !progress_->ContinuePass(
-            {movedCount, static_cast<std::int64_t>(failedMoves.size()), checkedPath_})) {
-        passCancelled = true;
+            {result.moved, static_cast<std::int64_t>(result.failed.size()), checkedPath_})) {
+        result.cancelled = true;
         return false;
     }
-    targetPath_.assign(destdir).append(archiveName_);
+    targetPath_.assign(vars_.destdir).append(archiveName_);
     if (MoveFiles(checkedPath_, targetPath_)) {
-        ++movedCount;
+        ++result.moved;
+        vars_.movedCount = result.moved;
     }
     return true;
 }
 
-void Form1::Command1_Click() {
-    movedCount = 0;
-    failedMoves.clear();
-    passCancelled = false;
-    entryTable.clear();  // its rows point into the previous pass's map text
-    const std::string path = CategoryMapPath();
+PassResult Form1::RunPass(const PassRequest& request) {
+    vars_.searchdir = request.searchdir;
+    vars_.destdir = request.destdir;
+    vars_.category = request.category;
+    vars_.movedCount = 0;
+    lastPass_ = PassResult{};
+    vars_.entryTable.clear();  // its rows point into the previous pass's map text
+    const std::string path = CategoryMapPath(request.listMode);
     mapText_ = platform::ReadWholeFile(path, "category map");
-    entryNo = 1;
+    vars_.entryNo = 1;
     std::string_view lastLine;
     const MapScan scan = ScanCategoryMap(
         mapText_,
         [this](const MapEntry& entry) {
-            entryNo = static_cast<std::int64_t>(entry.number);
-            entryTable.push_back({entry.name, entry.category});
-            return entry.category != category || MoveOneArchive(entry.name);
+            vars_.entryNo = static_cast<std::int64_t>(entry.number);
+            vars_.entryTable.push_back({entry.name, entry.category});
+            return entry.category != vars_.category || MoveOneArchive(entry.name, lastPass_);
         },
         &lastLine);
     if (scan == MapScan::MissingHeader) {
         throw DataFileError("cannot read category map " + Quoted(path) +
                             ": it has fewer than three lines, and the first three are a header");
     }
-    if (!entryTable.empty()) {
-        ++entryNo;
-        token = entryTable.back().category;
-        pos = entryTable.back().name.size() + 2;
+    if (!vars_.entryTable.empty()) {
+        ++vars_.entryNo;
+        vars_.token = vars_.entryTable.back().category;
+        vars_.pos = vars_.entryTable.back().name.size() + 2;
     }
-    lineBuf = lastLine;
+    vars_.lineBuf = lastLine;
+    return lastPass_;
+}
+
+void Form1::Command1_Click() {
+    Guarded([this] {
+        RunPass({vars_.category, vars_.searchdir, vars_.destdir, CurrentListMode()});
+    });
 }
 
 std::string Form1::MoveReport() const {
     std::string report =
-        " " + std::to_string(movedCount) + " files were successfully found and moved!";
-    if (passCancelled) {
+        " " + std::to_string(lastPass_.moved) + " files were successfully found and moved!";
+    if (lastPass_.cancelled) {
         report += "\nThe move was cancelled; the remaining archives were left where they are.";
     }
-    if (!failedMoves.empty()) {
-        const auto count = failedMoves.size();
+    if (!lastPass_.failed.empty()) {
+        const auto count = lastPass_.failed.size();
         report += "\n" + std::to_string(count) + (count == 1 ? " file" : " files") +
                   " could not be moved:";
-        for (const auto& failure : failedMoves) {
+        for (const auto& failure : lastPass_.failed) {
             report += "\n" + failure.archive + ": " + failure.reason;
         }
     }
@@ -195,28 +256,34 @@ std::string Form1::MoveReport() const {
 }
 
 void Form1::getCats() {
-    ShowWhenDone showAfterwards(Combo1);
+    Guarded([this] { LoadCategories(); });
+}
+
+void Form1::LoadCategories() {
+    const ShowWhenDone showAfterwards(Combo1);
     Combo1.Clear();
     const std::string text = platform::ReadWholeFile(CategoryListPath(), "category list");
     ForEachCategory(text, [this](std::string_view field) {
-        lineBuf = field;
-        Combo1.AddItem(lineBuf);
+        vars_.lineBuf = field;
+        Combo1.AddItem(vars_.lineBuf);
     });
 }
 
 void Form1::PickDirectoryInto(TextBox& field, std::string_view prompt) {
-    lineBuf = picker_ ? picker_->BrowseFolder(prompt) : std::string();
-    if (!lineBuf.empty()) {
+    vars_.lineBuf = picker_ ? picker_->BrowseFolder(prompt, field.Text()) : std::string();
+    if (!vars_.lineBuf.empty()) {
         // Always appended, so a picked root ends in two separators; the move action
         // takes the field as it stands.
-        field.SetText(lineBuf + platform::kSeparator);
+        field.SetText(vars_.lineBuf + platform::kSeparator);
     }
 }
 
-void Form1::Command3_Click() { PickDirectoryInto(Start, "Please select your start directory."); }
+void Form1::Command3_Click() {
+    Guarded([this] { PickDirectoryInto(Start, "Please select your start directory."); });
+}
 
 void Form1::Command4_Click() {
-    PickDirectoryInto(Endd, "Please select your destination directory.");
+    Guarded([this] { PickDirectoryInto(Endd, "Please select your destination directory."); });
 }
 
 void Form1::Form_Load() { getCats(); }

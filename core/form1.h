@@ -1,5 +1,5 @@
 // The state of the one window, Form1: its controls, its variables and every operation of
-// the sorting core. The window binding and the command line both work on this object.
+// the sorting core. The window bindings and the command line all work on this object.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.h"
 #include "controls.h"
 #include "interfaces.h"
+#include "list_mode.h"
 
 namespace lorvex {
 
@@ -21,6 +21,37 @@ struct EntryRow {
 struct MoveFailure {
     std::string archive;  // file name, e.g. "album.zip"
     std::string reason;
+};
+
+// What one sorting pass is asked to do. Directories end in a separator.
+struct PassRequest {
+    std::string category;
+    std::string searchdir;
+    std::string destdir;
+    ListMode listMode = ListMode::Full;
+};
+
+struct PassResult {
+    std::int64_t moved = 0;
+    std::vector<MoveFailure> failed;  // archives found but not moved, with the reason
+    bool cancelled = false;
+};
+
+// What a file measured by FileExists is; only Full has an archive to move.
+enum class FileState { Missing = -1, Empty = 0, Full = 1 };
+
+// The window's own variables, readable by everyone, written by Form1 alone.
+struct Form1Variables {
+    int check = 0;  // FileState of the last CheckForFile, as its number
+    std::vector<EntryRow> entryTable;  // the map's entries read by the last pass
+    std::string lineBuf;  // work value of the pass, getCats and the folder pickers
+    std::string token;    // the last category the pass read
+    std::string searchdir;
+    std::string destdir;
+    std::string category;
+    std::int64_t entryNo = 0;  // one past the number of the last entry line read
+    std::size_t pos = 0;       // just past the "=" of the last entry line
+    std::int64_t movedCount = 0;
 };
 
 class Form1 {
@@ -46,22 +77,8 @@ public:
     void Show();
     void Refresh();
 
-    // Variables.
-    int check = 0;  // file-state code of the last CheckForFile
-    std::vector<EntryRow> entryTable;
-    std::string lineBuf;  // work value of the pass, getCats and the folder pickers
-    std::string token;
-    std::string searchdir;
-    std::string destdir;
-    std::string category;
-    std::int64_t entryNo = 0;
-    std::size_t pos = 0;
-    std::int64_t movedCount = 0;
-    std::vector<MoveFailure> failedMoves;  // archives found but not moved by the last pass
-    bool passCancelled = false;
-
-    // Operations.
-    int FileExists(const std::string& strFile) const;
+    // Operations. An error in a handler goes to the message sink, never out of it.
+    FileState FileExists(const std::string& strFile) const;
     void Command2_Click();
     void CheckForFile(const std::string& path, std::string_view file);
     void getCats();
@@ -74,17 +91,35 @@ public:
     void Option1_Click();
     void Option2_Click();
 
+    // The sorting pass itself: reads the map of the request's list mode and moves every
+    // present, non-empty archive of its category. Throws LorvexError when the map cannot
+    // be read. Progress, if any, hears of each archive.
+    PassResult RunPass(const PassRequest& request);
+
+    const Form1Variables& Variables() const { return vars_; }
+    const PassResult& LastPass() const { return lastPass_; }
+    // True when the last handler stopped at an error (which went to the message sink).
+    bool LastHandlerFailed() const { return lastHandlerFailed_; }
+
     const std::string& ProgramDirectory() const { return programDirectory_; }
     ListMode CurrentListMode() const;
     std::string CategoryListPath() const;
-    std::string CategoryMapPath() const;
+    std::string CategoryMapPath(ListMode mode) const;
     // The text of the message that ends a move: the count, then any failures.
     std::string MoveReport() const;
 
 private:
+    template <class Handler>
+    void Guarded(const Handler& handler);
+    void MoveAction();
+    void LoadCategories();
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
-    bool MoveOneArchive(std::string_view name);
+    bool MoveOneArchive(std::string_view name, PassResult& result);
 
+    Form1Variables vars_;
+    PassResult lastPass_;
+    bool lastHandlerFailed_ = false;
+    int handlerDepth_ = 0;
     std::string programDirectory_;
     std::string mapText_;  // the map read by the last pass; entryTable points into it
     // Work buffers kept across archives, so that a pass allocates no strings per archive.

@@ -1,5 +1,8 @@
 // The ways the core reaches the outside: messages, the window itself, the folder picker
-// and progress of a long pass. The console, the Qt window and the tests supply their own.
+// and progress of a long pass. The console, each window and the tests supply their own.
+//
+// Every string that crosses these interfaces is UTF-8: texts, archive names and paths
+// alike. A binding converts to its toolkit's or the system's encoding at its own edge.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +15,11 @@ class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual void ShowMessage(std::string_view title, std::string_view text) = 0;
+    // Why an action could not do its work. `text` starts in lower case, as a command
+    // line's error does; a window may capitalise it.
+    virtual void ShowError(std::string_view title, std::string_view text) {
+        ShowMessage(title, text);
+    }
 };
 
 class WindowView {
@@ -24,8 +32,9 @@ public:
 class FolderPicker {
 public:
     virtual ~FolderPicker() = default;
-    // The chosen directory's full path, or "" on cancel.
-    virtual std::string BrowseFolder(std::string_view prompt) = 0;
+    // The chosen directory's full path, or "" on cancel. `startAt` is a directory to open
+    // the picker in, "" for the picker's usual start.
+    virtual std::string BrowseFolder(std::string_view prompt, std::string_view startAt) = 0;
 };
 
 struct PassStatus {
@@ -37,9 +46,12 @@ struct PassStatus {
 class PassProgress {
 public:
     virtual ~PassProgress() = default;
+    virtual void PassBegins() {}
     // Called for every archive found, before it is moved. Returning false ends the pass
     // there; the archives moved so far stay moved and this one stays where it is.
     virtual bool ContinuePass(const PassStatus& status) = 0;
+    // Called however the pass ends, before its result is reported.
+    virtual void PassEnds() {}
 };
 
 }  // namespace lorvex

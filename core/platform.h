@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lorvex::platform {
 
@@ -20,6 +21,12 @@ inline constexpr std::string_view kExecutableName = "lorvex";
 
 // True for a character that may not appear in a single file name.
 bool IsSeparator(char c);
+
+// The words of the command line after the program's name, in UTF-8.
+std::vector<std::string> CommandLineWords(int argc, char** argv);
+
+// True when standard input is a terminal, so a person is there to read the console.
+bool StandardInputIsTerminal();
 
 // Directory of the running executable, symlinks resolved, without a trailing separator.
 std::string ProgramDirectory();

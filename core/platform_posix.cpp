@@ -204,6 +204,12 @@ int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
 
 bool IsSeparator(char c) { return c == '/'; }
 
+std::vector<std::string> CommandLineWords(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 std::string ProgramDirectory() {
     std::vector<char> buffer(4096);
     for (;;) {

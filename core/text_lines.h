@@ -7,6 +7,15 @@
 
 namespace lorvex {
 
+// Strips the space character (only that one) from both ends.
+inline std::string_view StripSpaces(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 class TextLines {
 public:
     explicit TextLines(std::string_view text) : text_(text) {}

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "category_map.h"
+#include "text_lines.h"
 #include "fuzz_check.h"
 
 namespace {

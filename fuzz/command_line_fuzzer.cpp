@@ -34,7 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckValue(parsed.cmdCategory);
     CheckValue(parsed.cmdSearchDir);
     CheckValue(parsed.cmdDestDir);
-    Check(parsed.cmdListMode >= 0 && parsed.cmdListMode <= 2);
     Check(parsed.unknownSwitches.size() <= switches);
     for (const auto& unknown : parsed.unknownSwitches) {
         Check(unknown.starts_with('-'));

@@ -1,7 +1,6 @@
 // Start-up: chooses between the window and the command line, and runs the command line.
 #pragma once
 
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -10,7 +9,7 @@
 
 namespace lorvex::mainmod {
 
-// Exit statuses of a command-line run, for scripts.
+// Exit statuses of a run, for scripts.
 inline constexpr int kExitAllMoved = 0;      // every archive found was moved (also none)
 inline constexpr int kExitSomeNotMoved = 1;  // the pass ran, some archives could not be moved
 inline constexpr int kExitNotRun = 2;        // the move did not run: bad input or data file
@@ -20,7 +19,7 @@ class CommandLineOutput {
 public:
     virtual ~CommandLineOutput() = default;
     virtual void Usage(std::string_view usage) = 0;
-    virtual void Report(std::string_view report) = 0;  // the move's message
+    virtual void Report(std::string_view report) = 0;  // the move's message, help, version
     virtual void Error(std::string_view error) = 0;    // why the move did not run
 };
 
@@ -34,11 +33,10 @@ public:
 
 // Fills the window state from the switches as a user would and runs the move action.
 // Returns one of the exit statuses above.
-int RunCommandLine(std::span<const std::string_view> words, Form1& form, CommandLineOutput& output);
+int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineOutput& output);
 
-using WindowMode = std::function<int(int argc, char** argv)>;
-
-// The program's start: the window without arguments, the command line with them.
-int Main(int argc, char** argv, const WindowMode& runWindow, CommandLineOutput& output);
+// The program's start, given the words after its name: the window without any, the
+// command line with them. Returns the exit status.
+int Main(std::span<const std::string> words);
 
 }  // namespace lorvex::mainmod

@@ -17,20 +17,12 @@ using Names = std::vector<std::string>;
 
 constexpr const char* kMoved = " files were successfully found and moved!\n";
 
-class CommandLineRun : public ::testing::Test {
+class CommandLineRun : public ::testing::Test, protected test::ProgramFiles {
 protected:
     CommandLineRun() {
-        fs::create_directory(program);
         fs::copy_file(test::LorvexExecutable(), program / "lorvex");
-        fs::create_directory(search);
-        WriteFile(program / "cats.txt", "Music / Jazz\r\n\"Letters, Bills\"\r\n");
-        WriteFile(program / "cats2.txt", "Music\r\n");
-        WriteFile(program / "lorvex.ini",
-                  MapWithHeader("Night Ferries=Music / Jazz\r\nGas 2024=Letters, Bills\r\n"
-                                "Slow Tide=Music / Jazz\r\n"));
-        WriteFile(program / "lorvex2.ini", MapWithHeader("Night Ferries=Music\r\n"));
         for (const char* name : {"Night Ferries.zip", "Gas 2024.zip", "Slow Tide.zip"}) {
-            WriteFile(search / name, "PK");
+            WriteArchive(name, "PK");
         }
     }
 
@@ -39,11 +31,6 @@ protected:
         return test::Run((program / "lorvex").string(), arguments, environment,
                          std::chrono::seconds(20));
     }
-
-    TempDir root;
-    fs::path program = root / "app";
-    fs::path search = root / "my-archives";
-    fs::path dest = root / "sorted-2024";
 };
 
 TEST_F(CommandLineRun, MovesACategoryAndPrintsOnlyTheCount) {
@@ -179,6 +166,19 @@ TEST_F(CommandLineRun, InvisibleQtPlatformsNeverHoldARunAtABox) {
         EXPECT_EQ(window.exitStatus, 2) << platform;
         EXPECT_EQ(window.err.rfind("lorvex: no graphical display", 0), 0u) << window.err;
     }
+}
+
+// The program was copied without its window library: the command line never notices,
+// and the window says what is missing.
+TEST_F(CommandLineRun, AMissingWindowLibraryIsNamedInWindowModeOnly) {
+    const auto window = Lorvex({}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=remote.example:0"});
+    EXPECT_EQ(window.exitStatus, 2);
+    EXPECT_EQ(window.err.rfind("lorvex: cannot load the window library \"" +
+                                   (fs::canonical(program) / "liblorvex-window.so").string() +
+                                   "\": ",
+                               0),
+              0u)
+        << window.err;
 }
 
 TEST_F(CommandLineRun, HelpAndVersionAnswerAndDoNothingElse) {

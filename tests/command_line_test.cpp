@@ -15,7 +15,7 @@ TEST(CommandLine, ReadsTheFiveSwitchesInAnyLetterCase) {
     EXPECT_EQ(s.cmdCategory, "Jazz");
     EXPECT_EQ(s.cmdSearchDir, "/in");
     EXPECT_EQ(s.cmdDestDir, "/out");
-    EXPECT_EQ(s.cmdListMode, 1);
+    EXPECT_EQ(s.cmdListMode, ListMode::Simple);
     EXPECT_TRUE(s.unknownSwitches.empty());
     EXPECT_EQ(Parse({"-C", "Jazz"}).cmdCategory, "Jazz");
 }
@@ -42,17 +42,17 @@ TEST(CommandLine, DoubleQuotesBecomeBlanks) {
 
 TEST(CommandLine, LastSwitchOfEachLetterWins) {
     EXPECT_EQ(Parse({"-c", "One", "-c", "Two"}).cmdCategory, "Two");
-    EXPECT_EQ(Parse({"-s", "-f"}).cmdListMode, 2);
-    EXPECT_EQ(Parse({"-f", "-s"}).cmdListMode, 1);
+    EXPECT_EQ(Parse({"-s", "-f"}).cmdListMode, ListMode::Full);
+    EXPECT_EQ(Parse({"-f", "-s"}).cmdListMode, ListMode::Simple);
     // Only the letter counts: "-simple" is -s, and the words after it are ignored.
     const auto s = Parse({"-simple", "lists", "please"});
-    EXPECT_EQ(s.cmdListMode, 1);
+    EXPECT_EQ(s.cmdListMode, ListMode::Simple);
     EXPECT_TRUE(s.unknownSwitches.empty());
 }
 
 TEST(CommandLine, UnknownSwitchesAreCollectedAndReadingGoesOn) {
-    const auto s = Parse({"-x", "-", "--", "--help", "-c", "Jazz"});
-    EXPECT_EQ(s.unknownSwitches, (std::vector<std::string>{"-x", "-", "--", "--help"}));
+    const auto s = Parse({"-x", "-", "--", "--frobnicate", "-c", "Jazz"});
+    EXPECT_EQ(s.unknownSwitches, (std::vector<std::string>{"-x", "-", "--", "--frobnicate"}));
     EXPECT_EQ(s.cmdCategory, "Jazz");
 }
 
@@ -61,7 +61,7 @@ TEST(CommandLine, WordsBeforeTheFirstSwitchAreIgnored) {
     EXPECT_EQ(s.cmdCategory, "");
     EXPECT_EQ(s.cmdSearchDir, "");
     EXPECT_EQ(s.cmdDestDir, "/out");
-    EXPECT_EQ(Parse({"no", "switches"}).cmdListMode, 0);
+    EXPECT_FALSE(Parse({"no", "switches"}).cmdListMode);
 }
 
 TEST(CommandLine, UsageNamesTheProgramAndTheGuide) {

@@ -145,8 +145,8 @@ protected:
         form.Start.SetText(from.string());
         form.Endd.SetText(to.string());
         form.Command2_Click();
-        PassResult result{form.movedCount, {}, form.MoveReport()};
-        for (const auto& failure : form.failedMoves) {
+        PassResult result{form.LastPass().moved, {}, form.MoveReport()};
+        for (const auto& failure : form.LastPass().failed) {
             result.failures[failure.archive] = failure.reason;
         }
         return result;

@@ -28,20 +28,21 @@ TEST_F(FileOperations, FileExistsTellsFullFromEmptyFromAbsent) {
     WriteFile(dir / "full.zip", "x");
     WriteFile(dir / "empty.zip", "");
     fs::create_directory(dir / "folder.zip");
-    EXPECT_EQ(form.FileExists((dir / "full.zip").string()), 1);
-    EXPECT_EQ(form.FileExists((dir / "empty.zip").string()), 0);
-    EXPECT_EQ(form.FileExists((dir / "absent.zip").string()), -1);
-    EXPECT_EQ(form.FileExists((dir / "folder.zip").string()), -1);
-    EXPECT_EQ(form.FileExists(""), -1);
-    EXPECT_EQ(form.FileExists((dir / "*.zip").string()), -1);
+    EXPECT_EQ(form.FileExists((dir / "full.zip").string()), FileState::Full);
+    EXPECT_EQ(form.FileExists((dir / "empty.zip").string()), FileState::Empty);
+    for (const std::string& missing :
+         {(dir / "absent.zip").string(), (dir / "folder.zip").string(), std::string(),
+          (dir / "*.zip").string()}) {
+        EXPECT_EQ(form.FileExists(missing), FileState::Missing) << missing;
+    }
 }
 
 TEST_F(FileOperations, CheckForFileJoinsWithoutAddingASeparator) {
     WriteFile(dir / "a.zip", "x");
     form.CheckForFile(dir.dir(), "a.zip");
-    EXPECT_EQ(form.check, 1);
+    EXPECT_EQ(form.Variables().check, 1);
     form.CheckForFile(dir.path().string(), "a.zip");
-    EXPECT_EQ(form.check, -1);
+    EXPECT_EQ(form.Variables().check, -1);
 }
 
 TEST_F(FileOperations, CreateFolderAcceptsAnExistingDirectoryOnly) {
@@ -65,10 +66,10 @@ TEST_F(FileOperations, MoveKeepsBytesPermissionsAndNeverReplaces) {
     EXPECT_EQ(ReadFile(dir / "b.zip"), "archive bytes");
     EXPECT_EQ(ReadFile(dir / "c.zip"), "other");
     EXPECT_FALSE(form.MoveFiles(dir.dir() + "gone.zip", dir.dir() + "d.zip"));
-    ASSERT_EQ(form.failedMoves.size(), 2u);
-    EXPECT_EQ(form.failedMoves[0].archive, "c.zip");
-    EXPECT_EQ(form.failedMoves[0].reason, "File exists");
-    EXPECT_EQ(form.failedMoves[1].reason, "No such file or directory");
+    ASSERT_EQ(form.LastPass().failed.size(), 2u);
+    EXPECT_EQ(form.LastPass().failed[0].archive, "c.zip");
+    EXPECT_EQ(form.LastPass().failed[0].reason, "File exists");
+    EXPECT_EQ(form.LastPass().failed[1].reason, "No such file or directory");
 }
 
 // A directory on another file system than the system's temporary directory, if any.

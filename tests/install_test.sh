@@ -9,15 +9,20 @@ fail() { echo "install test: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$root/usr" >/dev/null
 [ -L "$root/usr/bin/lorvex" ] || fail "bin/lorvex is not a symlink"
-for file in lorvex cats.txt cats2.txt lorvex.ini lorvex2.ini readme.txt; do
+for file in lorvex liblorvex-window.so cats.txt cats2.txt lorvex.ini lorvex2.ini readme.txt; do
     [ -f "$root/usr/lib/lorvex/$file" ] || fail "lib/lorvex/$file is missing"
 done
-# Self-contained apart from system libraries: no run path into the build tree.
-for executable in "$build/bin/lorvex" "$root/usr/lib/lorvex/lorvex"; do
+# Self-contained apart from system libraries: no run path into the build tree. The
+# program itself needs no toolkit; only the window library it loads on demand does.
+for executable in "$build/bin/lorvex" "$root/usr/lib/lorvex/lorvex" \
+                  "$root/usr/lib/lorvex/liblorvex-window.so"; do
     if readelf -d "$executable" | grep -qE 'RPATH|RUNPATH'; then
         fail "$executable carries a run path"
     fi
 done
+if readelf -d "$root/usr/lib/lorvex/lorvex" | grep NEEDED | grep -qi qt; then
+    fail "the program links a toolkit library"
+fi
 for file in applications/lorvex.desktop metainfo/org.lorvex.lorvex.metainfo.xml \
             icons/hicolor/scalable/apps/lorvex.svg icons/hicolor/48x48/apps/lorvex.png \
             man/man1/lorvex.1.gz; do

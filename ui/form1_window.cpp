@@ -1,7 +1,6 @@
 #include "form1_window.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,9 +10,9 @@
 #include <QStyle>
 
 #include <cmath>
-#include <exception>
 
-#include "modFolderBrowse.h"
+#include "control_table.h"
+#include "encoding.h"
 
 // The icons live in a static library, whose resources must be registered by hand, and
 // from outside any namespace.
@@ -22,27 +21,35 @@ static void LoadIconResources() { Q_INIT_RESOURCE(lorvex); }
 namespace lorvex::ui {
 namespace {
 
-// Positions and sizes are laid down in twips, 15 to a logical pixel.
-constexpr double kTwipsPerPixel = 15.0;
-
-int Pixels(int twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
-
-QRect FromTwips(int left, int top, int width, int height) {
-    return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+// Qt's logical pixels are those of a 96 dots-per-inch screen, scaled by Qt itself.
+int Pixels(int twips) {
+    return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixelAt96Dpi));
 }
 
-QString FromBytes(const std::string& text) { return QString::fromStdString(text); }
+QRect FromTwips(const TwipsRect& rect) {
+    return QRect(Pixels(rect.left), Pixels(rect.top), Pixels(rect.width), Pixels(rect.height));
+}
 
-// Paths typed or shown in the two directory fields are file-system bytes.
-QString PathFromBytes(const std::string& path) { return QFile::decodeName(path.c_str()); }
-std::string PathToBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-template <class Widget>
-Widget* MakeControl(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
+QWidget* NewWidgetOfKind(ControlKind kind, QWidget* parent) {
+    switch (kind) {
+        case ControlKind::DropDownList: {
+            auto* combo = new QComboBox(parent);
+            combo->setEditable(false);  // only listed categories can be chosen
+            return combo;
+        }
+        case ControlKind::TextBox:
+            return new QLineEdit(parent);
+        case ControlKind::Button: {
+            auto* button = new QPushButton(parent);
+            button->setAutoDefault(false);  // Enter and Esc press no button
+            return button;
+        }
+        case ControlKind::Frame:
+            return new QGroupBox(parent);
+        case ControlKind::OptionButton:
+            return new QRadioButton(parent);
+    }
+    return new QWidget(parent);
 }
 
 // Width and height a button needs for `text` (lines split at '\n') in its current font.
@@ -93,15 +100,16 @@ void FitCaption(QPushButton* button, const QString& caption) {
 
 }  // namespace
 
-Form1Window::Form1Window(Form1& form, QWidget* parent) : QWidget(parent), form_(form) {
+Form1Window::Form1Window(Form1& form, Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), form_(form), dialogs_(dialogs) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Virelle 3.0"));
+    setWindowTitle(FromUtf8(kForm1Window.caption));
     setWindowIcon(ProgramIcon());
-    resize(Pixels(6552), Pixels(2136));
+    resize(Pixels(kForm1Window.clientWidthTwips), Pixels(kForm1Window.clientHeightTwips));
     CreateControls();
     ConnectControls();
     form_.SetWindowView(this);
-    form_.SetMessageSink(&messages_);
+    form_.SetMessageSink(this);
     form_.SetFolderPicker(this);
     form_.SetPassProgress(&progress_);
     MirrorCore();
@@ -118,49 +126,51 @@ Form1Window::~Form1Window() {
     }
 }
 
+template <class Widget>
+Widget* Form1Window::Find(std::string_view name) const {
+    return static_cast<Widget*>(controls_.at(name));
+}
+
+QWidget* Form1Window::CreateControl(const ControlSpec& spec) {
+    QWidget* parent = spec.parent.empty() ? this : controls_.at(spec.parent);
+    QWidget* widget = NewWidgetOfKind(spec.kind, parent);
+    widget->setObjectName(FromUtf8(spec.name));
+    widget->setGeometry(FromTwips(spec.rect));
+    widget->setVisible(spec.visible);
+    widget->setAccessibleName(FromUtf8(spec.accessibleName));
+    widget->setAccessibleDescription(FromUtf8(spec.accessibleDescription));
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        FitCaption(button, FromUtf8(spec.caption));
+    } else if (auto* option = qobject_cast<QRadioButton*>(widget)) {
+        option->setText(FromUtf8(spec.caption));
+    }
+    return widget;
+}
+
 void Form1Window::CreateControls() {
-    // Created in tab order; Command1 carries the sorting pass and is never shown.
-    command1_ = MakeControl<QPushButton>(this, "Command1", FromTwips(1680, 1680, 972, 372));
-    command1_->setText(QStringLiteral("Command1"));
-    command1_->setVisible(false);
-    combo1_ = MakeControl<QComboBox>(this, "Combo1", FromTwips(120, 120, 3132, 288));
-    combo1_->setEditable(false);
-    command2_ = MakeControl<QPushButton>(this, "Command2", FromTwips(120, 1440, 972, 372));
-    start_ = MakeControl<QLineEdit>(this, "Start", FromTwips(120, 480, 5412, 372));
-    endd_ = MakeControl<QLineEdit>(this, "Endd", FromTwips(120, 960, 5412, 372));
-    frame1_ = MakeControl<QGroupBox>(this, "Frame1", FromTwips(1200, 1320, 2532, 732));
-    option1_ = MakeControl<QRadioButton>(frame1_, "Option1", FromTwips(120, 120, 1932, 252));
-    option1_->setText(QStringLiteral("Simple Lists"));
-    option2_ = MakeControl<QRadioButton>(frame1_, "Option2", FromTwips(120, 480, 1932, 192));
-    option2_->setText(QStringLiteral("Full Lists"));
+    // The frame comes before the options it holds in the table's tab order, so every
+    // parent exists when its children are made.
+    QWidget* previous = nullptr;
+    for (const ControlSpec& spec : kForm1Controls) {
+        QWidget* widget = CreateControl(spec);
+        controls_[spec.name] = widget;
+        if (spec.visible && spec.kind != ControlKind::Frame) {
+            if (previous) {
+                setTabOrder(previous, widget);
+            }
+            previous = widget;
+        }
+    }
+    combo1_ = Find<QComboBox>("Combo1");
+    start_ = Find<QLineEdit>("Start");
+    endd_ = Find<QLineEdit>("Endd");
+    option1_ = Find<QRadioButton>("Option1");
+    option2_ = Find<QRadioButton>("Option2");
     // Option2 is laid down shorter than Option1; grown within the frame so that its
     // round indicator is not cut off.
-    option2_->resize(option2_->width(), std::min(option2_->sizeHint().height(),
-                                                 frame1_->height() - option2_->y() - 2));
-    command3_ = MakeControl<QPushButton>(this, "Command3", FromTwips(5520, 480, 972, 372));
-    command4_ = MakeControl<QPushButton>(this, "Command4", FromTwips(5520, 960, 972, 372));
-    for (QPushButton* button : {command2_, command3_, command4_}) {
-        button->setAutoDefault(false);  // Enter and Esc press no button
-    }
-    FitCaption(command2_, QStringLiteral("&Move Files!"));
-    FitCaption(command3_, QStringLiteral("&Search Directory"));
-    FitCaption(command4_, QStringLiteral("&Destination Directory"));
-
-    // The list and the two fields have no caption of their own for a screen reader.
-    combo1_->setAccessibleName(QStringLiteral("Category"));
-    combo1_->setAccessibleDescription(QStringLiteral("The category whose archives are moved"));
-    start_->setAccessibleName(QStringLiteral("Search directory"));
-    start_->setAccessibleDescription(QStringLiteral("Where the archives are now"));
-    endd_->setAccessibleName(QStringLiteral("Destination directory"));
-    endd_->setAccessibleDescription(QStringLiteral("Where the archives are moved to"));
-
-    setTabOrder(combo1_, command2_);
-    setTabOrder(command2_, start_);
-    setTabOrder(start_, endd_);
-    setTabOrder(endd_, option1_);
-    setTabOrder(option1_, option2_);
-    setTabOrder(option2_, command3_);
-    setTabOrder(command3_, command4_);
+    const QWidget* frame1 = controls_.at("Frame1");
+    option2_->resize(option2_->width(),
+                     std::min(option2_->sizeHint().height(), frame1->height() - option2_->y() - 2));
 }
 
 void Form1Window::ConnectControls() {
@@ -173,20 +183,25 @@ void Form1Window::ConnectControls() {
     connect(combo1_, &QComboBox::currentIndexChanged, this,
             [this](int index) { form_.Combo1.SetListIndex(index); });
     connect(start_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { form_.Start.SetText(PathToBytes(text)); });
+            [this](const QString& text) { form_.Start.SetText(ToUtf8(text)); });
     connect(endd_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { form_.Endd.SetText(PathToBytes(text)); });
-    connect(option1_, &QRadioButton::toggled, this,
-            [this](bool on) { RunHandler([this, on] { form_.Option1.SetValue(on); }); });
-    connect(option2_, &QRadioButton::toggled, this,
-            [this](bool on) { RunHandler([this, on] { form_.Option2.SetValue(on); }); });
-    connect(command1_, &QPushButton::clicked, this,
-            [this] { RunHandler([this] { form_.Command1_Click(); }); });
-    connect(command2_, &QPushButton::clicked, this, [this] { MoveWithProgress(); });
-    connect(command3_, &QPushButton::clicked, this,
-            [this] { RunHandler([this] { form_.Command3_Click(); }); });
-    connect(command4_, &QPushButton::clicked, this,
-            [this] { RunHandler([this] { form_.Command4_Click(); }); });
+            [this](const QString& text) { form_.Endd.SetText(ToUtf8(text)); });
+    connect(option1_, &QRadioButton::toggled, this, [this](bool on) {
+        form_.Option1.SetValue(on);
+        MirrorCore();  // a failed reload leaves the core as it was; show that
+    });
+    connect(option2_, &QRadioButton::toggled, this, [this](bool on) {
+        form_.Option2.SetValue(on);
+        MirrorCore();
+    });
+    const auto onClick = [this](std::string_view name, void (Form1::*handler)()) {
+        connect(Find<QPushButton>(name), &QPushButton::clicked, this,
+                [this, handler] { (form_.*handler)(); });
+    };
+    onClick("Command1", &Form1::Command1_Click);
+    onClick("Command2", &Form1::Command2_Click);
+    onClick("Command3", &Form1::Command3_Click);
+    onClick("Command4", &Form1::Command4_Click);
 }
 
 QIcon Form1Window::ProgramIcon() {
@@ -198,32 +213,21 @@ QIcon Form1Window::ProgramIcon() {
     return icon;
 }
 
-std::optional<std::string> Form1Window::Load() {
-    try {
-        form_.Form_Load();
-    } catch (const std::exception& error) {
-        return error.what();
+std::string Form1Window::BrowseFolder(std::string_view prompt, std::string_view startAt) {
+    return ToUtf8(dialogs_.ChooseFolder(this, FromUtf8(prompt), FromUtf8(startAt)));
+}
+
+void Form1Window::ShowMessage(std::string_view title, std::string_view text) {
+    dialogs_.ShowMessage(this, FromUtf8(title), FromUtf8(text));
+}
+
+void Form1Window::ShowError(std::string_view title, std::string_view text) {
+    // A box is read as a sentence of its own, so it begins with a capital letter.
+    QString sentence = FromUtf8(text);
+    if (!sentence.isEmpty()) {
+        sentence[0] = sentence[0].toUpper();
     }
-    return std::nullopt;
-}
-
-std::string Form1Window::BrowseFolder(std::string_view prompt) {
-    return modFolderBrowse::BrowseFolder(this, prompt);
-}
-
-void Form1Window::RunHandler(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        MirrorCore();
-        ShowMessageBox(this, "lorvex", error.what());
-    }
-}
-
-void Form1Window::MoveWithProgress() {
-    progress_.Begin();
-    RunHandler([this] { form_.Command2_Click(); });
-    progress_.End();
+    dialogs_.ShowMessage(this, FromUtf8(title), sentence);
 }
 
 void Form1Window::MirrorCore() {
@@ -235,8 +239,8 @@ void Form1Window::MirrorCore() {
 
 void Form1Window::MirrorField(QLineEdit* field, const TextBox& model) {
     const QSignalBlocker block(field);
-    if (PathToBytes(field->text()) != model.Text()) {
-        field->setText(PathFromBytes(model.Text()));
+    if (ToUtf8(field->text()) != model.Text()) {
+        field->setText(FromUtf8(model.Text()));
     }
 }
 
@@ -264,7 +268,7 @@ void Form1Window::MirrorCombo() {
         QStringList items;
         items.reserve(model.ListCount());
         for (int i = 0; i < model.ListCount(); ++i) {
-            items.append(FromBytes(model.List(i)));
+            items.append(FromUtf8(model.List(i)));
         }
         combo1_->clear();
         combo1_->addItems(items);

@@ -1,67 +1,61 @@
-// The window of Form1: Qt widgets that mirror the core's control values both ways and
-// call its handlers.
+// The Qt window of Form1: widgets built from the core's control table, mirroring the
+// core's control values both ways and calling its handlers.
 #pragma once
 
 #include <QIcon>
 #include <QWidget>
 
-#include <functional>
-#include <optional>
+#include <cstdint>
+#include <map>
 #include <string>
 
+#include "control_table.h"
+#include "dialogs.h"
 #include "form1.h"
-#include "message_box.h"
 #include "pass_progress_dialog.h"
 
 class QComboBox;
-class QGroupBox;
 class QLineEdit;
-class QPushButton;
 class QRadioButton;
 
 namespace lorvex::ui {
 
-class Form1Window : public QWidget, public WindowView, public FolderPicker {
+class Form1Window : public QWidget, public WindowView, public FolderPicker, public MessageSink {
 public:
-    explicit Form1Window(Form1& form, QWidget* parent = nullptr);
+    Form1Window(Form1& form, Dialogs& dialogs, QWidget* parent = nullptr);
     ~Form1Window() override;
 
     // The program's icon, a small application window, in several sizes.
     static QIcon ProgramIcon();
 
-    // Runs the load handler; returns the error that stopped it, if any.
-    std::optional<std::string> Load();
-
     void Show() override { show(); }
     void Refresh() override { repaint(); }
-    std::string BrowseFolder(std::string_view prompt) override;
+    std::string BrowseFolder(std::string_view prompt, std::string_view startAt) override;
+    void ShowMessage(std::string_view title, std::string_view text) override;
+    void ShowError(std::string_view title, std::string_view text) override;
 
     PassProgressDialog& Progress() { return progress_; }
 
 private:
+    QWidget* CreateControl(const ControlSpec& spec);
     void CreateControls();
     void ConnectControls();
     void MirrorCore();
     void MirrorField(QLineEdit* field, const TextBox& model);
     void MirrorOptions();
     void MirrorCombo();
-    // Runs a handler; an error is shown in a box and the window stays usable.
-    void RunHandler(const std::function<void()>& handler);
-    void MoveWithProgress();
+    template <class Widget>
+    Widget* Find(std::string_view name) const;
 
     Form1& form_;
-    MessageBoxes messages_{this};
+    Dialogs& dialogs_;
     PassProgressDialog progress_{this};
     std::uint64_t mirroredItems_ = ~std::uint64_t{0};
+    std::map<std::string_view, QWidget*> controls_;  // by the core's control name
 
     QComboBox* combo1_ = nullptr;
     QLineEdit* start_ = nullptr;
     QLineEdit* endd_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
-    QPushButton* command3_ = nullptr;
-    QPushButton* command4_ = nullptr;
-    QGroupBox* frame1_ = nullptr;
     QRadioButton* option1_ = nullptr;
     QRadioButton* option2_ = nullptr;
 };

@@ -10,12 +10,12 @@ PassProgressDialog::PassProgressDialog(QWidget* owner, std::chrono::milliseconds
 
 PassProgressDialog::~PassProgressDialog() = default;
 
-void PassProgressDialog::Begin() {
+void PassProgressDialog::PassBegins() {
     dialog_.reset();
     elapsed_.start();
 }
 
-void PassProgressDialog::End() { dialog_.reset(); }
+void PassProgressDialog::PassEnds() { dialog_.reset(); }
 
 bool PassProgressDialog::ContinuePass(const PassStatus& status) {
     if (!dialog_) {

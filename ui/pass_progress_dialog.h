@@ -22,9 +22,9 @@ public:
 
     void SetDelay(std::chrono::milliseconds delay) { delay_ = delay; }
     // Starts timing a new pass; the dialog of an earlier pass is closed.
-    void Begin();
-    void End();
+    void PassBegins() override;
     bool ContinuePass(const PassStatus& status) override;
+    void PassEnds() override;
 
 private:
     QWidget* owner_;

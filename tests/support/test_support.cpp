@@ -70,6 +70,22 @@ std::string MapWithHeader(const std::string& body) {
     return "; test map\r\n; name=category\r\n[Catalogue]\r\n" + body;
 }
 
+ProgramFiles::ProgramFiles() {
+    fs::create_directory(program);
+    fs::create_directory(search);
+    for (const char* name : {"cats.txt", "cats2.txt", "lorvex.ini", "lorvex2.ini"}) {
+        fs::copy_file(fs::path(LORVEX_TEST_DATA_DIR) / name, program / name);
+    }
+}
+
+void ProgramFiles::WriteMap(const std::string& body) const {
+    WriteFile(program / "lorvex.ini", MapWithHeader(body));
+}
+
+void ProgramFiles::WriteArchive(const std::string& name, const std::string& contents) const {
+    WriteFile(search / name, contents);
+}
+
 namespace {
 
 // Reads both pipes to their end; false when the time limit ran out first.

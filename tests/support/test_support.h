@@ -34,6 +34,22 @@ std::vector<std::string> ListDirectory(const fs::path& directory);
 // A category map with the usual three header lines before `body`.
 std::string MapWithHeader(const std::string& body);
 
+// A program directory holding the data files of tests/data (two category lists and
+// two maps over "Night Ferries", "Saltmarsh", "Gas 2024" and "Slow Tide"), with a
+// search directory beside it and the path of a destination not yet made.
+class ProgramFiles {
+public:
+    ProgramFiles();
+    // Replaces the Full Lists map with the usual header and `body`.
+    void WriteMap(const std::string& body) const;
+    void WriteArchive(const std::string& name, const std::string& contents = "PK data") const;
+
+    TempDir root;
+    fs::path program = root / "app";
+    fs::path search = root / "in";
+    fs::path dest = root / "out";
+};
+
 struct RunResult {
     int exitStatus = -1;
     std::string out;

@@ -15,15 +15,16 @@
 #include <functional>
 
 #include "form1_window.h"
-#include "modFolderBrowse.h"
 #include "test_support.h"
-#include "window_mode.h"
+#include "desktop.h"
+#include "control_table.h"
 
 namespace fs = std::filesystem;
 using lorvex::Form1;
 using lorvex::test::ListDirectory;
 using lorvex::test::MapWithHeader;
 using lorvex::test::TempDir;
+using lorvex::test::ProgramFiles;
 using lorvex::test::WriteFile;
 using lorvex::ui::Form1Window;
 
@@ -32,46 +33,45 @@ namespace {
 struct SeenBox {
     QString title;
     QString text;
-    bool plain;  // no icon and a single OK button
 };
 
-// Runs `action` and answers every message box it opens, waiting for at least
-// `expectedBoxes`; `onProgress` may act on the progress dialog when it shows.
-std::vector<SeenBox> AnswerBoxesDuring(const std::function<void()>& action,
-                                       const std::function<void(QProgressDialog*)>& onProgress = {},
-                                       std::size_t expectedBoxes = 0) {
-    std::vector<SeenBox> seen;
+// Every dialog of the window, answered here: boxes are recorded, the folder picker gives
+// a scripted answer. No real modal dialog opens.
+struct RecordingDialogs : lorvex::ui::Dialogs {
+    void ShowMessage(QWidget*, const QString& title, const QString& text) override {
+        boxes.push_back({title, text});
+    }
+    QString ChooseFolder(QWidget*, const QString& prompt, const QString& startAt) override {
+        prompts << prompt;
+        starts << startAt;
+        return answer;
+    }
+    std::vector<SeenBox> boxes;
+    QString answer;
+    QStringList prompts;
+    QStringList starts;
+};
+
+// Runs `action`, letting `onProgress` act on the progress dialog whenever it shows.
+void WatchProgressDuring(const std::function<void()>& action,
+                         const std::function<void(QProgressDialog*)>& onProgress) {
     QTimer timer;
     timer.setInterval(5);
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            seen.push_back({box->windowTitle(), box->text(),
-                            box->icon() == QMessageBox::NoIcon && box->buttons().size() == 1});
-            box->button(QMessageBox::Ok)->click();
-        } else if (auto* progress = qobject_cast<QProgressDialog*>(modal); progress && onProgress) {
+        if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
             onProgress(progress);
         }
     });
     timer.start();
     action();
-    [[maybe_unused]] const bool enough =
-        QTest::qWaitFor([&] { return seen.size() >= expectedBoxes; });
-    return seen;
 }
 
-// A program directory with both category lists and maps, a search directory and a window.
-struct Window {
+// The test program directory and a window on it.
+struct Window : lorvex::test::ProgramFiles {
     Window() {
-        fs::create_directory(search);
-        WriteFile(program / "cats.txt", "Music / Jazz\r\nMusic / Rock\r\n\"Letters, Bills\"\r\n");
-        WriteFile(program / "cats2.txt", "Music\r\nPaperwork\r\n");
-        WriteFile(program / "lorvex.ini",
-                  MapWithHeader("Night Ferries=Music / Jazz\r\nSaltmarsh=Music / Rock\r\n"));
-        WriteFile(program / "lorvex2.ini", MapWithHeader("Night Ferries=Music\r\n"));
-        WriteFile(search / "Night Ferries.zip", "PK jazz");
-        WriteFile(search / "Saltmarsh.zip", "PK rock");
-        QVERIFY(!window.Load());
+        WriteArchive("Night Ferries.zip", "PK jazz");
+        WriteArchive("Saltmarsh.zip", "PK rock");
+        form.Form_Load();
     }
     template <class T>
     T* Find(const char* name) {
@@ -93,28 +93,11 @@ struct Window {
         }
         return items;
     }
+    void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
 
-    TempDir program;
-    fs::path search = program / "in";
-    fs::path dest = program / "out";
-    Form1 form{program.path().string()};
-    Form1Window window{form};
-};
-
-// Answers the folder chooser with a fixed path and remembers the prompts.
-struct ScriptedChooser {
-    explicit ScriptedChooser(QString answer) : answer(std::move(answer)) {
-        lorvex::modFolderBrowse::SetFolderDialog(
-            [this](QWidget*, const QString& prompt, const QString& start) {
-                prompts << prompt;
-                starts << start;
-                return this->answer;
-            });
-    }
-    ~ScriptedChooser() { lorvex::modFolderBrowse::SetFolderDialog({}); }
-    QString answer;
-    QStringList prompts;
-    QStringList starts;
+    Form1 form{program.string()};
+    RecordingDialogs dialogs;
+    Form1Window window{form, dialogs};
 };
 
 }  // namespace
@@ -140,22 +123,31 @@ private slots:
 
     void shouldKeepEveryControlInPlaceWhenResized() {
         Window w;
-        const std::vector<std::pair<const char*, QRect>> layout = {
-            {"Combo1", {8, 8, 209, 19}},     {"Start", {8, 32, 361, 25}},
-            {"Command3", {368, 32, 65, 25}}, {"Endd", {8, 64, 361, 25}},
-            {"Command4", {368, 64, 65, 25}}, {"Command2", {8, 96, 65, 25}},
-            {"Frame1", {80, 88, 169, 49}},   {"Option1", {8, 8, 129, 17}},
+        // Twips to pixels at 96 dots per inch, as the table lays them down.
+        const auto pixels = [](int twips) { return (twips + 7) / 15; };
+        const auto check = [&] {
+            for (const auto& spec : lorvex::kForm1Controls) {
+                if (spec.name == "Option2") {
+                    continue;  // grown within its frame to show its whole indicator
+                }
+                const QRect rect(pixels(spec.rect.left), pixels(spec.rect.top),
+                                 pixels(spec.rect.width), pixels(spec.rect.height));
+                QWidget* widget = w.Find<QWidget>(std::string(spec.name).c_str());
+                QCOMPARE(widget->geometry(), rect);
+                QCOMPARE(widget->parentWidget()->objectName(),
+                         spec.parent.empty() ? QStringLiteral("Form1")
+                                             : QString::fromLatin1(spec.parent.data(),
+                                                                   spec.parent.size()));
+            }
         };
         w.window.show();
         QCOMPARE(w.window.size(), QSize(437, 142));
         for (const QSize size : {QSize(900, 700), QSize(200, 80)}) {
             w.window.resize(size);
-            for (const auto& [name, rect] : layout) {
-                QCOMPARE(w.Find<QWidget>(name)->geometry(), rect);
-            }
+            check();
         }
         w.window.showMaximized();
-        QCOMPARE(w.Find<QWidget>("Command4")->geometry(), QRect(368, 64, 65, 25));
+        check();
     }
 
     void shouldFitEveryCaptionInItsButton() {
@@ -191,9 +183,8 @@ private slots:
         Window w;
         w.FillFields("Music / Jazz");
         w.Find<QLineEdit>("Endd")->clear();
-        const auto boxes = AnswerBoxesDuring(
-            [&] { QTest::mouseClick(w.Find<QPushButton>("Command2"), Qt::LeftButton); });
-        QVERIFY(boxes.empty());
+        w.Click("Command2");
+        QVERIFY(w.dialogs.boxes.empty());
         QVERIFY(!fs::exists(w.dest));
         QCOMPARE(ListDirectory(w.search).size(), 2u);
     }
@@ -202,12 +193,11 @@ private slots:
         Window w;
         w.window.show();
         w.FillFields("Music / Jazz");
-        const auto boxes = AnswerBoxesDuring(
-            [&] { QTest::mouseClick(w.Find<QPushButton>("Command2"), Qt::LeftButton); });
+        w.Click("Command2");
+        const auto& boxes = w.dialogs.boxes;
         QCOMPARE(boxes.size(), 1u);
         QCOMPARE(boxes[0].title, QStringLiteral("lorvex"));
         QCOMPARE(boxes[0].text, QStringLiteral(" 1 files were successfully found and moved!"));
-        QVERIFY(boxes[0].plain);
         QCOMPARE(ListDirectory(w.dest), std::vector<std::string>{"Night Ferries.zip"});
         // The move action's separator shows in the fields.
         QCOMPARE(w.Find<QLineEdit>("Start")->text(),
@@ -219,7 +209,7 @@ private slots:
         w.window.show();
         QApplication::setActiveWindow(&w.window);
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
-        ScriptedChooser chooser("");
+        auto& chooser = w.dialogs;
         // Access keys click their button a moment later, as a mouse click would look.
         QTest::keyClick(w.window.windowHandle(), Qt::Key_S, Qt::AltModifier);
         QTRY_COMPARE(chooser.prompts.size(), 1);
@@ -227,11 +217,10 @@ private slots:
         QTRY_COMPARE(chooser.prompts.size(), 2);
         QCOMPARE(chooser.prompts, (QStringList{"Please select your start directory.",
                                                "Please select your destination directory."}));
-        QCOMPARE(chooser.starts.first(), QStringLiteral("/"));
+        QCOMPARE(chooser.starts.first(), QString());  // the field is empty
         w.FillFields("Music / Rock");
-        const auto boxes = AnswerBoxesDuring(
-            [&] { QTest::keyClick(w.window.windowHandle(), Qt::Key_M, Qt::AltModifier); }, {}, 1);
-        QCOMPARE(boxes.size(), 1u);
+        QTest::keyClick(w.window.windowHandle(), Qt::Key_M, Qt::AltModifier);
+        QTRY_COMPARE(w.dialogs.boxes.size(), 1u);
         QCOMPARE(ListDirectory(w.dest), std::vector<std::string>{"Saltmarsh.zip"});
 
         auto* combo = w.Find<QComboBox>("Combo1");
@@ -262,13 +251,11 @@ private slots:
         Window w;
         w.Find<QLineEdit>("Start")->setText("typed");
         w.Find<QLineEdit>("Endd")->setText("other");
-        {
-            ScriptedChooser cancel("");
-            QTest::mouseClick(w.Find<QPushButton>("Command3"), Qt::LeftButton);
-        }
+        w.Click("Command3");  // cancelled
         QCOMPARE(w.Find<QLineEdit>("Start")->text(), QStringLiteral("typed"));
-        QCOMPARE(w.form.lineBuf, "");
-        ScriptedChooser chooser(QString::fromStdString(w.search.string()));
+        QCOMPARE(w.form.Variables().lineBuf, "");
+        auto& chooser = w.dialogs;
+        chooser.answer = QString::fromStdString(w.search.string());
         QTest::mouseClick(w.Find<QPushButton>("Command3"), Qt::LeftButton);
         QCOMPARE(w.Find<QLineEdit>("Start")->text(),
                  QString::fromStdString(w.search.string() + "/"));
@@ -283,10 +270,11 @@ private slots:
         Window w;
         w.window.show();
         fs::remove(w.program / "cats2.txt");
-        auto boxes = AnswerBoxesDuring(
-            [&] { QTest::mouseClick(w.Find<QRadioButton>("Option1"), Qt::LeftButton); });
+        w.Click("Option1");
+        const auto& boxes = w.dialogs.boxes;
         QCOMPARE(boxes.size(), 1u);
         QVERIFY(boxes[0].text.contains(QString::fromStdString((w.program / "cats2.txt").string())));
+        QVERIFY(boxes[0].text.startsWith(QStringLiteral("Cannot read category list")));
         QVERIFY(w.Find<QComboBox>("Combo1")->isVisible());
         QVERIFY(w.window.isVisible());
 
@@ -294,10 +282,9 @@ private slots:
         QTest::mouseClick(w.Find<QRadioButton>("Option2"), Qt::LeftButton);
         QCOMPARE(w.ComboItems().size(), 3);
         w.FillFields("Music / Jazz");
-        boxes = AnswerBoxesDuring(
-            [&] { QTest::mouseClick(w.Find<QPushButton>("Command2"), Qt::LeftButton); });
-        QCOMPARE(boxes.size(), 1u);
-        QVERIFY(boxes[0].text.contains("lorvex.ini"));
+        w.Click("Command2");
+        QCOMPARE(boxes.size(), 2u);
+        QVERIFY(boxes[1].text.contains("lorvex.ini"));
         QCOMPARE(ListDirectory(w.search).size(), 2u);
     }
 
@@ -317,15 +304,18 @@ private slots:
         w.window.show();
         w.FillFields("Music / Jazz");
         QString progressLabel;
-        const auto boxes = AnswerBoxesDuring(
-            [&] { QTest::mouseClick(w.Find<QPushButton>("Command2"), Qt::LeftButton); },
-            [&](QProgressDialog* progress) {
-                progressLabel = progress->labelText();
-                if (ListDirectory(w.dest).size() >= 20) {
-                    progress->findChild<QPushButton*>()->click();
-                }
-            });
+        WatchProgressDuring([&] { w.Click("Command2"); },
+                            [&](QProgressDialog* progress) {
+                                progressLabel = progress->labelText();
+                                if (ListDirectory(w.dest).size() >= 20) {
+                                    progress->findChild<QPushButton*>()->click();
+                                }
+                            });
+        const auto& boxes = w.dialogs.boxes;
         QVERIFY(progressLabel.contains("moved so far"));
+        // The dialog is gone before the result is shown.
+        QVERIFY(!w.window.findChild<QProgressDialog*>() ||
+                !w.window.findChild<QProgressDialog*>()->isVisible());
         QCOMPARE(boxes.size(), 1u);
         const auto moved = ListDirectory(w.dest);
         QVERIFY(moved.size() >= 20 && moved.size() < kArchives);
@@ -355,22 +345,22 @@ private slots:
         qunsetenv("QT_QPA_PLATFORM");
         qunsetenv("WAYLAND_DISPLAY");
         qunsetenv("DISPLAY");
-        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+        QVERIFY(!lorvex::desktop::PersonCanSeeDisplay());
         qputenv("DISPLAY", ":4711");  // a local display without its socket
-        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+        QVERIFY(!lorvex::desktop::PersonCanSeeDisplay());
         qputenv("WAYLAND_DISPLAY", QByteArray::fromStdString((dir / "not-a-socket").string()));
-        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+        QVERIFY(!lorvex::desktop::PersonCanSeeDisplay());
         qputenv("DISPLAY", "remote.example:0");
-        QVERIFY(lorvex::ui::HasGraphicalDisplay());
+        QVERIFY(lorvex::desktop::PersonCanSeeDisplay());
         // Platforms nobody sees never count, whatever display is set beside them.
         for (const char* invisible : {"offscreen", "minimal", "offscreen:fontengine=freetype"}) {
             qputenv("QT_QPA_PLATFORM", invisible);
-            QVERIFY2(!lorvex::ui::HasGraphicalDisplay(), invisible);
+            QVERIFY2(!lorvex::desktop::PersonCanSeeDisplay(), invisible);
         }
         qputenv("QT_QPA_PLATFORM", "xcb");
-        QVERIFY(lorvex::ui::HasGraphicalDisplay());
+        QVERIFY(lorvex::desktop::PersonCanSeeDisplay());
         qputenv("DISPLAY", ":4711");
-        QVERIFY(!lorvex::ui::HasGraphicalDisplay());
+        QVERIFY(!lorvex::desktop::PersonCanSeeDisplay());
     }
 
     void shouldNameTheUncaptionedControlsForScreenReaders() {

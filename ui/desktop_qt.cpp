@@ -1,20 +1,17 @@
-#include "window_mode.h"
-
+// The desktop for Linux: the display check needs no toolkit, and the Qt window library is
+// loaded from the program's own directory only when a window or a box is to be shown.
+#include <dlfcn.h>
 #include <sys/stat.h>
 
-#include <QApplication>
-#include <QIcon>
-
 #include <cstdlib>
-#include <iostream>
-#include <memory>
 #include <string>
 
-#include "form1_window.h"
-#include "message_box.h"
+#include "desktop.h"
+#include "errors.h"
 #include "platform.h"
+#include "window_library.h"
 
-namespace lorvex::ui {
+namespace lorvex::desktop {
 namespace {
 
 std::string Environment(const char* name) {
@@ -63,25 +60,34 @@ bool IsInvisiblePlatform(const std::string& platform) {
     return platform == "offscreen" || platform == "minimal";
 }
 
-// Qt's own warnings are no business of a script reading lorvex's standard error.
-void DropQtMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
-
-void EnsureApplication() {
-    if (QApplication::instance()) {
-        return;
+// The window library, loaded once; throws when it cannot be.
+void* WindowLibrary() {
+    static void* library = nullptr;
+    if (!library) {
+        const std::string path =
+            platform::ProgramDirectory() + platform::kSeparator + LORVEX_WINDOW_LIBRARY;
+        library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            const char* reason = ::dlerror();
+            throw LorvexError("cannot load the window library " + Quoted(path) + ": " +
+                              (reason ? reason : "unknown error"));
+        }
     }
-    static int argc = 1;
-    static char name[] = "lorvex";
-    static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QApplication> application;
-    qInstallMessageHandler(DropQtMessages);
-    application = std::make_unique<QApplication>(argc, argv);
-    QApplication::setWindowIcon(Form1Window::ProgramIcon());
+    return library;
+}
+
+template <class Function>
+Function EntryPoint(const char* name) {
+    void* symbol = ::dlsym(WindowLibrary(), name);
+    if (!symbol) {
+        throw LorvexError(std::string("the window library has no ") + name);
+    }
+    return reinterpret_cast<Function>(symbol);
 }
 
 }  // namespace
 
-bool HasGraphicalDisplay() {
+bool PersonCanSeeDisplay() {
     const std::string platform = RequestedQtPlatform();
     if (IsInvisiblePlatform(platform)) {
         return false;
@@ -98,29 +104,13 @@ bool HasGraphicalDisplay() {
     return CanReachWayland(Environment("WAYLAND_DISPLAY")) || CanReachX11(Environment("DISPLAY"));
 }
 
-int RunWindow(int argc, char** argv) {
-    if (!HasGraphicalDisplay()) {
-        std::cerr << "lorvex: no graphical display to show the window on (DISPLAY is not set);"
-                     " to sort from the command line, run: "
-                  << platform::kExecutableName << " -c category -e searchdir -d destdir -[s|f]\n";
-        return 2;
-    }
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("lorvex"));
-    QApplication::setWindowIcon(Form1Window::ProgramIcon());
-    Form1 form(platform::ProgramDirectory());
-    Form1Window window(form);
-    const auto loadError = window.Load();
-    window.show();
-    if (loadError) {
-        ShowMessageBox(&window, "lorvex", *loadError);
-    }
-    return QApplication::exec();
+int RunWindow(const std::string& programDirectory) {
+    return EntryPoint<LorvexRunWindow>(LORVEX_RUN_WINDOW)(programDirectory.c_str());
 }
 
 void ShowStandaloneMessage(std::string_view title, std::string_view text) {
-    EnsureApplication();
-    ShowMessageBox(nullptr, title, text);
+    EntryPoint<LorvexShowMessage>(LORVEX_SHOW_MESSAGE)(std::string(title).c_str(),
+                                                       std::string(text).c_str());
 }
 
-}  // namespace lorvex::ui
+}  // namespace lorvex::desktop

@@ -1,0 +1,68 @@
+// The command line run in this process, with what it says recorded.
+#include "mainmod.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace lorvex::mainmod {
+namespace {
+
+namespace fs = std::filesystem;
+using Words = std::vector<std::string>;
+
+struct RecordedOutput : CommandLineOutput {
+    void Usage(std::string_view text) override { usages.emplace_back(text); }
+    void Report(std::string_view text) override { reports.emplace_back(text); }
+    void Error(std::string_view text) override { errors.emplace_back(text); }
+    Words usages;
+    Words reports;
+    Words errors;
+};
+
+class RunCommandLineTest : public ::testing::Test, protected test::ProgramFiles {
+protected:
+    int Run(const Words& words) { return RunCommandLine(words, form, output); }
+
+    Form1 form{program.string()};
+    RecordedOutput output;
+};
+
+TEST_F(RunCommandLineTest, SimpleListsSelectTheirCategoryAndReportOnce) {
+    WriteArchive("Night Ferries.zip");
+    EXPECT_EQ(Run({"/x", "-s", "-c", "Music", "-e", search.string(), "-d", dest.string(), "-q"}),
+              kExitAllMoved);
+    EXPECT_EQ(output.usages.size(), 1u);  // -q; "/x" comes before the first switch
+    EXPECT_EQ(output.reports, Words{" 1 files were successfully found and moved!"});
+    EXPECT_TRUE(output.errors.empty());
+    EXPECT_TRUE(form.Option1.Value());
+    EXPECT_EQ(form.Start.Text(), search.string() + "/");
+    EXPECT_TRUE(fs::exists(dest / "Night Ferries.zip"));
+}
+
+TEST_F(RunCommandLineTest, AnErrorStopsTheRunWithOneLineAndStatusTwo) {
+    const std::vector<std::pair<std::string, Words>> cases = {
+        {"cats2.txt", {"-s", "-c", "Music", "-e", search.string(), "-d", dest.string()}},
+        {"lorvex.ini", {"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()}},
+    };
+    for (const auto& [missing, words] : cases) {
+        fs::remove(program / missing);
+        output = {};
+        Form1 fresh(program.string());
+        EXPECT_EQ(RunCommandLine(words, fresh, output), kExitNotRun) << missing;
+        ASSERT_EQ(output.errors.size(), 1u) << missing;
+        EXPECT_NE(output.errors[0].find(missing), std::string::npos) << output.errors[0];
+        EXPECT_TRUE(output.reports.empty());
+    }
+}
+
+TEST_F(RunCommandLineTest, HelpWinsOverEverythingElseOnTheLine) {
+    EXPECT_EQ(Run({"-x", "-c", "Music / Jazz", "--version", "--help"}), kExitAllMoved);
+    ASSERT_EQ(output.reports.size(), 1u);
+    EXPECT_NE(output.reports[0].find(program.string()), std::string::npos);
+    EXPECT_TRUE(output.usages.empty());
+    EXPECT_TRUE(output.errors.empty());
+}
+
+}  // namespace
+}  // namespace lorvex::mainmod
