@@ -118,6 +118,10 @@ void Form1::Command2_Click() {
     if (const auto failure = platform::CheckSearchableDirectory(searchdir)) {
         throw LorvexError("cannot search directory " + Quoted(searchdir) + ": " + failure->reason);
     }
+    // Every archive would be "already there", and the run would look like a failure of each.
+    if (platform::IsSameDirectory(searchdir, destdir)) {
+        throw LorvexError("the destination is the search directory " + Quoted(searchdir));
+    }
     createFolder(destdir);
     category = Combo1.List(index);
     Command1_Click();

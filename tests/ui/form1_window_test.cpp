@@ -301,6 +301,20 @@ private slots:
         QCOMPARE(ListDirectory(w.search).size(), 2u);
     }
 
+    void shouldRefuseTheSearchDirectoryAsDestinationInABox() {
+        Window w;
+        w.window.show();
+        w.FillFields("Music / Jazz");
+        w.Find<QLineEdit>("Endd")->setText(QString::fromStdString(w.search.string() + "/."));
+        const auto boxes = AnswerBoxesDuring(
+            [&] { QTest::mouseClick(w.Find<QPushButton>("Command2"), Qt::LeftButton); });
+        QCOMPARE(boxes.size(), 1u);
+        QCOMPARE(boxes[0].text,
+                 QString::fromStdString("the destination is the search directory \"" +
+                                        w.search.string() + "/\""));
+        QCOMPARE(ListDirectory(w.search).size(), 2u);
+    }
+
     void shouldShowProgressAndCancelWithoutLosingAnything() {
         Window w;
         std::string map;
