@@ -166,6 +166,10 @@ void Form1::MoveAction() {
         throw LorvexError("cannot search directory " + Quoted(vars_.searchdir) + ": " +
                           failure->reason);
     }
+    // Every archive would be "already there", and the run would look like a failure of each.
+    if (platform::IsSameDirectory(vars_.searchdir, vars_.destdir)) {
+        throw LorvexError("the destination is the search directory " + Quoted(vars_.searchdir));
+    }
     createFolder(vars_.destdir);
     vars_.category = Combo1.List(index);
     {

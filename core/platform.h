@@ -31,7 +31,8 @@ bool StandardInputIsTerminal();
 // Directory of the running executable, symlinks resolved, without a trailing separator.
 std::string ProgramDirectory();
 
-// Length in bytes of a regular file; nothing for a missing name, a directory or any failure.
+// Length in bytes of a regular file, or of the regular file a symbolic link names; nothing
+// for a missing name, a dangling link, a directory or any failure.
 std::optional<std::uint64_t> RegularFileLength(const std::string& path);
 
 // The operating system's reason for a failure, e.g. "File exists".
@@ -42,6 +43,10 @@ struct Failure {
 // Fails unless `path` is a directory whose files can be looked up by name.
 std::optional<Failure> CheckSearchableDirectory(const std::string& path);
 
+// True when both names lead to one and the same directory, however they are spelled
+// (compared by device and inode, or volume and file ID); false when either cannot be reached.
+bool IsSameDirectory(const std::string& first, const std::string& second);
+
 // Creates one directory. Succeeds when the directory already exists; fails when the
 // parent is missing or something that is not a directory stands under that name.
 std::optional<Failure> MakeDirectory(const std::string& path);
@@ -49,6 +54,7 @@ std::optional<Failure> MakeDirectory(const std::string& path);
 // Moves a file to a new name and never replaces an existing file. Across file systems
 // the data is copied to a temporary name beside the target, flushed, put in place and
 // only then is the source removed, so an interrupted move never loses the archive.
+// A symbolic link is moved as the link itself: nothing is ever read through it.
 std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to);
 
 // Marker at the end of the temporary name of a copy in progress; such a file never

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "errors.h"
@@ -135,29 +136,31 @@ int SyncDirectory(const std::string& directory) {
     return ::fsync(fd.get()) == 0 ? 0 : errno;
 }
 
-// Writes a complete, flushed copy of `from` under a temporary name beside `to`, with the
-// source's permissions and times. Returns the temporary name, or the error.
-int CopyToTemporary(const std::string& from, const std::string& to, std::string& temporary) {
-    FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!source.valid()) {
-        return errno;
-    }
-    struct stat st {};
-    if (::fstat(source.get(), &st) != 0) {
-        return errno;
-    }
-    // The temporary name must fit wherever the archive's own name fits.
+// The temporary name of a copy of `to` in progress, ending in "XXXXXX" + kPartialSuffix
+// for the caller to fill in. It fits wherever the archive's own name fits.
+std::string TemporaryPattern(const std::string& to) {
     constexpr std::size_t kRoom =
         NAME_MAX - std::string_view("..XXXXXX").size() - kPartialSuffix.size();
     std::string name = DirectoryOf(to) + "/." + BaseName(to).substr(0, kRoom) + ".XXXXXX";
-    name += kPartialSuffix;
+    return name += kPartialSuffix;
+}
+
+// Writes a complete, flushed copy of the regular file open as `source` under a temporary
+// name beside `to`, with the source's permissions and times. Sets `temporary` to the
+// name as soon as it exists.
+int CopyToTemporary(int source, const std::string& to, std::string& temporary) {
+    struct stat st {};
+    if (::fstat(source, &st) != 0) {
+        return errno;
+    }
+    std::string name = TemporaryPattern(to);
     FileDescriptor target(
         ::mkostemps(name.data(), static_cast<int>(kPartialSuffix.size()), O_CLOEXEC));
     if (!target.valid()) {
         return errno;
     }
     temporary = name;
-    int error = CopyData(source.get(), target.get());
+    int error = CopyData(source, target.get());
     if (error == 0 && ::fchmod(target.get(), st.st_mode & 07777) != 0) {
         error = errno;
     }
@@ -174,12 +177,71 @@ int CopyToTemporary(const std::string& from, const std::string& to, std::string&
     return error;
 }
 
+// The target text of a symbolic link, exactly as stored.
+int ReadLinkText(const std::string& path, std::string& text) {
+    text.resize(256);
+    for (;;) {
+        const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+        if (length < 0) {
+            return errno;
+        }
+        if (static_cast<std::size_t>(length) < text.size()) {
+            text.resize(static_cast<std::size_t>(length));
+            return 0;
+        }
+        text.resize(text.size() * 2);
+    }
+}
+
+// Makes a link with the same target text as the link `from` under a temporary name beside
+// `to`, as mv does. The target is never opened, so a link to a file elsewhere cannot leak
+// that file's content into the destination.
+int LinkToTemporary(const std::string& from, const std::string& to, std::string& temporary) {
+    std::string target;
+    if (const int error = ReadLinkText(from, target); error != 0) {
+        return error;
+    }
+    static constexpr std::string_view kLetters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 random(std::random_device{}());
+    std::string name = TemporaryPattern(to);
+    const std::size_t unique = name.size() - kPartialSuffix.size() - 6;
+    // symlink has no mkstemp of its own: draw names until one is free, as mkstemp does.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (std::size_t i = unique; i < unique + 6; ++i) {
+            name[i] = kLetters[random() % kLetters.size()];
+        }
+        if (::symlink(target.c_str(), name.c_str()) == 0) {
+            temporary = name;
+            struct stat st {};
+            if (::lstat(from.c_str(), &st) == 0) {
+                const struct timespec times[2] = {st.st_atim, st.st_mtim};
+                ::utimensat(AT_FDCWD, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            }
+            return 0;
+        }
+        if (errno != EEXIST) {
+            return errno;
+        }
+    }
+    return EEXIST;
+}
+
 int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
     if (Exists(to)) {
         return EEXIST;  // spares a long copy that could never be put in place
     }
     std::string temporary;
-    int error = CopyToTemporary(from, to, temporary);
+    int error = 0;
+    // O_NOFOLLOW: a link is never opened, even one put there after the archive was found.
+    FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (source.valid()) {
+        error = CopyToTemporary(source.get(), to, temporary);
+    } else if (errno == ELOOP) {
+        error = LinkToTemporary(from, to, temporary);
+    } else {
+        error = errno;
+    }
     if (error == 0) {
         error = RenameNoReplace(temporary, to);
     }
@@ -225,11 +287,26 @@ std::string ProgramDirectory() {
 }
 
 std::optional<std::uint64_t> RegularFileLength(const std::string& path) {
+    // lstat first: an ordinary archive costs one call, and only a link a second one to
+    // learn what it names.
     struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool IsSameDirectory(const std::string& first, const std::string& second) {
+    struct stat a {};
+    struct stat b {};
+    return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
+           S_ISDIR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 std::optional<Failure> CheckSearchableDirectory(const std::string& path) {

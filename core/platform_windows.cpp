@@ -2,6 +2,7 @@
 // system code page, as everywhere else in lorvex.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,34 @@ Failure LastFailure() {
         reason.pop_back();
     }
     return Failure{reason};
+}
+
+// What tells one file or directory from every other: its volume and its file index.
+struct FileIdentity {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Follows links and junctions, so that a link to a directory is that directory.
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFile open a directory; reading
+    // attributes needs no other right, and sharing everything disturbs no other program.
+    const HANDLE handle = ::CreateFileA(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const BOOL known = ::GetFileInformationByHandle(handle, &information);
+    ::CloseHandle(handle);
+    if (!known) {
+        return std::nullopt;
+    }
+    return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                        information.nFileIndexLow};
 }
 
 }  // namespace
@@ -62,6 +91,16 @@ std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
     return std::nullopt;
 }
 
+bool IsSameDirectory(const std::string& first, const std::string& second) {
+    const DWORD attributes = ::GetFileAttributesA(first.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
+    }
+    const auto a = IdentityOf(first);
+    const auto b = IdentityOf(second);
+    return a && b && *a == *b;
+}
+
 std::optional<Failure> MakeDirectory(const std::string& path) {
     if (::CreateDirectoryA(path.c_str(), nullptr)) {
         return std::nullopt;
@@ -76,6 +115,11 @@ std::optional<Failure> MakeDirectory(const std::string& path) {
 std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to) {
     // Without MOVEFILE_REPLACE_EXISTING an existing target makes the move fail; across
     // volumes the system copies, flushes (write-through) and only then deletes the source.
+    // TODO(windows): a symbolic link or junction must be moved as the link, never read
+    // through (as on POSIX): across volumes copy it with CopyFileExA and
+    // COPY_FILE_COPY_SYMLINK to a temporary name, put it in place without replacing, then
+    // delete the source link. RegularFileLength must likewise measure a link's target
+    // (a link to a non-empty file counts as present) without moving the target.
     if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
         return std::nullopt;
     }

@@ -336,6 +336,72 @@ TEST_F(FaultInjection, DestinationThatCannotBeCreatedStopsBeforeMoving) {
     EXPECT_EQ(ReadFile(root / "a file"), "in the way");
 }
 
+// Every regular file under `dir` whose bytes are `contents`.
+Names RegularFilesHolding(const fs::path& dir, const std::string& contents) {
+    Names found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.is_regular_file() && !entry.is_symlink() && ReadFile(entry.path()) == contents) {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
+}
+
+TEST_F(FaultInjection, SymbolicLinksAreMovedAsLinksAndNeverReadThrough) {
+    const fs::path outside = root / "private";
+    fs::create_directories(outside / "folder");
+    const std::string secret = "bytes that must never leave this directory";
+    WriteFile(outside / "secret.txt", secret);
+    fs::permissions(outside / "secret.txt", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile(outside / "empty", "");
+    // Moved: a link to a non-empty file, by absolute and by relative target text.
+    // Left alone: links that name nothing, a directory or an empty file.
+    const std::map<std::string, fs::path> moved{{"Absolute.zip", outside / "secret.txt"},
+                                                {"Relative.zip", "../private/secret.txt"}};
+    const std::map<std::string, fs::path> left{{"Dangling.zip", outside / "missing"},
+                                               {"Folder.zip", outside / "folder"},
+                                               {"Empty.zip", outside / "empty"}};
+    for (const auto& [file, target] : moved) {
+        order.push_back(file.substr(0, file.size() - 4));
+    }
+    for (const auto& [file, target] : left) {
+        order.push_back(file.substr(0, file.size() - 4));
+    }
+    WriteData();
+    Tmpfs other(root / "other-fs", "size=16m");
+    for (const auto& to : DestinationsBeside(other)) {
+        SCOPED_TRACE(to);
+        for (const auto* links : {&moved, &left}) {
+            for (const auto& [file, target] : *links) {
+                fs::create_symlink(target, search / file);
+            }
+        }
+        const auto run = Lorvex(search, to, false);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_EQ(run.out, " 2 files were successfully found and moved!\n");
+        EXPECT_EQ(ListDirectory(to), (Names{"Absolute.zip", "Relative.zip"}));
+        for (const auto& [file, target] : moved) {
+            EXPECT_TRUE(fs::is_symlink(to / file)) << file;
+            EXPECT_EQ(fs::read_symlink(to / file), target) << file;
+        }
+        EXPECT_EQ(ListDirectory(search), (Names{"Dangling.zip", "Empty.zip", "Folder.zip"}));
+        for (const auto& [file, target] : left) {
+            EXPECT_EQ(fs::read_symlink(search / file), target) << file;
+        }
+        EXPECT_EQ(ReadFile(outside / "secret.txt"), secret);
+        EXPECT_EQ(fs::status(outside / "secret.txt").permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(RegularFilesHolding(root.path(), secret),
+                  Names{(outside / "secret.txt").string()});
+        for (const auto& name : ListDirectory(search)) {
+            fs::remove(search / name);
+        }
+    }
+    if (!other.mounted()) {
+        GTEST_SKIP() << "only tested on one file system: cannot mount a tmpfs";
+    }
+}
+
 // Deletes one archive after the pass has found it and before it is moved.
 class DeleteBeforeMove : public PassProgress {
 public:

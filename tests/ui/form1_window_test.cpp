@@ -288,6 +288,20 @@ private slots:
         QCOMPARE(ListDirectory(w.search).size(), 2u);
     }
 
+    void shouldRefuseTheSearchDirectoryAsDestinationInABox() {
+        Window w;
+        w.window.show();
+        w.FillFields("Music / Jazz");
+        w.Find<QLineEdit>("Endd")->setText(QString::fromStdString(w.search.string() + "/."));
+        w.Click("Command2");
+        const auto& boxes = w.dialogs.boxes;
+        QCOMPARE(boxes.size(), 1u);
+        QCOMPARE(boxes[0].text,
+                 QString::fromStdString("The destination is the search directory \"" +
+                                        w.search.string() + "/\""));
+        QCOMPARE(ListDirectory(w.search).size(), 2u);
+    }
+
     void shouldShowProgressAndCancelWithoutLosingAnything() {
         Window w;
         std::string map;
