@@ -194,14 +194,17 @@ void Form1Window::ConnectControls() {
         form_.Option2.SetValue(on);
         MirrorCore();
     });
-    const auto onClick = [this](std::string_view name, void (Form1::*handler)()) {
-        connect(Find<QPushButton>(name), &QPushButton::clicked, this,
-                [this, handler] { (form_.*handler)(); });
+    const std::pair<std::string_view, void (Form1::*)()> clicks[] = {
+        {"Command1", &Form1::Command1_Click},
+        {"Command2", &Form1::Command2_Click},
+        {"Command3", &Form1::Command3_Click},
+        {"Command4", &Form1::Command4_Click},
     };
-    onClick("Command1", &Form1::Command1_Click);
-    onClick("Command2", &Form1::Command2_Click);
-    onClick("Command3", &Form1::Command3_Click);
-    onClick("Command4", &Form1::Command4_Click);
+    Form1* form = &form_;
+    for (const auto& [name, handler] : clicks) {
+        connect(Find<QPushButton>(name), &QPushButton::clicked, this,
+                [form, handler = handler] { (form->*handler)(); });
+    }
 }
 
 QIcon Form1Window::ProgramIcon() {
