@@ -351,22 +351,24 @@ std::optional<std::string> Form1::PrepareFolder(std::size_t target, const PassRe
 // Why a dry run's directory could not be made, as far as can be told without making it.
 // A directory it would make counts as made for the rest of the run.
 std::optional<std::string> Form1::WouldMakeDirectory(const std::string& path) {
-    if (plannedFolders_.contains(path) || !platform::CheckSearchableDirectory(path)) {
+    // Without its trailing separator, so that a file of that name is seen as a file.
+    std::string bare = path;
+    while (bare.size() > 1 && bare.back() == platform::kSeparator) {
+        bare.pop_back();
+    }
+    if (plannedFolders_.contains(bare) || !platform::CheckSearchableDirectory(bare)) {
         return std::nullopt;
     }
-    if (TargetTaken(path)) {
+    if (TargetTaken(bare)) {
         return "a file is in the way";
     }
-    std::string parent = path;
-    while (!parent.empty() && parent.back() == platform::kSeparator) {
-        parent.pop_back();
-    }
-    parent.erase(parent.find_last_of(platform::kSeparator) + 1);
-    if (!parent.empty() && !plannedFolders_.contains(parent) &&
-        platform::CheckSearchableDirectory(parent)) {
+    const auto slash = bare.find_last_of(platform::kSeparator);
+    const std::string parent = slash == std::string::npos ? "." : bare.substr(0, slash + 1);
+    const std::string bareParent = parent.size() > 1 ? parent.substr(0, parent.size() - 1) : parent;
+    if (!plannedFolders_.contains(bareParent) && platform::CheckSearchableDirectory(parent)) {
         return "No such file or directory";
     }
-    plannedFolders_.insert(path);
+    plannedFolders_.insert(bare);
     return std::nullopt;
 }
 
