@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "text_lines.h"
 #include "platform.h"
+#include "text_lines.h"
 
 namespace lorvex {
 namespace {
@@ -42,6 +42,10 @@ bool ReadLongSwitch(std::string_view word, CommandSwitches& switches) {
         switches.help = true;
     } else if (word == "--version") {
         switches.version = true;
+    } else if (word == "--all") {
+        switches.allCategories = true;
+    } else if (word == "--dry-run") {
+        switches.dryRun = true;
     } else {
         return false;
     }
@@ -93,15 +97,19 @@ std::string UsageText() {
 std::string HelpText(const std::string& programDirectory) {
     const std::string program(platform::kExecutableName);
     const std::string dir = programDirectory + platform::kSeparator;
-    return UsageText().substr(0, UsageText().find('\n')) +
-           "\n\n"
-           "Moves every archive of one category that is present and not empty from the\n"
-           "search directory into the destination directory.\n\n"
+    return UsageText().substr(0, UsageText().find('\n')) + "\n       " + program +
+           " --all -e searchdir -d destdir -[s|f] [--dry-run]\n\n"
+           "Moves every archive of one category (or of every category) that is present and\n"
+           "not empty from the search directory into the destination directory.\n\n"
            "  -c category   the category to move; it must be one of the category list\n"
            "  -e searchdir  where the archives are now\n"
            "  -d destdir    where they go; the last directory is created if missing\n"
            "  -s            Simple Lists: cats2.txt and lorvex2.ini\n"
            "  -f            Full Lists: cats.txt and lorvex.ini (the default)\n"
+           "  --all         every category of the list instead of -c, each into its own\n"
+           "                folder under destdir (\"Music / Jazz\" into destdir/Music/Jazz)\n"
+           "  --dry-run     with -c or --all: list what would be moved and what would fail,\n"
+           "                and move, create and write nothing\n"
            "  --help        show this text\n"
            "  --version     show the version\n\n"
            "A value runs up to the next switch. Without arguments " +
@@ -109,8 +117,10 @@ std::string HelpText(const std::string& programDirectory) {
            " opens its window.\n\n"
            "Exit status:\n"
            "  0  the move ran and moved every archive of the category it found\n"
-           "  1  the move ran, but some archives could not be moved\n"
+           "  1  the move ran, but some archives could not be moved, or Ctrl+C stopped it\n"
+           "     (with --dry-run: some would not be moved)\n"
            "  2  nothing was moved: a switch is missing, the category is not in the list,\n"
+           "     -c and --all were both given,\n"
            "     a directory or a data file cannot be used\n\n"
            "Data files are read from " +
            programDirectory +

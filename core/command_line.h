@@ -13,13 +13,15 @@
 namespace lorvex {
 
 struct CommandSwitches {
-    std::string cmdCategory;   // -c
-    std::string cmdSearchDir;  // -e
-    std::string cmdDestDir;    // -d
-    std::optional<ListMode> cmdListMode;  // -s or -f, the last one given
+    std::string cmdCategory;                   // -c
+    std::string cmdSearchDir;                  // -e
+    std::string cmdDestDir;                    // -d
+    std::optional<ListMode> cmdListMode;       // -s or -f, the last one given
     std::vector<std::string> unknownSwitches;  // each one shows the usage text
-    bool help = false;     // --help
-    bool version = false;  // --version
+    bool help = false;                         // --help
+    bool version = false;                      // --version
+    bool allCategories = false;                // --all: every category, each into its own folder
+    bool dryRun = false;                       // --dry-run: say what would move, move nothing
 };
 
 // Reads the words after the program's name. Does no I/O.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_map>
 
+#include "category_folder.h"
 #include "category_list.h"
 #include "category_map.h"
 #include "errors.h"
@@ -13,6 +15,8 @@ namespace {
 
 constexpr std::string_view kTitle = "lorvex";
 constexpr std::string_view kArchiveExtension = ".zip";
+// The system's words for a name already taken, as a real move reports it.
+constexpr std::string_view kNameTaken = "File exists";
 
 // Shows Combo1 again however getCats ends, so a failed reload leaves a usable window.
 class ShowWhenDone {
@@ -152,7 +156,7 @@ void Form1::MoveAction() {
     const std::string start = Start.Text();
     const std::string endd = Endd.Text();
     const int index = Combo1.ListIndex();
-    if (endd.empty() || start.empty() || index < 0) {
+    if (endd.empty() || start.empty() || (index < 0 && !options_.allCategories)) {
         return;
     }
     Start.SetText(WithSeparator(start));
@@ -170,8 +174,14 @@ void Form1::MoveAction() {
     if (platform::IsSameDirectory(vars_.searchdir, vars_.destdir)) {
         throw LorvexError("the destination is the search directory " + Quoted(vars_.searchdir));
     }
-    createFolder(vars_.destdir);
-    vars_.category = Combo1.List(index);
+    plannedFolders_.clear();
+    if (!options_.dryRun) {
+        createFolder(vars_.destdir);
+    } else if (const auto why = WouldMakeDirectory(vars_.destdir)) {
+        throw LorvexError("cannot create destination directory " + Quoted(vars_.destdir) + ": " +
+                          *why);
+    }
+    vars_.category = options_.allCategories ? std::string() : Combo1.List(index);
     {
         const ProgressSpan span(progress_);
         Command1_Click();
@@ -187,7 +197,8 @@ bool Form1::MoveOneArchive(std::string_view name, PassResult& result) {
     }
     archiveName_.assign(name).append(kArchiveExtension);
     CheckForFile(vars_.searchdir, archiveName_);
-    if (vars_.check != static_cast<int>(FileState::Full)) {
+    if (vars_.check != static_cast<int>(FileState::Full) ||
+        (lastPass_.dryRun && plannedAway_.contains(checkedPath_))) {
         return true;
     }
     if (progress_ &&
@@ -197,7 +208,7 @@ bool Form1::MoveOneArchive(std::string_view name, PassResult& result) {
         return false;
     }
     targetPath_.assign(vars_.destdir).append(archiveName_);
-    if (MoveFiles(checkedPath_, targetPath_)) {
+    if (MoveOrPlan()) {
         ++result.moved;
         vars_.movedCount = result.moved;
     }
@@ -210,17 +221,30 @@ PassResult Form1::RunPass(const PassRequest& request) {
     vars_.category = request.category;
     vars_.movedCount = 0;
     lastPass_ = PassResult{};
+    lastPass_.dryRun = request.dryRun;
+    plannedAway_.clear();
     vars_.entryTable.clear();  // its rows point into the previous pass's map text
+    if (request.targets.empty()) {
+        ScanMap(request, [this](const MapEntry& entry) {
+            return entry.category != vars_.category || MoveOneArchive(entry.name, lastPass_);
+        });
+    } else {
+        RunMultiCategoryPass(request);
+    }
+    return lastPass_;
+}
+
+void Form1::ScanMap(const PassRequest& request, const std::function<bool(const MapEntry&)>& visit) {
     const std::string path = CategoryMapPath(request.listMode);
     mapText_ = platform::ReadWholeFile(path, "category map");
     vars_.entryNo = 1;
     std::string_view lastLine;
     const MapScan scan = ScanCategoryMap(
         mapText_,
-        [this](const MapEntry& entry) {
+        [this, &visit](const MapEntry& entry) {
             vars_.entryNo = static_cast<std::int64_t>(entry.number);
             vars_.entryTable.push_back({entry.name, entry.category});
-            return entry.category != vars_.category || MoveOneArchive(entry.name, lastPass_);
+            return visit(entry);
         },
         &lastLine);
     if (scan == MapScan::MissingHeader) {
@@ -233,16 +257,161 @@ PassResult Form1::RunPass(const PassRequest& request) {
         vars_.pos = vars_.entryTable.back().name.size() + 2;
     }
     vars_.lineBuf = lastLine;
-    return lastPass_;
+}
+
+// One scan of the map for every category: an archive goes where the first line naming it
+// says, so a name listed under two categories is moved (or tried) once.
+void Form1::RunMultiCategoryPass(const PassRequest& request) {
+    const auto count = request.targets.size();
+    folderFailures_.assign(count, std::nullopt);
+    folderReady_.assign(count, false);
+    movedPerTarget_.assign(count, 0);
+    std::unordered_map<std::string_view, std::size_t> targetOf;
+    for (std::size_t i = 0; i < count; ++i) {
+        targetOf.emplace(request.targets[i].category, i);  // the first of duplicates wins
+    }
+    std::unordered_set<std::string_view> decided;  // views into the map text
+    ScanMap(request, [&](const MapEntry& entry) {
+        if (!IsPlainFileName(entry.name) || !decided.insert(entry.name).second) {
+            return true;
+        }
+        const auto target = targetOf.find(entry.category);
+        return target == targetOf.end() || MoveToTarget(entry.name, target->second, request);
+    });
+    for (std::size_t i = 0; i < count; ++i) {
+        if (movedPerTarget_[i] > 0) {
+            lastPass_.perCategory.push_back({request.targets[i].category, movedPerTarget_[i]});
+        }
+    }
+    std::stable_sort(
+        lastPass_.perCategory.begin(), lastPass_.perCategory.end(),
+        [](const CategoryCount& a, const CategoryCount& b) { return a.moved > b.moved; });
+}
+
+bool Form1::MoveToTarget(std::string_view name, std::size_t target, const PassRequest& request) {
+    archiveName_.assign(name).append(kArchiveExtension);
+    CheckForFile(request.searchdir, archiveName_);
+    if (vars_.check != static_cast<int>(FileState::Full)) {
+        return true;
+    }
+    if (progress_ &&
+        !progress_->ContinuePass(
+            {lastPass_.moved, static_cast<std::int64_t>(lastPass_.failed.size()), checkedPath_})) {
+        lastPass_.cancelled = true;
+        return false;
+    }
+    if (const auto failure = PrepareFolder(target, request)) {
+        lastPass_.failed.push_back({archiveName_, *failure});
+        return true;
+    }
+    targetPath_.assign(request.targets[target].destdir).append(archiveName_);
+    if (MoveOrPlan()) {
+        ++lastPass_.moved;
+        vars_.movedCount = lastPass_.moved;
+        ++movedPerTarget_[target];
+    }
+    return true;
+}
+
+bool Form1::MoveOrPlan() {
+    if (!lastPass_.dryRun) {
+        return MoveFiles(checkedPath_, targetPath_);
+    }
+    if (TargetTaken(targetPath_)) {
+        lastPass_.failed.push_back({archiveName_, std::string(kNameTaken)});
+        return false;
+    }
+    lastPass_.planned.push_back({archiveName_, targetPath_});
+    plannedAway_.insert(checkedPath_);
+    return true;
+}
+
+// Makes the folders between the pass's destination and the target's, once per pass; a
+// folder that cannot be made fails every archive of its category with the same reason.
+std::optional<std::string> Form1::PrepareFolder(std::size_t target, const PassRequest& request) {
+    if (folderReady_[target] || folderFailures_[target]) {
+        return folderFailures_[target];
+    }
+    const std::string& folder = request.targets[target].destdir;
+    std::size_t from = folder.starts_with(request.destdir) ? request.destdir.size() : 0;
+    for (auto end = folder.find(platform::kSeparator, from); end != std::string::npos;
+         end = folder.find(platform::kSeparator, end + 1)) {
+        const std::string level = folder.substr(0, end + 1);
+        std::optional<std::string> why;
+        if (lastPass_.dryRun) {
+            why = WouldMakeDirectory(level);
+        } else if (const auto failure = platform::MakeDirectory(level)) {
+            why = failure->reason;
+        }
+        if (why) {
+            folderFailures_[target] = "cannot create folder " + Quoted(level) + ": " + *why;
+            return folderFailures_[target];
+        }
+    }
+    folderReady_[target] = true;
+    return std::nullopt;
+}
+
+// Why a dry run's directory could not be made, as far as can be told without making it.
+// A directory it would make counts as made for the rest of the run.
+std::optional<std::string> Form1::WouldMakeDirectory(const std::string& path) {
+    // Without its trailing separator, so that a file of that name is seen as a file.
+    std::string bare = path;
+    while (bare.size() > 1 && bare.back() == platform::kSeparator) {
+        bare.pop_back();
+    }
+    if (plannedFolders_.contains(bare) || !platform::CheckSearchableDirectory(bare)) {
+        return std::nullopt;
+    }
+    if (TargetTaken(bare)) {
+        return "a file is in the way";
+    }
+    const auto slash = bare.find_last_of(platform::kSeparator);
+    const std::string parent = slash == std::string::npos ? "." : bare.substr(0, slash + 1);
+    const std::string bareParent = parent.size() > 1 ? parent.substr(0, parent.size() - 1) : parent;
+    if (!plannedFolders_.contains(bareParent) && platform::CheckSearchableDirectory(parent)) {
+        return "No such file or directory";
+    }
+    plannedFolders_.insert(bare);
+    return std::nullopt;
+}
+
+bool Form1::TargetTaken(const std::string& path) const {
+    return platform::RegularFileLength(path).has_value() ||
+           !platform::CheckSearchableDirectory(path);
+}
+
+std::vector<CategoryTarget> Form1::AllCategoryTargets() const {
+    std::vector<CategoryTarget> targets;
+    for (int i = 0; i < Combo1.ListCount(); ++i) {
+        std::string folder = vars_.destdir;
+        for (const auto& name : CategoryFolderNames(Combo1.List(i))) {
+            folder.append(name).push_back(platform::kSeparator);
+        }
+        targets.push_back({Combo1.List(i), std::move(folder)});
+    }
+    return targets;
 }
 
 void Form1::Command1_Click() {
     Guarded([this] {
-        RunPass({vars_.category, vars_.searchdir, vars_.destdir, CurrentListMode()});
+        PassRequest request;
+        request.category = vars_.category;
+        request.searchdir = vars_.searchdir;
+        request.destdir = vars_.destdir;
+        request.listMode = CurrentListMode();
+        if (options_.allCategories) {
+            request.targets = AllCategoryTargets();
+        }
+        request.dryRun = options_.dryRun;
+        RunPass(request);
     });
 }
 
 std::string Form1::MoveReport() const {
+    if (lastPass_.dryRun) {
+        return DryRunReport();
+    }
     std::string report =
         " " + std::to_string(lastPass_.moved) + " files were successfully found and moved!";
     if (lastPass_.cancelled) {
@@ -256,7 +425,32 @@ std::string Form1::MoveReport() const {
             report += "\n" + failure.archive + ": " + failure.reason;
         }
     }
+    for (const auto& [category, moved] : lastPass_.perCategory) {
+        report += "\n" + category + ": " + std::to_string(moved);
+    }
     return report;
+}
+
+std::string Form1::DryRunReport() const {
+    std::string report;
+    for (const auto& move : lastPass_.planned) {
+        report += move.archive + " -> " + move.target + "\n";
+    }
+    if (lastPass_.cancelled) {
+        report += "The dry run was cancelled; the remaining archives were not looked at.\n";
+    }
+    if (!lastPass_.failed.empty()) {
+        const auto count = lastPass_.failed.size();
+        report +=
+            std::to_string(count) + (count == 1 ? " file" : " files") + " would not be moved:\n";
+        for (const auto& failure : lastPass_.failed) {
+            report += failure.archive + ": " + failure.reason + "\n";
+        }
+    }
+    for (const auto& [category, moved] : lastPass_.perCategory) {
+        report += category + ": " + std::to_string(moved) + "\n";
+    }
+    return report + " " + std::to_string(lastPass_.planned.size()) + " files would be moved.";
 }
 
 void Form1::getCats() {

@@ -5,8 +5,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
+#include <functional>
+#include <optional>
+
+#include "category_map.h"
 #include "controls.h"
 #include "interfaces.h"
 #include "list_mode.h"
@@ -23,18 +28,51 @@ struct MoveFailure {
     std::string reason;
 };
 
+// One category of a pass over several, and the directory its archives go to (ending in
+// a separator; its parents below the pass's destination are made as needed).
+struct CategoryTarget {
+    std::string category;
+    std::string destdir;
+};
+
 // What one sorting pass is asked to do. Directories end in a separator.
 struct PassRequest {
     std::string category;
     std::string searchdir;
     std::string destdir;
     ListMode listMode = ListMode::Full;
+    // When not empty, the pass sorts each of these categories into its own directory
+    // instead of `category` into `destdir`, and the first map line naming an archive
+    // decides where it goes.
+    std::vector<CategoryTarget> targets{};
+    bool dryRun = false;  // decide every move but make none, and create nothing
+};
+
+struct PlannedMove {
+    std::string archive;  // file name, e.g. "album.zip"
+    std::string target;   // full path it would be moved to
+};
+
+struct CategoryCount {
+    std::string category;
+    std::int64_t moved = 0;
 };
 
 struct PassResult {
     std::int64_t moved = 0;
     std::vector<MoveFailure> failed;  // archives found but not moved, with the reason
     bool cancelled = false;
+    bool dryRun = false;
+    std::vector<PlannedMove> planned;  // a dry run's moves, in map order
+    // A pass over several categories: each that moved (or would move) something, the
+    // largest count first.
+    std::vector<CategoryCount> perCategory;
+};
+
+// Ways to run the move action that only the command line offers.
+struct MoveOptions {
+    bool allCategories = false;  // every category of the list, each into its own folder
+    bool dryRun = false;
 };
 
 // What a file measured by FileExists is; only Full has an archive to move.
@@ -42,10 +80,10 @@ enum class FileState { Missing = -1, Empty = 0, Full = 1 };
 
 // The window's own variables, readable by everyone, written by Form1 alone.
 struct Form1Variables {
-    int check = 0;  // FileState of the last CheckForFile, as its number
+    int check = 0;                     // FileState of the last CheckForFile, as its number
     std::vector<EntryRow> entryTable;  // the map's entries read by the last pass
-    std::string lineBuf;  // work value of the pass, getCats and the folder pickers
-    std::string token;    // the last category the pass read
+    std::string lineBuf;               // work value of the pass, getCats and the folder pickers
+    std::string token;                 // the last category the pass read
     std::string searchdir;
     std::string destdir;
     std::string category;
@@ -65,6 +103,7 @@ public:
     void SetWindowView(WindowView* view) { view_ = view; }
     void SetFolderPicker(FolderPicker* picker) { picker_ = picker; }
     void SetPassProgress(PassProgress* progress) { progress_ = progress; }
+    void SetMoveOptions(MoveOptions options) { options_ = options; }
 
     // Controls.
     ComboBox Combo1;
@@ -115,6 +154,16 @@ private:
     void LoadCategories();
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
     bool MoveOneArchive(std::string_view name, PassResult& result);
+    void ScanMap(const PassRequest& request, const std::function<bool(const MapEntry&)>& visit);
+    void RunSingleCategoryPass(const PassRequest& request);
+    void RunMultiCategoryPass(const PassRequest& request);
+    bool MoveToTarget(std::string_view name, std::size_t target, const PassRequest& request);
+    std::optional<std::string> PrepareFolder(std::size_t target, const PassRequest& request);
+    std::optional<std::string> WouldMakeDirectory(const std::string& path);
+    bool TargetTaken(const std::string& path) const;
+    std::vector<CategoryTarget> AllCategoryTargets() const;
+    std::string DryRunReport() const;
+    bool MoveOrPlan();
 
     Form1Variables vars_;
     PassResult lastPass_;
@@ -130,6 +179,14 @@ private:
     WindowView* view_ = nullptr;
     FolderPicker* picker_ = nullptr;
     PassProgress* progress_ = nullptr;
+    MoveOptions options_;
+    // State of a pass over several categories: each target's folder once made (or its
+    // failure), the moves per target, and for a dry run what it would already have done.
+    std::vector<std::optional<std::string>> folderFailures_;
+    std::vector<bool> folderReady_;
+    std::vector<std::int64_t> movedPerTarget_;
+    std::unordered_set<std::string> plannedFolders_;
+    std::unordered_set<std::string> plannedAway_;
 };
 
 }  // namespace lorvex

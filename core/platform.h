@@ -28,6 +28,9 @@ std::vector<std::string> CommandLineWords(int argc, char** argv);
 // True when standard input is a terminal, so a person is there to read the console.
 bool StandardInputIsTerminal();
 
+// True when standard error is a terminal, so a line redrawn in place is seen as one.
+bool StandardErrorIsTerminal();
+
 // Directory of the running executable, symlinks resolved, without a trailing separator.
 std::string ProgramDirectory();
 

@@ -394,4 +394,6 @@ std::string ReadWholeFile(const std::string& path, std::string_view what) {
     return text;
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 }  // namespace lorvex::platform

@@ -1,5 +1,7 @@
 #include "mainmod.h"
 
+#include <chrono>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <vector>
@@ -56,9 +58,81 @@ private:
     }
 };
 
+// Set by Ctrl+C during a pass; the pass stops before its next archive.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void NoteInterrupt(int) { interrupted = 1; }
+
+// For as long as it lives: Ctrl+C ends the pass between two archives, and a pass longer
+// than half a second shows one line of progress on standard error when that is a
+// terminal. A pipe or a log sees nothing of it.
+class TerminalProgress : public PassProgress {
+public:
+    explicit TerminalProgress(Form1& form) : form_(form) { form_.SetPassProgress(this); }
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+    ~TerminalProgress() override { form_.SetPassProgress(nullptr); }
+
+    void PassBegins() override {
+        interrupted = 0;
+        previousHandler_ = std::signal(SIGINT, NoteInterrupt);
+        start_ = Clock::now();
+        lastDrawn_ = start_;
+        drawing_ = platform::StandardErrorIsTerminal();
+    }
+
+    bool ContinuePass(const PassStatus& status) override {
+        if (interrupted) {
+            return false;
+        }
+        const auto now = Clock::now();
+        if (drawing_ && now - start_ > kQuietStart && now - lastDrawn_ >= kRedrawEvery) {
+            Draw(status, now);
+            lastDrawn_ = now;
+        }
+        return true;
+    }
+
+    void PassEnds() override {
+        if (shown_) {
+            std::cerr << "\r\x1b[K" << std::flush;  // the report starts on a clean line
+        }
+        std::signal(SIGINT, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kQuietStart = std::chrono::milliseconds(500);
+    static constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
+
+    void Draw(const PassStatus& status, Clock::time_point now) {
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const auto rate = static_cast<long long>(static_cast<double>(status.movedCount) / seconds);
+        std::string archive(
+            status.archive.substr(status.archive.find_last_of(platform::kSeparator) + 1));
+        constexpr std::size_t kWidest = 40;  // one line on an ordinary terminal
+        if (archive.size() > kWidest) {
+            archive = archive.substr(0, kWidest - 3) + "...";
+        }
+        std::cerr << "\r\x1b[K" << status.movedCount << " moved, " << status.failedCount
+                  << " not moved, " << rate << "/s: " << archive << std::flush;
+        shown_ = true;
+    }
+
+    Form1& form_;
+    void (*previousHandler_)(int) = SIG_DFL;
+    Clock::time_point start_;
+    Clock::time_point lastDrawn_;
+    bool drawing_ = false;
+    bool shown_ = false;
+};
+
 // Says which required switch is missing, or "" when all are there.
 std::string MissingSwitch(const CommandSwitches& switches) {
-    if (switches.cmdCategory.empty()) {
+    if (switches.allCategories && !switches.cmdCategory.empty()) {
+        return "-c and --all cannot be used together: give one category or all of them";
+    }
+    if (switches.cmdCategory.empty() && !switches.allCategories) {
         return "no category given: use -c category";
     }
     if (switches.cmdSearchDir.empty()) {
@@ -105,9 +179,10 @@ std::string CommandToType() {
 
 int RunWindowMode(CommandLineOutput& output) {
     if (!desktop::PersonCanSeeDisplay()) {
-        output.Error("no graphical display to show the window on (no X11 or Wayland display"
-                     " can be reached); to sort from the command line, run: " +
-                     CommandToType());
+        output.Error(
+            "no graphical display to show the window on (no X11 or Wayland display"
+            " can be reached); to sort from the command line, run: " +
+            CommandToType());
         return kExitNotRun;
     }
     return desktop::RunWindow(platform::ProgramDirectory());
@@ -146,25 +221,30 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
     }
     form.Start.SetText(switches.cmdSearchDir);
     form.Endd.SetText(switches.cmdDestDir);
-    if (!SelectCategory(form.Combo1, switches.cmdCategory)) {
+    form.SetMoveOptions({switches.allCategories, switches.dryRun});
+    if (!switches.allCategories && !SelectCategory(form.Combo1, switches.cmdCategory)) {
         output.Error("category " + Quoted(switches.cmdCategory) + " is not in the category list " +
                      Quoted(form.CategoryListPath()));
         return kExitNotRun;
     }
     form.Refresh();
-    form.Command2_Click();
+    {
+        TerminalProgress progress(form);
+        form.Command2_Click();
+    }
     if (form.LastHandlerFailed()) {
         return kExitNotRun;
     }
-    return form.LastPass().failed.empty() ? kExitAllMoved : kExitSomeNotMoved;
+    const PassResult& pass = form.LastPass();
+    return pass.failed.empty() && !pass.cancelled ? kExitAllMoved : kExitSomeNotMoved;
 }
 
 int Main(std::span<const std::string> words) {
     ConsoleOutput console;
     ConsoleAndBoxes boxes;
     // Boxes only where a person can see and close them; a script never waits at one.
-    const bool showBoxes = !words.empty() && !platform::StandardInputIsTerminal() &&
-                           desktop::PersonCanSeeDisplay();
+    const bool showBoxes =
+        !words.empty() && !platform::StandardInputIsTerminal() && desktop::PersonCanSeeDisplay();
     CommandLineOutput& output = showBoxes ? static_cast<CommandLineOutput&>(boxes) : console;
     try {
         if (words.empty()) {

@@ -1,6 +1,16 @@
 // The built executable, copied alone into a fresh program directory beside its data
 // files, run as a user or a script would run it.
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <regex>
 
 #include "test_support.h"
 
@@ -188,21 +198,20 @@ TEST_F(CommandLineRun, InvisibleQtPlatformsNeverHoldARunAtABox) {
 TEST_F(CommandLineRun, AMissingWindowLibraryIsNamedInWindowModeOnly) {
     const auto window = Lorvex({}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=remote.example:0"});
     EXPECT_EQ(window.exitStatus, 2);
-    EXPECT_EQ(window.err.rfind("lorvex: cannot load the window library \"" +
-                                   (fs::canonical(program) / "liblorvex-window.so").string() +
-                                   "\": ",
-                               0),
-              0u)
+    EXPECT_EQ(
+        window.err.rfind("lorvex: cannot load the window library \"" +
+                             (fs::canonical(program) / "liblorvex-window.so").string() + "\": ",
+                         0),
+        0u)
         << window.err;
 }
 
 TEST_F(CommandLineRun, HelpAndVersionAnswerAndDoNothingElse) {
-    const auto help = Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string(),
-                              "-x", "--help"});
+    const auto help =
+        Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string(), "-x", "--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.out.rfind("Usage: lorvex -c category -e searchdir -d destdir -[s|f]\n", 0),
-              0u)
+    EXPECT_EQ(help.out.rfind("Usage: lorvex -c category -e searchdir -d destdir -[s|f]\n", 0), 0u)
         << help.out;
     for (const char* mentioned : {"--version", "Exit status", "man lorvex", "readme.txt"}) {
         EXPECT_NE(help.out.find(mentioned), std::string::npos) << mentioned;
@@ -216,8 +225,8 @@ TEST_F(CommandLineRun, HelpAndVersionAnswerAndDoNothingElse) {
     EXPECT_EQ(version.out, "lorvex 3.0.0\n");
 
     // A single letter is still a switch of its own: unknown, so the usage, and the run goes on.
-    const auto shortHelp = Lorvex({"-h", "-c", "Music / Jazz", "-e", search.string(), "-d",
-                                   dest.string()});
+    const auto shortHelp =
+        Lorvex({"-h", "-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()});
     EXPECT_EQ(shortHelp.err.rfind("Usage: lorvex", 0), 0u) << shortHelp.err;
     EXPECT_EQ(shortHelp.out, std::string(" 2") + kMoved);
 }
@@ -248,6 +257,274 @@ TEST_F(CommandLineRun, SortsTheBundledSampleData) {
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, " " + std::to_string(letters) + kMoved);
     EXPECT_EQ(ListDirectory(dest).size(), letters);
+}
+
+// A map over every kind of category a collection has: nested, with a comma, with an
+// empty level, unsafe as a folder name, not in the list at all, and one archive named
+// under two categories (the first line decides).
+class WholeCollection : public CommandLineRun {
+protected:
+    WholeCollection() {
+        WriteFile(program / "cats.txt",
+                  "Music / Jazz\nMusic / Rock\n\"Letters, Bills\"\n..\na/b\nOld /  / Tapes\n");
+        WriteMap(
+            "Night Ferries=Music / Jazz\nSaltmarsh=Music / Rock\nGas 2024=Letters, Bills\n"
+            "Slow Tide=Music / Jazz\nSaltmarsh=Music / Jazz\nUp=..\nSplit=a/b\n"
+            "Reel=Old /  / Tapes\nStray=Unlisted\nNone=\n../Escape=Music / Jazz\n"
+            "Hollow=Music / Rock\n");
+        for (const char* name :
+             {"Saltmarsh.zip", "Up.zip", "Split.zip", "Reel.zip", "Stray.zip", "None.zip"}) {
+            WriteArchive(name, std::string("PK ") + name);
+        }
+        WriteArchive("Hollow.zip", "");
+        WriteFile(root / "Escape.zip", "outside");
+    }
+
+    // Every file under `directory`, relative, with its size and modification time.
+    static std::vector<std::string> Listing(const fs::path& directory) {
+        std::vector<std::string> lines;
+        if (!fs::exists(directory)) {
+            return lines;
+        }
+        for (const auto& entry : fs::recursive_directory_iterator(directory)) {
+            struct stat st {};
+            ::lstat(entry.path().c_str(), &st);
+            lines.push_back(fs::relative(entry.path(), directory).string() + " " +
+                            std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) +
+                            "." + std::to_string(st.st_mtim.tv_nsec));
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+};
+
+TEST_F(WholeCollection, AllSortsEveryListedCategoryIntoItsOwnFolder) {
+    const auto run = Lorvex({"--all", "-e", search.string(), "-d", dest.string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, std::string(" 7") + kMoved +
+                           "Music / Jazz: 2\nMusic / Rock: 1\nLetters, Bills: 1\n..: 1\n"
+                           "a/b: 1\nOld /  / Tapes: 1\n");
+    const std::vector<std::pair<std::string, std::string>> placed = {
+        {"Music/Jazz/Night Ferries.zip", "PK"},
+        {"Music/Jazz/Slow Tide.zip", "PK"},
+        {"Music/Rock/Saltmarsh.zip", "PK Saltmarsh.zip"},
+        {"Letters, Bills/Gas 2024.zip", "PK"},
+        {"_/Up.zip", "PK Up.zip"},
+        {"a_b/Split.zip", "PK Split.zip"},
+        {"Old/_/Tapes/Reel.zip", "PK Reel.zip"},
+    };
+    for (const auto& [path, contents] : placed) {
+        EXPECT_EQ(test::ReadFile(dest / path), contents) << path;
+    }
+    EXPECT_EQ(ListDirectory(dest), (Names{"Letters, Bills", "Music", "Old", "_", "a_b"}));
+    EXPECT_EQ(ListDirectory(search), (Names{"Hollow.zip", "None.zip", "Stray.zip"}));
+    EXPECT_EQ(test::ReadFile(root / "Escape.zip"), "outside");
+
+    const auto both =
+        Lorvex({"--all", "-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()});
+    EXPECT_EQ(both.exitStatus, 2);
+    EXPECT_EQ(both.out, "");
+    EXPECT_EQ(both.err.rfind("lorvex: -c and --all cannot be used together", 0), 0u) << both.err;
+}
+
+TEST_F(WholeCollection, FailuresAreNamedAndCountedPerCategoryLargestFirst) {
+    fs::create_directories(dest / "Music" / "Jazz");
+    WriteFile(dest / "Music" / "Jazz" / "Slow Tide.zip", "older");
+    WriteFile(dest / "a_b", "a file where a folder goes");
+    const auto run = Lorvex({"--all", "-e", search.string(), "-d", dest.string()});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, std::string(" 5") + kMoved + "2 files could not be moved:\n" +
+                           "Slow Tide.zip: File exists\n"
+                           "Split.zip: cannot create folder \"" +
+                           dest.string() +
+                           "/a_b/\": Not a directory\n"
+                           "Music / Jazz: 1\nMusic / Rock: 1\nLetters, Bills: 1\n..: 1\n"
+                           "Old /  / Tapes: 1\n");
+    EXPECT_EQ(test::ReadFile(dest / "Music" / "Jazz" / "Slow Tide.zip"), "older");
+}
+
+TEST_F(WholeCollection, DryRunListsWhatWouldHappenAndTouchesNothing) {
+    struct Case {
+        std::vector<std::string> switches;
+        int exitStatus;
+        std::string out;
+    };
+    fs::create_directory(dest);
+    WriteFile(dest / "a_b", "a file where a folder goes");
+    const std::string d = dest.string() + "/";
+    const std::vector<Case> cases = {
+        {{"--all"},
+         1,
+         "Night Ferries.zip -> " + d +
+             "Music/Jazz/Night Ferries.zip\n"
+             "Saltmarsh.zip -> " +
+             d +
+             "Music/Rock/Saltmarsh.zip\n"
+             "Gas 2024.zip -> " +
+             d +
+             "Letters, Bills/Gas 2024.zip\n"
+             "Slow Tide.zip -> " +
+             d +
+             "Music/Jazz/Slow Tide.zip\n"
+             "Up.zip -> " +
+             d +
+             "_/Up.zip\n"
+             "Reel.zip -> " +
+             d +
+             "Old/_/Tapes/Reel.zip\n"
+             "1 file would not be moved:\n"
+             "Split.zip: cannot create folder \"" +
+             d +
+             "a_b/\": a file is in the way\n"
+             "Music / Jazz: 2\nMusic / Rock: 1\nLetters, Bills: 1\n..: 1\nOld /  / Tapes: 1\n"
+             " 6 files would be moved.\n"},
+        {{"-c", "Music / Jazz"},
+         0,
+         "Night Ferries.zip -> " + d +
+             "Night Ferries.zip\n"
+             "Slow Tide.zip -> " +
+             d +
+             "Slow Tide.zip\n"
+             "Saltmarsh.zip -> " +
+             d +
+             "Saltmarsh.zip\n"
+             " 3 files would be moved.\n"},
+    };
+    const auto before = std::make_pair(Listing(search), Listing(dest));
+    for (const auto& [switches, exitStatus, out] : cases) {
+        auto arguments = switches;
+        arguments.insert(arguments.end(), {"--dry-run", "-e", search.string(), "-d", d});
+        const auto run = Lorvex(arguments);
+        EXPECT_EQ(run.exitStatus, exitStatus) << switches[0] << run.err;
+        EXPECT_EQ(run.out, out) << switches[0];
+        EXPECT_EQ(std::make_pair(Listing(search), Listing(dest)), before) << switches[0];
+    }
+    // A destination that a real run could not create stops a dry run too.
+    const auto blocked = Lorvex(
+        {"--all", "--dry-run", "-e", search.string(), "-d", (root / "no" / "such").string()});
+    EXPECT_EQ(blocked.exitStatus, 2);
+    EXPECT_EQ(blocked.out, "");
+    EXPECT_FALSE(fs::exists(root / "no"));
+}
+
+// A pass long enough to be watched: archives copied across file systems, each flushed to
+// disk, from a search directory on /dev/shm.
+class LongPass : public CommandLineRun {
+protected:
+    static constexpr int kArchives = 200;
+
+    void SetUp() override {
+        struct stat shm {};
+        struct stat here {};
+        std::string pattern = "/dev/shm/lorvex-test-XXXXXX";
+        if (::stat("/dev/shm", &shm) != 0 || ::stat(root.path().c_str(), &here) != 0 ||
+            shm.st_dev == here.st_dev || !::mkdtemp(pattern.data())) {
+            GTEST_SKIP() << "no second file system at /dev/shm";
+        }
+        shmSearch = pattern;
+        std::string map;
+        for (int i = 0; i < kArchives; ++i) {
+            const std::string name = "Track " + std::to_string(i);
+            map += name + "=Music / Jazz\n";
+            WriteFile(shmSearch / (name + ".zip"),
+                      std::string(8192, static_cast<char>('a' + i % 26)));
+        }
+        WriteMap(map);
+    }
+
+    // Runs lorvex with a pseudo-terminal as its standard input, output and error;
+    // `whileRunning` is called with its process id every few milliseconds until it ends.
+    std::pair<int, std::string> OnTerminal(const std::vector<std::string>& arguments,
+                                           const std::function<void(pid_t)>& whileRunning) {
+        std::vector<std::string> environment = test::ProgramEnvironment();
+        std::vector<std::string> args{(program / "lorvex").string()};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        const auto envp = test::ExecArray(environment);
+        const auto argv = test::ExecArray(args);
+        int terminal = -1;
+        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        std::string seen;
+        char buffer[4096];
+        for (;;) {
+            pollfd ready{terminal, POLLIN, 0};
+            if (::poll(&ready, 1, 10) > 0) {
+                const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+                if (got <= 0) {
+                    break;  // EIO once the program and its terminal are gone
+                }
+                seen.append(buffer, static_cast<std::size_t>(got));
+            }
+            whileRunning(pid);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(terminal);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seen};
+    }
+
+    std::size_t MovedSoFar() const { return fs::exists(dest) ? ListDirectory(dest).size() : 0; }
+
+    void TearDown() override {
+        if (!shmSearch.empty()) {
+            fs::remove_all(shmSearch);
+        }
+    }
+
+    fs::path shmSearch;
+};
+
+TEST_F(LongPass, ProgressIsDrawnOnATerminalAndNeverOnAPipe) {
+    const auto piped = Lorvex({"--all", "-e", shmSearch.string(), "-d", dest.string()});
+    EXPECT_EQ(piped.exitStatus, 0);
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.out, " " + std::to_string(kArchives) + kMoved +
+                             "Music / Jazz: " + std::to_string(kArchives) + "\n");
+
+    for (const auto& name : ListDirectory(dest / "Music" / "Jazz")) {
+        fs::copy_file(dest / "Music" / "Jazz" / name, shmSearch / name);
+    }
+    fs::remove_all(dest);
+    const auto [status, seen] =
+        OnTerminal({"--all", "-e", shmSearch.string(), "-d", dest.string()}, [](pid_t) {});
+    EXPECT_EQ(status, 0) << seen;
+    EXPECT_NE(seen.find(" moved, 0 not moved, "), std::string::npos) << seen;
+    // The last progress line is cleared before the report.
+    EXPECT_NE(seen.find("\r\x1b[K " + std::to_string(kArchives) + " files were"), std::string::npos)
+        << seen;
+}
+
+TEST_F(LongPass, CtrlCFinishesTheArchiveInHandAndReports) {
+    bool sent = false;
+    const auto [status, seen] = OnTerminal(
+        {"-c", "Music / Jazz", "-e", shmSearch.string(), "-d", dest.string()}, [&](pid_t pid) {
+            if (!sent && MovedSoFar() >= 20) {
+                ::kill(pid, SIGINT);
+                sent = true;
+            }
+        });
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(status, 1) << seen;
+    std::smatch report;
+    ASSERT_TRUE(std::regex_search(seen, report,
+                                  std::regex(" ([0-9]+) files were successfully found and "
+                                             "moved!\r\nThe move was cancelled")))
+        << seen;
+    const auto moved = std::stoul(report[1]);
+    EXPECT_LT(moved, static_cast<unsigned long>(kArchives));
+    EXPECT_EQ(ListDirectory(dest).size(), moved);  // no partial copy left behind
+    for (int i = 0; i < kArchives; ++i) {
+        const std::string name = "Track " + std::to_string(i) + ".zip";
+        const bool inDest = fs::exists(dest / name);
+        ASSERT_NE(inDest, fs::exists(shmSearch / name)) << name;
+        ASSERT_EQ(test::ReadFile(inDest ? dest / name : shmSearch / name),
+                  std::string(8192, static_cast<char>('a' + i % 26)))
+            << name;
+    }
 }
 
 }  // namespace

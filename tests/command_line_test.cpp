@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "category_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,32 @@ TEST(CommandLine, WordsBeforeTheFirstSwitchAreIgnored) {
 TEST(CommandLine, UsageNamesTheProgramAndTheGuide) {
     EXPECT_EQ(UsageText(),
               "Usage: lorvex -c category -e searchdir -d destdir -[s|f]\nSee readme.txt");
+}
+
+TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {
+    const auto s = Parse({"--all", "-e", "/in", "--dry-run", "-d", "/out"});
+    EXPECT_TRUE(s.allCategories);
+    EXPECT_TRUE(s.dryRun);
+    EXPECT_EQ(s.cmdSearchDir, "/in");
+    EXPECT_TRUE(s.unknownSwitches.empty());
+    const auto other = Parse({"--All", "--dry", "-a"});
+    EXPECT_FALSE(other.allCategories || other.dryRun);
+    EXPECT_EQ(other.unknownSwitches.size(), 3u);
+}
+
+TEST(CategoryFolder, EachLevelBecomesASafeFolderName) {
+    const std::vector<std::pair<std::string_view, std::vector<std::string>>> cases = {
+        {"Sports / Football", {"Sports", "Football"}},
+        {"Cards, Misc", {"Cards, Misc"}},
+        {"Old /  / Tapes", {"Old", "_", "Tapes"}},
+        {"..", {"_"}},
+        {". / a/b", {"_", "a_b"}},
+        {std::string_view("N\0L", 3), {"N_L"}},
+        {"Sports/Football", {"Sports_Football"}},
+    };
+    for (const auto& [category, names] : cases) {
+        EXPECT_EQ(CategoryFolderNames(category), names) << category;
+    }
 }
 
 }  // namespace

@@ -64,5 +64,23 @@ TEST_F(RunCommandLineTest, HelpWinsOverEverythingElseOnTheLine) {
     EXPECT_TRUE(output.errors.empty());
 }
 
+TEST_F(RunCommandLineTest, DryRunOfAllCategoriesReportsOnceAndMovesNothing) {
+    WriteArchive("Night Ferries.zip");
+    WriteArchive("Gas 2024.zip");
+    EXPECT_EQ(Run({"--all", "--dry-run", "-e", search.string(), "-d", dest.string()}),
+              kExitAllMoved);
+    const std::string d = dest.string() + "/";
+    EXPECT_EQ(output.reports, Words{"Night Ferries.zip -> " + d +
+                                    "Music/Jazz/Night Ferries.zip\n"
+                                    "Gas 2024.zip -> " +
+                                    d +
+                                    "Letters, Bills/Gas 2024.zip\n"
+                                    "Music / Jazz: 1\nLetters, Bills: 1\n"
+                                    " 2 files would be moved."});
+    EXPECT_TRUE(output.errors.empty());
+    EXPECT_FALSE(fs::exists(dest));
+    EXPECT_EQ(test::ListDirectory(search).size(), 2u);
+}
+
 }  // namespace
 }  // namespace lorvex::mainmod
