@@ -42,6 +42,7 @@ struct WindowSpec {
 inline constexpr WindowSpec kForm1Window{"Virelle 3.0", 6552, 2136};
 
 // In tab order. Command1 carries the sorting pass and is never shown; it lies inside Frame1.
+// clang-format off
 inline constexpr std::array<ControlSpec, 10> kForm1Controls{{
     {"Command1", ControlKind::Button, "", "Command1", {1680, 1680, 972, 372}, 0, false, "", ""},
     {"Combo1", ControlKind::DropDownList, "", "", {120, 120, 3132, 288}, 1, true, "Category",
@@ -61,5 +62,6 @@ inline constexpr std::array<ControlSpec, 10> kForm1Controls{{
     {"Command4", ControlKind::Button, "", "&Destination Directory", {5520, 960, 972, 372}, 9,
      true, "", ""},
 }};
+// clang-format on
 
 }  // namespace lorvex

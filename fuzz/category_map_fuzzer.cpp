@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "category_map.h"
-#include "text_lines.h"
 #include "fuzz_check.h"
+#include "text_lines.h"
 
 namespace {
 

@@ -131,11 +131,10 @@ TEST_F(CommandLineRun, AMissingSearchDirectoryIsAnErrorNotZeroMoves) {
 TEST_F(CommandLineRun, TheSearchDirectoryAsDestinationIsRefusedHoweverSpelled) {
     fs::create_directory_symlink(search, root / "link-to-archives");
     // Relative names as typed in a shell, so the run starts in `root` (env -C).
-    for (const char* destination :
-         {"in", "in/", "./in", "link-to-archives"}) {
-        const auto run = test::Run("/usr/bin/env",
-                                   {"-C", root.path().string(), (program / "lorvex").string(), "-c",
-                                    "Music / Jazz", "-e", "in", "-d", destination});
+    for (const char* destination : {"in", "in/", "./in", "link-to-archives"}) {
+        const auto run =
+            test::Run("/usr/bin/env", {"-C", root.path().string(), (program / "lorvex").string(),
+                                       "-c", "Music / Jazz", "-e", "in", "-d", destination});
         EXPECT_EQ(run.exitStatus, 2) << destination;
         EXPECT_EQ(run.err, "lorvex: the destination is the search directory \"in/\"\n");
         EXPECT_EQ(run.out, "");

@@ -30,9 +30,8 @@ TEST_F(FileOperations, FileExistsTellsFullFromEmptyFromAbsent) {
     fs::create_directory(dir / "folder.zip");
     EXPECT_EQ(form.FileExists((dir / "full.zip").string()), FileState::Full);
     EXPECT_EQ(form.FileExists((dir / "empty.zip").string()), FileState::Empty);
-    for (const std::string& missing :
-         {(dir / "absent.zip").string(), (dir / "folder.zip").string(), std::string(),
-          (dir / "*.zip").string()}) {
+    for (const std::string& missing : {(dir / "absent.zip").string(), (dir / "folder.zip").string(),
+                                       std::string(), (dir / "*.zip").string()}) {
         EXPECT_EQ(form.FileExists(missing), FileState::Missing) << missing;
     }
 }

@@ -12,8 +12,7 @@ void ModalDialogs::ShowMessage(QWidget* owner, const QString& title, const QStri
     box.exec();
 }
 
-QString ModalDialogs::ChooseFolder(QWidget* owner, const QString& prompt,
-                                   const QString& startAt) {
+QString ModalDialogs::ChooseFolder(QWidget* owner, const QString& prompt, const QString& startAt) {
     return modFolderBrowse::BrowseFolder(owner, prompt, startAt);
 }
 

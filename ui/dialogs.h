@@ -14,8 +14,7 @@ public:
     // A modal lorvex box: a title, a text, one OK button and no icon.
     virtual void ShowMessage(QWidget* owner, const QString& title, const QString& text) = 0;
     // The folder picker: the chosen directory's full path, or "" on cancel.
-    virtual QString ChooseFolder(QWidget* owner, const QString& prompt,
-                                 const QString& startAt) = 0;
+    virtual QString ChooseFolder(QWidget* owner, const QString& prompt, const QString& startAt) = 0;
 };
 
 // The real ones: QMessageBox and the folder picker of modFolderBrowse.

@@ -14,17 +14,17 @@
 #include <filesystem>
 #include <functional>
 
+#include "control_table.h"
+#include "desktop.h"
 #include "form1_window.h"
 #include "test_support.h"
-#include "desktop.h"
-#include "control_table.h"
 
 namespace fs = std::filesystem;
 using lorvex::Form1;
 using lorvex::test::ListDirectory;
 using lorvex::test::MapWithHeader;
-using lorvex::test::TempDir;
 using lorvex::test::ProgramFiles;
+using lorvex::test::TempDir;
 using lorvex::test::WriteFile;
 using lorvex::ui::Form1Window;
 
@@ -135,9 +135,9 @@ private slots:
                 QWidget* widget = w.Find<QWidget>(std::string(spec.name).c_str());
                 QCOMPARE(widget->geometry(), rect);
                 QCOMPARE(widget->parentWidget()->objectName(),
-                         spec.parent.empty() ? QStringLiteral("Form1")
-                                             : QString::fromLatin1(spec.parent.data(),
-                                                                   spec.parent.size()));
+                         spec.parent.empty()
+                             ? QStringLiteral("Form1")
+                             : QString::fromLatin1(spec.parent.data(), spec.parent.size()));
             }
         };
         w.window.show();
