@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "category_list.h"
 #include "category_map.h"
@@ -166,29 +167,38 @@ void Form1::MoveAction() {
         throw LorvexError("cannot search directory " + Quoted(vars_.searchdir) + ": " +
                           failure->reason);
     }
+    // Nothing is created for a move that cannot run.
+    ReadCategoryMap(CurrentListMode());
     createFolder(vars_.destdir);
+    mapPreloaded_ = true;
     vars_.category = Combo1.List(index);
     {
         const ProgressSpan span(progress_);
         Command1_Click();
     }
     if (messages_) {
-        messages_->ShowMessage(kTitle, MoveReport());
+        messages_->ShowMoveReport(kTitle, MoveReportParts());
     }
 }
 
-bool Form1::MoveOneArchive(std::string_view name, PassResult& result) {
+// Adds a present, non-empty archive of the pass's category to the candidates.
+void Form1::CollectCandidate(std::string_view name) {
     if (!IsPlainFileName(name)) {
-        return true;
+        return;
     }
     archiveName_.assign(name).append(kArchiveExtension);
     CheckForFile(vars_.searchdir, archiveName_);
-    if (vars_.check != static_cast<int>(FileState::Full)) {
-        return true;
+    if (vars_.check == static_cast<int>(FileState::Full)) {
+        candidates_.push_back(name);
     }
+}
+
+bool Form1::MoveOneArchive(std::string_view name, std::int64_t total, PassResult& result) {
+    archiveName_.assign(name).append(kArchiveExtension);
+    checkedPath_.assign(vars_.searchdir).append(archiveName_);
     if (progress_ &&
         !progress_->ContinuePass(
-            {result.moved, static_cast<std::int64_t>(result.failed.size()), checkedPath_})) {
+            {result.moved, static_cast<std::int64_t>(result.failed.size()), checkedPath_, total})) {
         result.cancelled = true;
         return false;
     }
@@ -200,35 +210,57 @@ bool Form1::MoveOneArchive(std::string_view name, PassResult& result) {
     return true;
 }
 
+// Reads the map of `mode` for the next pass. Throws when it cannot be read or has no
+// header, so that a move can stop before it creates anything.
+void Form1::ReadCategoryMap(ListMode mode) {
+    vars_.entryTable.clear();  // its rows point into the previous pass's map text
+    candidates_.clear();
+    const std::string path = CategoryMapPath(mode);
+    mapText_ = platform::ReadWholeFile(path, "category map");
+    const auto stopAtFirstEntry = [](const MapEntry&) { return false; };
+    if (ScanCategoryMap(mapText_, stopAtFirstEntry) == MapScan::MissingHeader) {
+        throw DataFileError("cannot read category map " + Quoted(path) +
+                            ": it has fewer than three lines, and the first three are a header");
+    }
+}
+
+// The map is scanned once, collecting the present archives, and only then are they moved:
+// the total is known from the start without a second measuring of each archive (see
+// docs/performance.md). An archive that goes away in between fails its move and is named.
 PassResult Form1::RunPass(const PassRequest& request) {
     vars_.searchdir = request.searchdir;
     vars_.destdir = request.destdir;
     vars_.category = request.category;
     vars_.movedCount = 0;
     lastPass_ = PassResult{};
-    vars_.entryTable.clear();  // its rows point into the previous pass's map text
-    const std::string path = CategoryMapPath(request.listMode);
-    mapText_ = platform::ReadWholeFile(path, "category map");
+    if (!std::exchange(mapPreloaded_, false)) {
+        ReadCategoryMap(request.listMode);
+    }
     vars_.entryNo = 1;
     std::string_view lastLine;
-    const MapScan scan = ScanCategoryMap(
+    ScanCategoryMap(
         mapText_,
         [this](const MapEntry& entry) {
             vars_.entryNo = static_cast<std::int64_t>(entry.number);
             vars_.entryTable.push_back({entry.name, entry.category});
-            return entry.category != vars_.category || MoveOneArchive(entry.name, lastPass_);
+            if (entry.category == vars_.category) {
+                CollectCandidate(entry.name);
+            }
+            return true;
         },
         &lastLine);
-    if (scan == MapScan::MissingHeader) {
-        throw DataFileError("cannot read category map " + Quoted(path) +
-                            ": it has fewer than three lines, and the first three are a header");
-    }
     if (!vars_.entryTable.empty()) {
         ++vars_.entryNo;
         vars_.token = vars_.entryTable.back().category;
         vars_.pos = vars_.entryTable.back().name.size() + 2;
     }
     vars_.lineBuf = lastLine;
+    const auto total = static_cast<std::int64_t>(candidates_.size());
+    for (const std::string_view name : candidates_) {
+        if (!MoveOneArchive(name, total, lastPass_)) {
+            break;
+        }
+    }
     return lastPass_;
 }
 
@@ -238,19 +270,33 @@ void Form1::Command1_Click() {
     });
 }
 
-std::string Form1::MoveReport() const {
-    std::string report =
+std::string Form1::MoveReport() const { return MoveReportParts().full; }
+
+MoveReportText Form1::MoveReportParts(std::size_t shownFailures) const {
+    std::string head =
         " " + std::to_string(lastPass_.moved) + " files were successfully found and moved!";
     if (lastPass_.cancelled) {
-        report += "\nThe move was cancelled; the remaining archives were left where they are.";
+        head += "\nThe move was cancelled; the remaining archives were left where they are.";
     }
-    if (!lastPass_.failed.empty()) {
-        const auto count = lastPass_.failed.size();
-        report += "\n" + std::to_string(count) + (count == 1 ? " file" : " files") +
-                  " could not be moved:";
-        for (const auto& failure : lastPass_.failed) {
-            report += "\n" + failure.archive + ": " + failure.reason;
+    const auto& failed = lastPass_.failed;
+    if (failed.empty()) {
+        return {head, head, {}};
+    }
+    head += "\n" + std::to_string(failed.size()) + (failed.size() == 1 ? " file" : " files") +
+            " could not be moved:";
+    MoveReportText report{head, head, {}};
+    for (std::size_t i = 0; i < failed.size(); ++i) {
+        const std::string line = failed[i].archive + ": " + failed[i].reason;
+        report.full += "\n" + line;
+        if (i < shownFailures) {
+            report.summary += "\n" + line;
         }
+        report.details += (i == 0 ? "" : "\n") + line;
+    }
+    if (failed.size() > shownFailures) {
+        report.summary += "\n... and " + std::to_string(failed.size() - shownFailures) + " more";
+    } else {
+        report.details.clear();  // the summary already names every failure
     }
     return report;
 }

@@ -42,10 +42,10 @@ enum class FileState { Missing = -1, Empty = 0, Full = 1 };
 
 // The window's own variables, readable by everyone, written by Form1 alone.
 struct Form1Variables {
-    int check = 0;  // FileState of the last CheckForFile, as its number
+    int check = 0;                     // FileState of the last CheckForFile, as its number
     std::vector<EntryRow> entryTable;  // the map's entries read by the last pass
-    std::string lineBuf;  // work value of the pass, getCats and the folder pickers
-    std::string token;    // the last category the pass read
+    std::string lineBuf;               // work value of the pass, getCats and the folder pickers
+    std::string token;                 // the last category the pass read
     std::string searchdir;
     std::string destdir;
     std::string category;
@@ -107,6 +107,8 @@ public:
     std::string CategoryMapPath(ListMode mode) const;
     // The text of the message that ends a move: the count, then any failures.
     std::string MoveReport() const;
+    // The same, with a summary naming at most `shownFailures` failures and the rest apart.
+    MoveReportText MoveReportParts(std::size_t shownFailures = 5) const;
 
 private:
     template <class Handler>
@@ -114,14 +116,20 @@ private:
     void MoveAction();
     void LoadCategories();
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
-    bool MoveOneArchive(std::string_view name, PassResult& result);
+    void ReadCategoryMap(ListMode mode);
+    void CollectCandidate(std::string_view name);
+    bool MoveOneArchive(std::string_view name, std::int64_t total, PassResult& result);
 
     Form1Variables vars_;
     PassResult lastPass_;
     bool lastHandlerFailed_ = false;
     int handlerDepth_ = 0;
     std::string programDirectory_;
-    std::string mapText_;  // the map read by the last pass; entryTable points into it
+    std::string mapText_;        // the map read by the last pass; entryTable points into it
+    bool mapPreloaded_ = false;  // the move action read the map before creating anything
+    // The present archives of the pass's category, known before the first one is moved
+    // so that progress can tell how many there are; views into mapText_.
+    std::vector<std::string_view> candidates_;
     // Work buffers kept across archives, so that a pass allocates no strings per archive.
     std::string archiveName_;
     std::string checkedPath_;  // the name CheckForFile measured last

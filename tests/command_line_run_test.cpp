@@ -108,6 +108,25 @@ TEST_F(CommandLineRun, MissingDataFilesAreNamedInTheError) {
     EXPECT_EQ(ListDirectory(search).size(), 3u);
 }
 
+// The map is read before the destination is made, so a move that cannot run leaves no
+// empty folder behind.
+TEST_F(CommandLineRun, AMapThatCannotBeReadCreatesNoDestination) {
+    const std::vector<std::pair<std::string, std::string>> maps = {
+        {"missing", "No such file or directory"},
+        {"header only", "fewer than three lines"},
+    };
+    for (const auto& [map, reason] : maps) {
+        fs::remove(program / "lorvex.ini");
+        if (map != "missing") {
+            WriteFile(program / "lorvex.ini", "; one\n; two\n");
+        }
+        const auto run = Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()});
+        EXPECT_EQ(run.exitStatus, 2) << map;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dest)) << map;
+    }
+}
+
 TEST_F(CommandLineRun, AMissingSearchDirectoryIsAnErrorNotZeroMoves) {
     const auto run =
         Lorvex({"-c", "Music / Jazz", "-e", (root / "typo").string(), "-d", dest.string()});
@@ -173,21 +192,20 @@ TEST_F(CommandLineRun, InvisibleQtPlatformsNeverHoldARunAtABox) {
 TEST_F(CommandLineRun, AMissingWindowLibraryIsNamedInWindowModeOnly) {
     const auto window = Lorvex({}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=remote.example:0"});
     EXPECT_EQ(window.exitStatus, 2);
-    EXPECT_EQ(window.err.rfind("lorvex: cannot load the window library \"" +
-                                   (fs::canonical(program) / "liblorvex-window.so").string() +
-                                   "\": ",
-                               0),
-              0u)
+    EXPECT_EQ(
+        window.err.rfind("lorvex: cannot load the window library \"" +
+                             (fs::canonical(program) / "liblorvex-window.so").string() + "\": ",
+                         0),
+        0u)
         << window.err;
 }
 
 TEST_F(CommandLineRun, HelpAndVersionAnswerAndDoNothingElse) {
-    const auto help = Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string(),
-                              "-x", "--help"});
+    const auto help =
+        Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string(), "-x", "--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.out.rfind("Usage: lorvex -c category -e searchdir -d destdir -[s|f]\n", 0),
-              0u)
+    EXPECT_EQ(help.out.rfind("Usage: lorvex -c category -e searchdir -d destdir -[s|f]\n", 0), 0u)
         << help.out;
     for (const char* mentioned : {"--version", "Exit status", "man lorvex", "readme.txt"}) {
         EXPECT_NE(help.out.find(mentioned), std::string::npos) << mentioned;
@@ -201,8 +219,8 @@ TEST_F(CommandLineRun, HelpAndVersionAnswerAndDoNothingElse) {
     EXPECT_EQ(version.out, "lorvex 3.0.0\n");
 
     // A single letter is still a switch of its own: unknown, so the usage, and the run goes on.
-    const auto shortHelp = Lorvex({"-h", "-c", "Music / Jazz", "-e", search.string(), "-d",
-                                   dest.string()});
+    const auto shortHelp =
+        Lorvex({"-h", "-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()});
     EXPECT_EQ(shortHelp.err.rfind("Usage: lorvex", 0), 0u) << shortHelp.err;
     EXPECT_EQ(shortHelp.out, std::string(" 2") + kMoved);
 }
