@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <unordered_map>
+#include <utility>
 
 #include "category_folder.h"
 #include "category_list.h"
@@ -174,6 +175,8 @@ void Form1::MoveAction() {
     if (platform::IsSameDirectory(vars_.searchdir, vars_.destdir)) {
         throw LorvexError("the destination is the search directory " + Quoted(vars_.searchdir));
     }
+    // Nothing is created for a move that cannot run.
+    ReadCategoryMap(CurrentListMode());
     plannedFolders_.clear();
     if (!options_.dryRun) {
         createFolder(vars_.destdir);
@@ -182,28 +185,36 @@ void Form1::MoveAction() {
                           *why);
     }
     vars_.category = options_.allCategories ? std::string() : Combo1.List(index);
+    mapPreloaded_ = true;  // the pass scans the map just read
     {
         const ProgressSpan span(progress_);
         Command1_Click();
     }
     if (messages_) {
-        messages_->ShowMessage(kTitle, MoveReport());
+        messages_->ShowMoveReport(kTitle, MoveReportParts());
     }
 }
 
-bool Form1::MoveOneArchive(std::string_view name, PassResult& result) {
-    if (!IsPlainFileName(name)) {
-        return true;
+// Adds a present, non-empty archive of the pass's category to the candidates, once: a
+// name listed twice is moved once and counted once.
+void Form1::CollectCandidate(std::string_view name) {
+    if (!IsPlainFileName(name) || collected_.contains(name)) {
+        return;
     }
     archiveName_.assign(name).append(kArchiveExtension);
     CheckForFile(vars_.searchdir, archiveName_);
-    if (vars_.check != static_cast<int>(FileState::Full) ||
-        (lastPass_.dryRun && plannedAway_.contains(checkedPath_))) {
-        return true;
+    if (vars_.check == static_cast<int>(FileState::Full)) {
+        candidates_.push_back(name);
+        collected_.insert(name);
     }
+}
+
+bool Form1::MoveOneArchive(std::string_view name, std::int64_t total, PassResult& result) {
+    archiveName_.assign(name).append(kArchiveExtension);
+    checkedPath_.assign(vars_.searchdir).append(archiveName_);
     if (progress_ &&
         !progress_->ContinuePass(
-            {result.moved, static_cast<std::int64_t>(result.failed.size()), checkedPath_})) {
+            {result.moved, static_cast<std::int64_t>(result.failed.size()), checkedPath_, total})) {
         result.cancelled = true;
         return false;
     }
@@ -223,23 +234,54 @@ PassResult Form1::RunPass(const PassRequest& request) {
     lastPass_ = PassResult{};
     lastPass_.dryRun = request.dryRun;
     plannedAway_.clear();
-    vars_.entryTable.clear();  // its rows point into the previous pass's map text
     if (request.targets.empty()) {
-        ScanMap(request, [this](const MapEntry& entry) {
-            return entry.category != vars_.category || MoveOneArchive(entry.name, lastPass_);
-        });
+        RunSingleCategoryPass(request);
     } else {
         RunMultiCategoryPass(request);
     }
     return lastPass_;
 }
 
-void Form1::ScanMap(const PassRequest& request, const std::function<bool(const MapEntry&)>& visit) {
-    const std::string path = CategoryMapPath(request.listMode);
+// The map is scanned once, collecting the present archives, and only then are they moved:
+// the total is known from the start without measuring any archive twice (see
+// docs/performance.md). An archive that goes away in between fails its move and is named.
+void Form1::RunSingleCategoryPass(const PassRequest& request) {
+    ScanMap(request, [this](const MapEntry& entry) {
+        if (entry.category == vars_.category) {
+            CollectCandidate(entry.name);
+        }
+        return true;
+    });
+    const auto total = static_cast<std::int64_t>(candidates_.size());
+    for (const std::string_view name : candidates_) {
+        if (!MoveOneArchive(name, total, lastPass_)) {
+            break;
+        }
+    }
+}
+
+// Reads the map of `mode` for the next pass. Throws when it cannot be read or has no
+// header, so that a move can stop before it creates anything.
+void Form1::ReadCategoryMap(ListMode mode) {
+    vars_.entryTable.clear();  // its rows point into the previous pass's map text
+    candidates_.clear();
+    collected_.clear();
+    const std::string path = CategoryMapPath(mode);
     mapText_ = platform::ReadWholeFile(path, "category map");
+    const auto stopAtFirstEntry = [](const MapEntry&) { return false; };
+    if (ScanCategoryMap(mapText_, stopAtFirstEntry) == MapScan::MissingHeader) {
+        throw DataFileError("cannot read category map " + Quoted(path) +
+                            ": it has fewer than three lines, and the first three are a header");
+    }
+}
+
+void Form1::ScanMap(const PassRequest& request, const std::function<bool(const MapEntry&)>& visit) {
+    if (!std::exchange(mapPreloaded_, false)) {
+        ReadCategoryMap(request.listMode);
+    }
     vars_.entryNo = 1;
     std::string_view lastLine;
-    const MapScan scan = ScanCategoryMap(
+    ScanCategoryMap(
         mapText_,
         [this, &visit](const MapEntry& entry) {
             vars_.entryNo = static_cast<std::int64_t>(entry.number);
@@ -247,10 +289,6 @@ void Form1::ScanMap(const PassRequest& request, const std::function<bool(const M
             return visit(entry);
         },
         &lastLine);
-    if (scan == MapScan::MissingHeader) {
-        throw DataFileError("cannot read category map " + Quoted(path) +
-                            ": it has fewer than three lines, and the first three are a header");
-    }
     if (!vars_.entryTable.empty()) {
         ++vars_.entryNo;
         vars_.token = vars_.entryTable.back().category;
@@ -294,9 +332,10 @@ bool Form1::MoveToTarget(std::string_view name, std::size_t target, const PassRe
     if (vars_.check != static_cast<int>(FileState::Full)) {
         return true;
     }
-    if (progress_ &&
-        !progress_->ContinuePass(
-            {lastPass_.moved, static_cast<std::int64_t>(lastPass_.failed.size()), checkedPath_})) {
+    // The total is not known here: the folders' archives are found as the scan goes.
+    if (progress_ && !progress_->ContinuePass({lastPass_.moved,
+                                               static_cast<std::int64_t>(lastPass_.failed.size()),
+                                               checkedPath_, 0})) {
         lastPass_.cancelled = true;
         return false;
     }
@@ -408,25 +447,41 @@ void Form1::Command1_Click() {
     });
 }
 
-std::string Form1::MoveReport() const {
+std::string Form1::MoveReport() const { return MoveReportParts().full; }
+
+MoveReportText Form1::MoveReportParts(std::size_t shownFailures) const {
     if (lastPass_.dryRun) {
-        return DryRunReport();
+        const std::string report = DryRunReport();
+        return {report, report, {}};
     }
-    std::string report =
+    std::string head =
         " " + std::to_string(lastPass_.moved) + " files were successfully found and moved!";
     if (lastPass_.cancelled) {
-        report += "\nThe move was cancelled; the remaining archives were left where they are.";
+        head += "\nThe move was cancelled; the remaining archives were left where they are.";
     }
-    if (!lastPass_.failed.empty()) {
-        const auto count = lastPass_.failed.size();
-        report += "\n" + std::to_string(count) + (count == 1 ? " file" : " files") +
-                  " could not be moved:";
-        for (const auto& failure : lastPass_.failed) {
-            report += "\n" + failure.archive + ": " + failure.reason;
+    const auto& failed = lastPass_.failed;
+    if (!failed.empty()) {
+        head += "\n" + std::to_string(failed.size()) + (failed.size() == 1 ? " file" : " files") +
+                " could not be moved:";
+    }
+    MoveReportText report{head, head, {}};
+    for (std::size_t i = 0; i < failed.size(); ++i) {
+        const std::string line = failed[i].archive + ": " + failed[i].reason;
+        report.full += "\n" + line;
+        if (i < shownFailures) {
+            report.summary += "\n" + line;
         }
+        report.details += (i == 0 ? "" : "\n") + line;
+    }
+    if (failed.size() > shownFailures) {
+        report.summary += "\n... and " + std::to_string(failed.size() - shownFailures) + " more";
+    } else {
+        report.details.clear();  // the summary already names every failure
     }
     for (const auto& [category, moved] : lastPass_.perCategory) {
-        report += "\n" + category + ": " + std::to_string(moved);
+        const std::string line = "\n" + category + ": " + std::to_string(moved);
+        report.full += line;
+        report.summary += line;
     }
     return report;
 }

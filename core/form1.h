@@ -146,6 +146,8 @@ public:
     std::string CategoryMapPath(ListMode mode) const;
     // The text of the message that ends a move: the count, then any failures.
     std::string MoveReport() const;
+    // The same, with a summary naming at most `shownFailures` failures and the rest apart.
+    MoveReportText MoveReportParts(std::size_t shownFailures = 5) const;
 
 private:
     template <class Handler>
@@ -153,7 +155,9 @@ private:
     void MoveAction();
     void LoadCategories();
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
-    bool MoveOneArchive(std::string_view name, PassResult& result);
+    void ReadCategoryMap(ListMode mode);
+    void CollectCandidate(std::string_view name);
+    bool MoveOneArchive(std::string_view name, std::int64_t total, PassResult& result);
     void ScanMap(const PassRequest& request, const std::function<bool(const MapEntry&)>& visit);
     void RunSingleCategoryPass(const PassRequest& request);
     void RunMultiCategoryPass(const PassRequest& request);
@@ -170,7 +174,12 @@ private:
     bool lastHandlerFailed_ = false;
     int handlerDepth_ = 0;
     std::string programDirectory_;
-    std::string mapText_;  // the map read by the last pass; entryTable points into it
+    std::string mapText_;        // the map read by the last pass; entryTable points into it
+    bool mapPreloaded_ = false;  // the move action read the map before creating anything
+    // The present archives of a one-category pass, known before the first one is moved
+    // so that progress can tell how many there are; views into mapText_.
+    std::vector<std::string_view> candidates_;
+    std::unordered_set<std::string_view> collected_;  // the same, to collect each once
     // Work buffers kept across archives, so that a pass allocates no strings per archive.
     std::string archiveName_;
     std::string checkedPath_;  // the name CheckForFile measured last

@@ -11,10 +11,22 @@
 
 namespace lorvex {
 
+// The message that ends a move, whole and split for a box that must fit on a screen.
+struct MoveReportText {
+    std::string full;     // the count, then every failure: what the command line prints
+    std::string summary;  // the count, the number of failures and the first few of them
+    std::string details;  // every failure, one a line; "" when the summary holds them all
+};
+
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual void ShowMessage(std::string_view title, std::string_view text) = 0;
+    // The result of a move. A sink that can show details on demand shows the summary
+    // and the details; any other shows the whole report.
+    virtual void ShowMoveReport(std::string_view title, const MoveReportText& report) {
+        ShowMessage(title, report.full);
+    }
     // Why an action could not do its work. `text` starts in lower case, as a command
     // line's error does; a window may capitalise it.
     virtual void ShowError(std::string_view title, std::string_view text) {
@@ -41,6 +53,7 @@ struct PassStatus {
     std::int64_t movedCount;
     std::int64_t failedCount;
     std::string_view archive;  // full name of the archive about to be moved
+    std::int64_t total;        // archives of the category present when the pass began
 };
 
 class PassProgress {

@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <regex>
+#include <thread>
 
 #include "test_support.h"
 
@@ -116,6 +118,25 @@ TEST_F(CommandLineRun, MissingDataFilesAreNamedInTheError) {
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_NE(run.err.find("cats2.txt"), std::string::npos);
     EXPECT_EQ(ListDirectory(search).size(), 3u);
+}
+
+// The map is read before the destination is made, so a move that cannot run leaves no
+// empty folder behind.
+TEST_F(CommandLineRun, AMapThatCannotBeReadCreatesNoDestination) {
+    const std::vector<std::pair<std::string, std::string>> maps = {
+        {"missing", "No such file or directory"},
+        {"header only", "fewer than three lines"},
+    };
+    for (const auto& [map, reason] : maps) {
+        fs::remove(program / "lorvex.ini");
+        if (map != "missing") {
+            WriteFile(program / "lorvex.ini", "; one\n; two\n");
+        }
+        const auto run = Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()});
+        EXPECT_EQ(run.exitStatus, 2) << map;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dest)) << map;
+    }
 }
 
 TEST_F(CommandLineRun, AMissingSearchDirectoryIsAnErrorNotZeroMoves) {
@@ -411,7 +432,7 @@ TEST_F(WholeCollection, DryRunListsWhatWouldHappenAndTouchesNothing) {
 // disk, from a search directory on /dev/shm.
 class LongPass : public CommandLineRun {
 protected:
-    static constexpr int kArchives = 200;
+    static constexpr int kArchives = 1000;
 
     void SetUp() override {
         struct stat shm {};
@@ -488,8 +509,19 @@ TEST_F(LongPass, ProgressIsDrawnOnATerminalAndNeverOnAPipe) {
         fs::copy_file(dest / "Music" / "Jazz" / name, shmSearch / name);
     }
     fs::remove_all(dest);
+    // Held still for a while once it has started, so the pass outlasts the quiet start
+    // however fast this machine moves archives.
+    bool held = false;
     const auto [status, seen] =
-        OnTerminal({"--all", "-e", shmSearch.string(), "-d", dest.string()}, [](pid_t) {});
+        OnTerminal({"--all", "-e", shmSearch.string(), "-d", dest.string()}, [&](pid_t pid) {
+            if (!held && MovedSoFar() > 0) {
+                ::kill(pid, SIGSTOP);
+                std::this_thread::sleep_for(std::chrono::milliseconds(700));
+                ::kill(pid, SIGCONT);
+                held = true;
+            }
+        });
+    ASSERT_TRUE(held);
     EXPECT_EQ(status, 0) << seen;
     EXPECT_NE(seen.find(" moved, 0 not moved, "), std::string::npos) << seen;
     // The last progress line is cleared before the report.

@@ -11,6 +11,7 @@
 
 #include <cmath>
 
+#include "category_combo_box.h"
 #include "control_table.h"
 #include "encoding.h"
 
@@ -32,11 +33,8 @@ QRect FromTwips(const TwipsRect& rect) {
 
 QWidget* NewWidgetOfKind(ControlKind kind, QWidget* parent) {
     switch (kind) {
-        case ControlKind::DropDownList: {
-            auto* combo = new QComboBox(parent);
-            combo->setEditable(false);  // only listed categories can be chosen
-            return combo;
-        }
+        case ControlKind::DropDownList:
+            return new CategoryComboBox(parent);
         case ControlKind::TextBox:
             return new QLineEdit(parent);
         case ControlKind::Button: {
@@ -221,7 +219,11 @@ std::string Form1Window::BrowseFolder(std::string_view prompt, std::string_view 
 }
 
 void Form1Window::ShowMessage(std::string_view title, std::string_view text) {
-    dialogs_.ShowMessage(this, FromUtf8(title), FromUtf8(text));
+    dialogs_.ShowMessage(this, FromUtf8(title), FromUtf8(text), {});
+}
+
+void Form1Window::ShowMoveReport(std::string_view title, const MoveReportText& report) {
+    dialogs_.ShowMessage(this, FromUtf8(title), FromUtf8(report.summary), FromUtf8(report.details));
 }
 
 void Form1Window::ShowError(std::string_view title, std::string_view text) {
@@ -230,7 +232,7 @@ void Form1Window::ShowError(std::string_view title, std::string_view text) {
     if (!sentence.isEmpty()) {
         sentence[0] = sentence[0].toUpper();
     }
-    dialogs_.ShowMessage(this, FromUtf8(title), sentence);
+    dialogs_.ShowMessage(this, FromUtf8(title), sentence, {});
 }
 
 void Form1Window::MirrorCore() {

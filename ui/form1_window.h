@@ -33,6 +33,7 @@ public:
     std::string BrowseFolder(std::string_view prompt, std::string_view startAt) override;
     void ShowMessage(std::string_view title, std::string_view text) override;
     void ShowError(std::string_view title, std::string_view text) override;
+    void ShowMoveReport(std::string_view title, const MoveReportText& report) override;
 
     PassProgressDialog& Progress() { return progress_; }
 

@@ -8,7 +8,15 @@ namespace lorvex::modFolderBrowse {
 
 QString BrowseFolder(QWidget* owner, const QString& prompt, const QString& startAt) {
     const QString start = QFileInfo(startAt).isDir() ? startAt : QDir::rootPath();
-    return QFileDialog::getExistingDirectory(owner, prompt, start, QFileDialog::ShowDirsOnly);
+    QFileDialog chooser(owner, prompt, start);
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    // Qt's default size cuts off the "Date Modified" column.
+    chooser.resize(800, 500);
+    if (chooser.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return chooser.selectedFiles().value(0);
 }
 
 }  // namespace lorvex::modFolderBrowse

@@ -2,8 +2,33 @@
 
 #include <QCoreApplication>
 #include <QProgressDialog>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <climits>
 
 namespace lorvex::ui {
+namespace {
+
+// Centred on the owner's window and moved back onto its screen where that would leave
+// part of it off-screen; a dialog placed by the window manager alone sometimes opened in
+// the screen's corner, its title bar out of reach.
+void PlaceOver(QWidget* dialog, const QWidget* owner) {
+    dialog->adjustSize();
+    const QScreen* screen = owner ? owner->screen() : dialog->screen();
+    const QRect room = screen->availableGeometry();
+    const QRect around = owner ? owner->frameGeometry() : room;
+    QRect placed(QPoint(0, 0), dialog->frameGeometry().size());
+    placed.moveCenter(around.center());
+    placed.moveLeft(std::clamp(placed.left(), room.left(),
+                               std::max(room.left(), room.right() - placed.width() + 1)));
+    placed.moveTop(std::clamp(placed.top(), room.top(),
+                              std::max(room.top(), room.bottom() - placed.height() + 1)));
+    dialog->move(placed.topLeft());
+}
+
+}  // namespace
 
 PassProgressDialog::PassProgressDialog(QWidget* owner, std::chrono::milliseconds delay)
     : owner_(owner), delay_(delay) {}
@@ -18,6 +43,7 @@ void PassProgressDialog::PassBegins() {
 void PassProgressDialog::PassEnds() { dialog_.reset(); }
 
 bool PassProgressDialog::ContinuePass(const PassStatus& status) {
+    const std::int64_t done = status.movedCount + status.failedCount;
     if (!dialog_) {
         if (elapsed_.elapsed() < delay_.count()) {
             return true;  // short passes finish without a dialog
@@ -25,16 +51,27 @@ bool PassProgressDialog::ContinuePass(const PassStatus& status) {
         dialog_ = std::make_unique<QProgressDialog>(owner_);
         dialog_->setWindowTitle(QStringLiteral("lorvex"));
         dialog_->setWindowModality(Qt::ApplicationModal);  // no other input reaches the window
-        dialog_->setRange(0, 0);                           // the total is not known in advance
+        dialog_->setRange(0, static_cast<int>(std::min<std::int64_t>(status.total, INT_MAX)));
         dialog_->setMinimumDuration(0);
         dialog_->setAutoClose(false);
         dialog_->setAutoReset(false);
+        // Sized for the widest label of the pass, so that it never grows off the screen.
+        dialog_->setLabelText(LabelText(status.total, {status.total, 0, {}, status.total}));
+        PlaceOver(dialog_.get(), owner_);
         dialog_->show();
+        PlaceOver(dialog_.get(), owner_);  // again, now that the frame's size is known
     }
-    dialog_->setLabelText(
-        QStringLiteral("Moving archives... %1 moved so far.").arg(status.movedCount));
+    dialog_->setValue(static_cast<int>(std::min<std::int64_t>(done, INT_MAX)));
+    dialog_->setLabelText(LabelText(done, status));
     QCoreApplication::processEvents();
     return !dialog_->wasCanceled();
+}
+
+QString PassProgressDialog::LabelText(std::int64_t done, const PassStatus& status) {
+    return QStringLiteral("Moving archive %1 of %2... %3 moved so far.")
+        .arg(done + 1)
+        .arg(status.total)
+        .arg(status.movedCount);
 }
 
 }  // namespace lorvex::ui

@@ -1,10 +1,12 @@
 // Progress of a long move: after a short while a modal dialog shows how many archives
-// have been moved and offers Cancel, and the window repaints meanwhile.
+// of how many have been moved and offers Cancel, and the window repaints meanwhile.
 #pragma once
 
 #include <QElapsedTimer>
+#include <QString>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 #include "interfaces.h"
@@ -27,6 +29,8 @@ public:
     void PassEnds() override;
 
 private:
+    static QString LabelText(std::int64_t done, const PassStatus& status);
+
     QWidget* owner_;
     std::chrono::milliseconds delay_;
     QElapsedTimer elapsed_;

@@ -58,5 +58,5 @@ extern "C" __attribute__((visibility("default"))) void lorvex_show_message(const
                                                                            const char* text) {
     lorvex::ui::EnsureApplication();
     lorvex::ui::ModalDialogs().ShowMessage(nullptr, lorvex::ui::FromUtf8(title),
-                                           lorvex::ui::FromUtf8(text));
+                                           lorvex::ui::FromUtf8(text), {});
 }

@@ -11,6 +11,11 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <QListView>
+#include <QScreen>
+#include <QScrollBar>
+
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -33,13 +38,23 @@ namespace {
 struct SeenBox {
     QString title;
     QString text;
+    QString details;
+    bool progressShowing;  // a progress dialog was still visible when the box opened
 };
+
+bool AnyProgressShowing() {
+    const auto widgets = QApplication::topLevelWidgets();
+    return std::any_of(widgets.begin(), widgets.end(), [](QWidget* widget) {
+        return qobject_cast<QProgressDialog*>(widget) && widget->isVisible();
+    });
+}
 
 // Every dialog of the window, answered here: boxes are recorded, the folder picker gives
 // a scripted answer. No real modal dialog opens.
 struct RecordingDialogs : lorvex::ui::Dialogs {
-    void ShowMessage(QWidget*, const QString& title, const QString& text) override {
-        boxes.push_back({title, text});
+    void ShowMessage(QWidget*, const QString& title, const QString& text,
+                     const QString& details) override {
+        boxes.push_back({title, text, details, AnyProgressShowing()});
     }
     QString ChooseFolder(QWidget*, const QString& prompt, const QString& startAt) override {
         prompts << prompt;
@@ -94,6 +109,18 @@ struct Window : lorvex::test::ProgramFiles {
         return items;
     }
     void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
+    // `count` archives "album N.zip" of "Music / Jazz" and nothing else in the search directory.
+    void WriteAlbums(int count) {
+        std::string map;
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "album " + std::to_string(i);
+            map += name + "=Music / Jazz\n";
+            WriteFile(search / (name + ".zip"), "PK " + name);
+        }
+        WriteFile(program / "lorvex.ini", MapWithHeader(map));
+        fs::remove(search / "Night Ferries.zip");
+        fs::remove(search / "Saltmarsh.zip");
+    }
 
     Form1 form{program.string()};
     RecordingDialogs dialogs;
@@ -304,16 +331,8 @@ private slots:
 
     void shouldShowProgressAndCancelWithoutLosingAnything() {
         Window w;
-        std::string map;
         constexpr int kArchives = 400;
-        for (int i = 0; i < kArchives; ++i) {
-            const std::string name = "album " + std::to_string(i);
-            map += name + "=Music / Jazz\n";
-            WriteFile(w.search / (name + ".zip"), "PK " + name);
-        }
-        WriteFile(w.program / "lorvex.ini", MapWithHeader(map));
-        fs::remove(w.search / "Night Ferries.zip");
-        fs::remove(w.search / "Saltmarsh.zip");
+        w.WriteAlbums(kArchives);
         w.window.Progress().SetDelay(std::chrono::milliseconds(0));
         w.window.show();
         w.FillFields("Music / Jazz");
@@ -326,11 +345,10 @@ private slots:
                                 }
                             });
         const auto& boxes = w.dialogs.boxes;
+        QVERIFY(progressLabel.contains(QStringLiteral(" of %1... ").arg(kArchives)));
         QVERIFY(progressLabel.contains("moved so far"));
-        // The dialog is gone before the result is shown.
-        QVERIFY(!w.window.findChild<QProgressDialog*>() ||
-                !w.window.findChild<QProgressDialog*>()->isVisible());
         QCOMPARE(boxes.size(), 1u);
+        QVERIFY(!boxes[0].progressShowing);
         const auto moved = ListDirectory(w.dest);
         QVERIFY(moved.size() >= 20 && moved.size() < kArchives);
         QVERIFY(boxes[0].text.startsWith(QStringLiteral(" %1 files").arg(moved.size())));
@@ -340,6 +358,101 @@ private slots:
             QCOMPARE(lorvex::test::ReadFile(w.dest / name),
                      "PK " + name.substr(0, name.size() - 4));
         }
+    }
+
+    // A finished move and one with failures close the dialog before the box, as a
+    // cancelled one does; the dialog stays on the screen of a window in its corner.
+    void shouldCloseProgressBeforeTheBoxAndKeepItOnScreen_data() {
+        QTest::addColumn<int>("alreadyThere");
+        QTest::newRow("finished") << 0;
+        QTest::newRow("some failed") << 30;
+    }
+    void shouldCloseProgressBeforeTheBoxAndKeepItOnScreen() {
+        QFETCH(int, alreadyThere);
+        Window w;
+        constexpr int kArchives = 300;
+        w.WriteAlbums(kArchives);
+        fs::create_directory(w.dest);
+        for (int i = 0; i < alreadyThere; ++i) {
+            WriteFile(w.dest / ("album " + std::to_string(i) + ".zip"), "older");
+        }
+        w.window.Progress().SetDelay(std::chrono::milliseconds(0));
+        w.window.show();
+        const QRect room = w.window.screen()->availableGeometry();
+        w.window.move(room.right() - 60, room.bottom() - 40);
+        w.FillFields("Music / Jazz");
+        bool everOffScreen = false;
+        int seen = 0;
+        WatchProgressDuring([&] { w.Click("Command2"); },
+                            [&](QProgressDialog* progress) {
+                                ++seen;
+                                everOffScreen |= !room.contains(progress->frameGeometry());
+                            });
+        QVERIFY(seen > 0);
+        QVERIFY(!everOffScreen);
+        QCOMPARE(w.dialogs.boxes.size(), 1u);
+        QVERIFY(!w.dialogs.boxes[0].progressShowing);
+        QCOMPARE(ListDirectory(w.search).size(), std::size_t(alreadyThere));
+    }
+
+    void shouldFitTheResultOfManyFailuresOnTheScreen() {
+        Window w;
+        constexpr int kArchives = 300;
+        w.WriteAlbums(kArchives);
+        fs::create_directory(w.dest);
+        for (int i = 0; i < kArchives; ++i) {
+            WriteFile(w.dest / ("album " + std::to_string(i) + ".zip"), "older");
+        }
+        w.window.show();
+        w.FillFields("Music / Jazz");
+        w.Click("Command2");
+        QCOMPARE(w.dialogs.boxes.size(), 1u);
+        const SeenBox& seen = w.dialogs.boxes[0];
+        QCOMPARE(seen.text, QStringLiteral(" 0 files were successfully found and moved!\n"
+                                           "300 files could not be moved:\n"
+                                           "album 0.zip: File exists\nalbum 1.zip: File exists\n"
+                                           "album 2.zip: File exists\nalbum 3.zip: File exists\n"
+                                           "album 4.zip: File exists\n... and 295 more"));
+        QCOMPARE(seen.details.split('\n').size(), kArchives);
+        const auto box = lorvex::ui::NewMessageBox(&w.window, seen.title, seen.text, seen.details);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        const QRect room = w.window.screen()->availableGeometry();
+        QVERIFY2(box->frameGeometry().height() <= room.height() &&
+                     box->frameGeometry().width() <= room.width(),
+                 qPrintable(QStringLiteral("%1x%2").arg(box->width()).arg(box->height())));
+        QCOMPARE(box->buttons().size(), 2);  // OK and the details' Show button
+        QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    }
+
+    void shouldScrollALongListAndFindANameTypedWithBlanks() {
+        Window w;
+        std::string list;
+        for (int i = 0; i < 400; ++i) {
+            list += "Group " + std::to_string(i / 10) + " / Kind " + std::to_string(i % 10) + "\n";
+        }
+        WriteFile(w.program / "cats.txt", list);
+        w.form.Form_Load();
+        w.window.show();
+        QApplication::setActiveWindow(&w.window);
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        auto* combo = w.Find<QComboBox>("Combo1");
+        QCOMPARE(combo->count(), 400);
+        combo->showPopup();
+        QVERIFY(combo->view()->isVisible());
+        const int rowHeight = combo->view()->sizeHintForRow(0);
+        QVERIFY(combo->view()->height() <= 21 * rowHeight);
+        QVERIFY(combo->view()->verticalScrollBar()->isVisible());
+        combo->hidePopup();
+
+        combo->setFocus();
+        QTest::keyClicks(combo, "Group 37 / Kind 4");
+        QCOMPARE(combo->currentText(), QStringLiteral("Group 37 / Kind 4"));
+        QVERIFY(!combo->view()->isVisible());
+        QCOMPARE(w.form.Combo1.Text(), "Group 37 / Kind 4");
+        QTest::qWait(1100);  // a pause starts a new name
+        QTest::keyClicks(combo, "group 2");
+        QCOMPARE(combo->currentText(), QStringLiteral("Group 2 / Kind 0"));
     }
 
     void shouldOnlyClaimADisplayThatCanBeReached() {

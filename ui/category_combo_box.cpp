@@ -1,0 +1,48 @@
+#include "category_combo_box.h"
+
+#include <QKeyEvent>
+#include <QListView>
+
+namespace lorvex::ui {
+
+CategoryComboBox::CategoryComboBox(QWidget* parent) : QComboBox(parent) {
+    setEditable(false);  // only listed categories can be chosen
+    // Styles such as Fusion open the popup over the whole list, ignoring the row limit,
+    // unless the popup is a plain list view in the list style.
+    setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    setView(new QListView(this));
+    view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setMaxVisibleItems(kVisibleRows);
+}
+
+void CategoryComboBox::keyPressEvent(QKeyEvent* event) {
+    const QString text = event->text();
+    const bool typing = sinceLastKey_.isValid() && sinceLastKey_.elapsed() < kTypeAheadMilliseconds;
+    const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
+                           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    // A blank opens the popup, except in the middle of a typed name.
+    if (printable && (typing || event->key() != Qt::Key_Space)) {
+        if (!typing) {
+            prefix_.clear();
+        }
+        prefix_ += text;
+        sinceLastKey_.start();
+        TypeAhead(prefix_);
+        event->accept();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
+// Chooses the first item that begins with `typed`, ignoring case; when none does, the
+// choice stays.
+void CategoryComboBox::TypeAhead(const QString& typed) {
+    for (int i = 0; i < count(); ++i) {
+        if (itemText(i).startsWith(typed, Qt::CaseInsensitive)) {
+            setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+}  // namespace lorvex::ui
