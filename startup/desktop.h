@@ -15,7 +15,9 @@ bool PersonCanSeeDisplay();
 // closed; returns the exit status. Throws LorvexError when the window cannot be started.
 int RunWindow(const std::string& programDirectory);
 
-// Shows one modal lorvex box outside any window.
-void ShowStandaloneMessage(std::string_view title, std::string_view text);
+// Shows one modal lorvex box outside any window; `details`, when not empty, on demand
+// below the text.
+void ShowStandaloneMessage(std::string_view title, std::string_view text,
+                           std::string_view details = {});
 
 }  // namespace lorvex::desktop

@@ -24,6 +24,9 @@ public:
     ReportToOutput& operator=(const ReportToOutput&) = delete;
     ~ReportToOutput() override { form_.SetMessageSink(nullptr); }
     void ShowMessage(std::string_view, std::string_view text) override { output_.Report(text); }
+    void ShowMoveReport(std::string_view, const MoveReportText& report) override {
+        output_.MoveReport(report);
+    }
     void ShowError(std::string_view, std::string_view text) override { output_.Error(text); }
 
 private:
@@ -47,12 +50,18 @@ public:
         ConsoleOutput::Error(error);
         Box(error);
     }
+    // The console gets every failure; the box names the first few and keeps the rest on
+    // demand, so that it always fits the screen.
+    void MoveReport(const MoveReportText& report) override {
+        ConsoleOutput::Report(report.full);
+        Box(report.summary, report.details);
+    }
 
 private:
     // The console already has the text, so a desktop that cannot show it costs nothing.
-    static void Box(std::string_view text) {
+    static void Box(std::string_view text, std::string_view details = {}) {
         try {
-            desktop::ShowStandaloneMessage("lorvex", text);
+            desktop::ShowStandaloneMessage("lorvex", text, details);
         } catch (const LorvexError&) {
         }
     }

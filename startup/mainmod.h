@@ -20,7 +20,9 @@ public:
     virtual ~CommandLineOutput() = default;
     virtual void Usage(std::string_view usage) = 0;
     virtual void Report(std::string_view report) = 0;  // the move's message, help, version
-    virtual void Error(std::string_view error) = 0;    // why the move did not run
+    // The result of a move; an output that cannot show details on demand prints it whole.
+    virtual void MoveReport(const MoveReportText& report) { Report(report.full); }
+    virtual void Error(std::string_view error) = 0;  // why the move did not run
 };
 
 // Usage and errors on standard error, the report on standard output.

@@ -108,9 +108,10 @@ int RunWindow(const std::string& programDirectory) {
     return EntryPoint<LorvexRunWindow>(LORVEX_RUN_WINDOW)(programDirectory.c_str());
 }
 
-void ShowStandaloneMessage(std::string_view title, std::string_view text) {
-    EntryPoint<LorvexShowMessage>(LORVEX_SHOW_MESSAGE)(std::string(title).c_str(),
-                                                       std::string(text).c_str());
+void ShowStandaloneMessage(std::string_view title, std::string_view text,
+                           std::string_view details) {
+    EntryPoint<LorvexShowMessage>(LORVEX_SHOW_MESSAGE)(
+        std::string(title).c_str(), std::string(text).c_str(), std::string(details).c_str());
 }
 
 }  // namespace lorvex::desktop

@@ -55,8 +55,10 @@ extern "C" __attribute__((visibility("default"))) int lorvex_run_window(
 }
 
 extern "C" __attribute__((visibility("default"))) void lorvex_show_message(const char* title,
-                                                                           const char* text) {
+                                                                           const char* text,
+                                                                           const char* details) {
+    using lorvex::ui::FromUtf8;
     lorvex::ui::EnsureApplication();
-    lorvex::ui::ModalDialogs().ShowMessage(nullptr, lorvex::ui::FromUtf8(title),
-                                           lorvex::ui::FromUtf8(text), {});
+    lorvex::ui::ModalDialogs().ShowMessage(nullptr, FromUtf8(title), FromUtf8(text),
+                                           FromUtf8(details));
 }

@@ -11,7 +11,7 @@ extern "C" {
 using LorvexRunWindow = int (*)(const char* programDirectory);
 #define LORVEX_RUN_WINDOW "lorvex_run_window"
 
-// Shows one modal lorvex box outside any window; UTF-8 texts.
-using LorvexShowMessage = void (*)(const char* title, const char* text);
+// Shows one modal lorvex box outside any window, `details` on demand; UTF-8 texts.
+using LorvexShowMessage = void (*)(const char* title, const char* text, const char* details);
 #define LORVEX_SHOW_MESSAGE "lorvex_show_message"
 }
