@@ -38,6 +38,10 @@ std::string WithSeparator(const std::string& directory) {
     return directory + platform::kSeparator;
 }
 
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.find_last_of(platform::kSeparator) + 1);
+}
+
 }  // namespace
 
 Form1::Form1(std::string programDirectory) : programDirectory_(std::move(programDirectory)) {
@@ -130,7 +134,7 @@ void Form1::Command2_Click() {
     }
 }
 
-bool Form1::MoveOneArchive(std::string_view name) {
+bool Form1::MoveOneArchive(std::string_view name, platform::FileMover& mover) {
     if (!IsPlainFileName(name)) {
         return true;
     }
@@ -146,9 +150,7 @@ bool Form1::MoveOneArchive(std::string_view name) {
         return false;
     }
     targetPath_.assign(destdir).append(archiveName_);
-    if (MoveFiles(checkedPath_, targetPath_)) {
-        ++movedCount;
-    }
+    mover.Move(checkedPath_, targetPath_);
     return true;
 }
 
@@ -160,15 +162,26 @@ void Form1::Command1_Click() {
     const std::string path = CategoryMapPath();
     mapText_ = platform::ReadWholeFile(path, "category map");
     entryNo = 1;
+    // Moves across file systems complete in batches, so an archive counts, or is named as
+    // not moved, when the mover reports it done; a cancelled pass still finishes its batch.
+    platform::FileMover mover(
+        [this](const std::string& from, const std::optional<platform::Failure>& failure) {
+            if (failure) {
+                failedMoves.push_back({FileNameOf(from), failure->reason});
+            } else {
+                ++movedCount;
+            }
+        });
     std::string_view lastLine;
     const MapScan scan = ScanCategoryMap(
         mapText_,
-        [this](const MapEntry& entry) {
+        [this, &mover](const MapEntry& entry) {
             entryNo = static_cast<std::int64_t>(entry.number);
             entryTable.push_back({entry.name, entry.category});
-            return entry.category != category || MoveOneArchive(entry.name);
+            return entry.category != category || MoveOneArchive(entry.name, mover);
         },
         &lastLine);
+    mover.Finish();
     if (scan == MapScan::MissingHeader) {
         throw DataFileError("cannot read category map " + Quoted(path) +
                             ": it has fewer than three lines, and the first three are a header");

@@ -13,6 +13,10 @@
 
 namespace lorvex {
 
+namespace platform {
+class FileMover;
+}
+
 struct EntryRow {
     std::string_view name;  // views into the map text of the current pass
     std::string_view category;
@@ -82,7 +86,7 @@ public:
 
 private:
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
-    bool MoveOneArchive(std::string_view name);
+    bool MoveOneArchive(std::string_view name, platform::FileMover& mover);
 
     std::string programDirectory_;
     std::string mapText_;  // the map read by the last pass; entryTable points into it
