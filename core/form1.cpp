@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 
@@ -219,10 +220,7 @@ bool Form1::MoveOneArchive(std::string_view name, std::int64_t total, PassResult
         return false;
     }
     targetPath_.assign(vars_.destdir).append(archiveName_);
-    if (MoveOrPlan()) {
-        ++result.moved;
-        vars_.movedCount = result.moved;
-    }
+    MoveOrPlan(std::nullopt);
     return true;
 }
 
@@ -234,12 +232,39 @@ PassResult Form1::RunPass(const PassRequest& request) {
     lastPass_ = PassResult{};
     lastPass_.dryRun = request.dryRun;
     plannedAway_.clear();
+    pendingTargets_.clear();
+    // Moves across file systems complete in batches, so an archive counts, or is named as
+    // not moved, when the mover reports it done; a cancelled pass still finishes its batch.
+    platform::FileMover mover(
+        [this](const std::string& from, const std::optional<platform::Failure>& failure) {
+            RecordOutcome(from, failure);
+        });
+    mover_ = &mover;
+    const std::unique_ptr<platform::FileMover*, void (*)(platform::FileMover**)> forget(
+        &mover_, [](platform::FileMover** held) { *held = nullptr; });
     if (request.targets.empty()) {
         RunSingleCategoryPass(request);
     } else {
         RunMultiCategoryPass(request);
     }
+    mover.Finish();
+    SortPerCategory(request);
     return lastPass_;
+}
+
+void Form1::RecordOutcome(const std::string& from,
+                          const std::optional<platform::Failure>& failure) {
+    const auto target = pendingTargets_.extract(from);
+    if (failure) {
+        lastPass_.failed.push_back(
+            {from.substr(from.find_last_of(platform::kSeparator) + 1), failure->reason});
+        return;
+    }
+    ++lastPass_.moved;
+    vars_.movedCount = lastPass_.moved;
+    if (!target.empty()) {
+        ++movedPerTarget_[target.mapped()];
+    }
 }
 
 // The map is scanned once, collecting the present archives, and only then are they moved:
@@ -316,7 +341,11 @@ void Form1::RunMultiCategoryPass(const PassRequest& request) {
         const auto target = targetOf.find(entry.category);
         return target == targetOf.end() || MoveToTarget(entry.name, target->second, request);
     });
-    for (std::size_t i = 0; i < count; ++i) {
+}
+
+// Each category that moved something, largest first; known only once the mover is done.
+void Form1::SortPerCategory(const PassRequest& request) {
+    for (std::size_t i = 0; i < request.targets.size(); ++i) {
         if (movedPerTarget_[i] > 0) {
             lastPass_.perCategory.push_back({request.targets[i].category, movedPerTarget_[i]});
         }
@@ -344,25 +373,31 @@ bool Form1::MoveToTarget(std::string_view name, std::size_t target, const PassRe
         return true;
     }
     targetPath_.assign(request.targets[target].destdir).append(archiveName_);
-    if (MoveOrPlan()) {
-        ++lastPass_.moved;
-        vars_.movedCount = lastPass_.moved;
-        ++movedPerTarget_[target];
-    }
+    MoveOrPlan(target);
     return true;
 }
 
-bool Form1::MoveOrPlan() {
+// Starts the move of checkedPath_ to targetPath_, or in a dry run decides it; `target` is
+// the category's place in a pass over several.
+void Form1::MoveOrPlan(std::optional<std::size_t> target) {
     if (!lastPass_.dryRun) {
-        return MoveFiles(checkedPath_, targetPath_);
+        if (target) {
+            pendingTargets_[checkedPath_] = *target;
+        }
+        mover_->Move(checkedPath_, targetPath_);
+        return;
     }
     if (TargetTaken(targetPath_)) {
         lastPass_.failed.push_back({archiveName_, std::string(kNameTaken)});
-        return false;
+        return;
     }
     lastPass_.planned.push_back({archiveName_, targetPath_});
     plannedAway_.insert(checkedPath_);
-    return true;
+    ++lastPass_.moved;
+    vars_.movedCount = lastPass_.moved;
+    if (target) {
+        ++movedPerTarget_[*target];
+    }
 }
 
 // Makes the folders between the pass's destination and the target's, once per pass; a

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "controls.h"
 #include "interfaces.h"
 #include "list_mode.h"
+#include "platform.h"
 
 namespace lorvex {
 
@@ -167,7 +169,9 @@ private:
     bool TargetTaken(const std::string& path) const;
     std::vector<CategoryTarget> AllCategoryTargets() const;
     std::string DryRunReport() const;
-    bool MoveOrPlan();
+    void MoveOrPlan(std::optional<std::size_t> target);
+    void RecordOutcome(const std::string& from, const std::optional<platform::Failure>& failure);
+    void SortPerCategory(const PassRequest& request);
 
     Form1Variables vars_;
     PassResult lastPass_;
@@ -196,6 +200,9 @@ private:
     std::vector<std::int64_t> movedPerTarget_;
     std::unordered_set<std::string> plannedFolders_;
     std::unordered_set<std::string> plannedAway_;
+    // The mover of the pass in progress, and the category of each archive it has in hand.
+    platform::FileMover* mover_ = nullptr;
+    std::unordered_map<std::string, std::size_t> pendingTargets_;
 };
 
 }  // namespace lorvex

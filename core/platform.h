@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,10 +56,42 @@ bool IsSameDirectory(const std::string& first, const std::string& second);
 // parent is missing or something that is not a directory stands under that name.
 std::optional<Failure> MakeDirectory(const std::string& path);
 
-// Moves a file to a new name and never replaces an existing file. Across file systems
-// the data is copied to a temporary name beside the target, flushed, put in place and
-// only then is the source removed, so an interrupted move never loses the archive.
-// A symbolic link is moved as the link itself: nothing is ever read through it.
+// How one move ended: no failure when the file is in place under its new name and its
+// source is gone; otherwise the reason, and the source is where it was.
+using MoveOutcome =
+    std::function<void(const std::string& from, const std::optional<Failure>& failure)>;
+
+// Moves files to new names and never replaces an existing file. On one file system a move
+// is a rename, done at once. Across file systems the files are copied in batches: each
+// batch is copied to temporary names beside the targets, flushed to disk together, put in
+// place, and only then are its sources removed, so an interrupted move never loses a file
+// and one flush serves many files; one batch is flushed while the next is copied. A
+// symbolic link is moved as the link itself: nothing is ever read through it. Each move's
+// outcome is reported once it is complete, always on the thread that calls Move and Finish.
+class FileMover {
+public:
+    explicit FileMover(MoveOutcome outcome);
+    FileMover(const FileMover&) = delete;
+    FileMover& operator=(const FileMover&) = delete;
+    // Finishes the moves in hand.
+    ~FileMover();
+
+    // Starts moving `from` to `to`; may report moves started earlier. A source already on
+    // its way is not taken twice.
+    void Move(const std::string& from, const std::string& to);
+    // Completes every move started so far.
+    void Finish();
+
+private:
+    struct State;
+    void StartCompleting();
+    void CollectCompleted();
+
+    MoveOutcome outcome_;
+    std::unique_ptr<State> state_;
+};
+
+// Moves one file at once, as FileMover does.
 std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to);
 
 // Marker at the end of the temporary name of a copy in progress; such a file never

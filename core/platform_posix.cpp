@@ -6,10 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "errors.h"
@@ -23,8 +28,11 @@ Failure FailureFromErrno(int error) { return Failure{std::strerror(error)}; }
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     ~FileDescriptor() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -103,7 +111,9 @@ int CopyData(int source, int target) {
             return errno;
         }
     }
-    std::vector<char> buffer(1 << 20);
+    // 128 KiB, as cp uses, allocated once: through 1 MiB the copies took six times the CPU
+    // time while the previous batch was being flushed (docs/performance.md).
+    static thread_local std::vector<char> buffer(128 << 10);
     for (;;) {
         const ssize_t got = ::read(source, buffer.data(), buffer.size());
         if (got == 0) {
@@ -128,14 +138,6 @@ int CopyData(int source, int target) {
     }
 }
 
-int SyncDirectory(const std::string& directory) {
-    FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid()) {
-        return errno;
-    }
-    return ::fsync(fd.get()) == 0 ? 0 : errno;
-}
-
 // The temporary name of a copy of `to` in progress, ending in "XXXXXX" + kPartialSuffix
 // for the caller to fill in. It fits wherever the archive's own name fits.
 std::string TemporaryPattern(const std::string& to) {
@@ -145,10 +147,11 @@ std::string TemporaryPattern(const std::string& to) {
     return name += kPartialSuffix;
 }
 
-// Writes a complete, flushed copy of the regular file open as `source` under a temporary
-// name beside `to`, with the source's permissions and times. Sets `temporary` to the
-// name as soon as it exists.
-int CopyToTemporary(int source, const std::string& to, std::string& temporary) {
+// Writes a complete copy of the regular file open as `source` under a temporary name
+// beside `to`, with the source's permissions and times, and starts writing it to disk.
+// Sets `temporary` to the name as soon as it exists and `bytes` to the size copied.
+int CopyToTemporary(int source, const std::string& to, std::string& temporary,
+                    std::uint64_t& bytes) {
     struct stat st {};
     if (::fstat(source, &st) != 0) {
         return errno;
@@ -160,6 +163,7 @@ int CopyToTemporary(int source, const std::string& to, std::string& temporary) {
         return errno;
     }
     temporary = name;
+    bytes = static_cast<std::uint64_t>(st.st_size);
     int error = CopyData(source, target.get());
     if (error == 0 && ::fchmod(target.get(), st.st_mode & 07777) != 0) {
         error = errno;
@@ -167,9 +171,9 @@ int CopyToTemporary(int source, const std::string& to, std::string& temporary) {
     if (error == 0) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(target.get(), times);  // times are a courtesy; the data is what matters
-        if (::fsync(target.get()) != 0) {
-            error = errno;
-        }
+        // The disk starts on this copy while the next ones are made; the batch's flush
+        // then has little left to wait for.
+        ::sync_file_range(target.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     if (target.Close() != 0 && error == 0) {
         error = errno;
@@ -227,42 +231,217 @@ int LinkToTemporary(const std::string& from, const std::string& to, std::string&
     return EEXIST;
 }
 
-int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
-    if (Exists(to)) {
-        return EEXIST;  // spares a long copy that could never be put in place
-    }
+// The bounds of a batch. One flush costs about as much for many files as for one, and
+// while one batch is flushed the next is copied, so larger batches gain little (measured
+// in docs/performance.md); smaller ones keep what a failed flush takes back, the memory
+// waiting to be written and the wait for a cancelled pass short.
+constexpr std::size_t kBatchFiles = 64;
+constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
+
+struct Copy {
+    std::string from;
+    std::string to;
     std::string temporary;
-    int error = 0;
-    // O_NOFOLLOW: a link is never opened, even one put there after the archive was found.
-    FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (source.valid()) {
-        error = CopyToTemporary(source.get(), to, temporary);
-    } else if (errno == ELOOP) {
-        error = LinkToTemporary(from, to, temporary);
-    } else {
-        error = errno;
-    }
+};
+
+// Copies made and not yet put in place, all in one destination directory.
+struct Batch {
+    std::vector<Copy> copies;
+    std::uint64_t bytes = 0;
+    std::string directory;
+    // Opened before the first copy is written, so that syncfs reports every write error
+    // of the batch's copies.
+    FileDescriptor directoryFd{-1};
+};
+
+bool HasSource(const Batch& batch, const std::string& from) {
+    return std::any_of(batch.copies.begin(), batch.copies.end(),
+                       [&](const Copy& copy) { return copy.from == from; });
+}
+
+// Each archive's source with its error number, 0 when the move is complete.
+using Outcomes = std::vector<std::pair<std::string, int>>;
+
+void Deliver(const MoveOutcome& outcome, const std::string& from, int error) {
     if (error == 0) {
-        error = RenameNoReplace(temporary, to);
+        outcome(from, std::nullopt);
+    } else {
+        outcome(from, FailureFromErrno(error));
     }
-    if (error != 0) {
-        if (!temporary.empty()) {
-            ::unlink(temporary.c_str());
+}
+
+void Deliver(const MoveOutcome& outcome, const Outcomes& outcomes) {
+    for (const auto& [from, error] : outcomes) {
+        Deliver(outcome, from, error);
+    }
+}
+
+// Flushes the batch's copies, puts them in place and removes their sources, in that
+// order, so that a source only goes once its copy is durable under its own name. Touches
+// nothing but the batch: it runs beside the copying of the next one.
+Outcomes CompleteBatch(const Batch& batch) {
+    Outcomes outcomes;
+    outcomes.reserve(batch.copies.size());
+    // Every copy durable before any takes the archive's name: a name in the destination
+    // always holds a whole archive, even after a power cut. A failed flush keeps every
+    // source of the batch.
+    if (::syncfs(batch.directoryFd.get()) != 0) {
+        const int error = errno;
+        for (const auto& copy : batch.copies) {
+            ::unlink(copy.temporary.c_str());
+            outcomes.emplace_back(copy.from, error);
         }
-        return error;
+        return outcomes;
     }
-    // The copy is durable before the source goes; if the source cannot be removed the
-    // copy is taken back so that the archive stays in exactly one place.
-    SyncDirectory(DirectoryOf(to));
-    if (::unlink(from.c_str()) != 0) {
-        error = errno;
-        ::unlink(to.c_str());
-        return error;
+    std::vector<const Copy*> placed;
+    for (const auto& copy : batch.copies) {
+        if (const int error = RenameNoReplace(copy.temporary, copy.to); error != 0) {
+            ::unlink(copy.temporary.c_str());
+            outcomes.emplace_back(copy.from, error);
+        } else {
+            placed.push_back(&copy);
+        }
     }
-    return 0;
+    // The names durable before any source goes; without that, the copies are taken back.
+    if (!placed.empty() && ::fsync(batch.directoryFd.get()) != 0) {
+        const int error = errno;
+        for (const auto* copy : placed) {
+            ::unlink(copy->to.c_str());
+            outcomes.emplace_back(copy->from, error);
+        }
+        return outcomes;
+    }
+    for (const auto* copy : placed) {
+        // A source that cannot be removed takes its copy back, so that the archive stays
+        // in exactly one place.
+        int error = 0;
+        if (::unlink(copy->from.c_str()) != 0) {
+            error = errno;
+            ::unlink(copy->to.c_str());
+        }
+        outcomes.emplace_back(copy->from, error);
+    }
+    return outcomes;
 }
 
 }  // namespace
+
+// The batch being copied, and the one before it, which completes meanwhile on a thread of
+// its own: the disk writes one batch while the next is read into memory.
+struct FileMover::State {
+    Batch building;
+    Batch completing;  // read by that thread until `completed` is ready
+    std::future<Outcomes> completed;
+};
+
+FileMover::FileMover(MoveOutcome outcome)
+    : outcome_(std::move(outcome)), state_(std::make_unique<State>()) {}
+
+FileMover::~FileMover() {
+    try {
+        Finish();
+    } catch (...) {
+        // A move left unfinished keeps its source, which loses nothing.
+    }
+}
+
+void FileMover::Move(const std::string& from, const std::string& to) {
+    const int error = RenameNoReplace(from, to);
+    if (error != EXDEV) {
+        Deliver(outcome_, from, error);
+        return;
+    }
+    State& state = *state_;
+    if (state.completed.valid() &&
+        state.completed.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        CollectCompleted();
+    }
+    // Already on its way; taking it twice would report the second attempt as a failure.
+    if (HasSource(state.building, from) || HasSource(state.completing, from)) {
+        return;
+    }
+    Batch& batch = state.building;
+    const std::string directory = DirectoryOf(to);
+    if (!batch.copies.empty() && directory != batch.directory) {
+        StartCompleting();
+    }
+    if (!batch.directoryFd.valid()) {
+        batch.directory = directory;
+        batch.directoryFd =
+            FileDescriptor(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!batch.directoryFd.valid()) {
+            Deliver(outcome_, from, errno);
+            return;
+        }
+    }
+    if (Exists(to)) {
+        Deliver(outcome_, from, EEXIST);  // spares a long copy that could never be put in place
+        return;
+    }
+    std::string temporary;
+    std::uint64_t bytes = 0;
+    int copyError = 0;
+    // O_NOFOLLOW: a link is never opened, even one put there after the archive was found.
+    FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (source.valid()) {
+        copyError = CopyToTemporary(source.get(), to, temporary, bytes);
+    } else if (errno == ELOOP) {
+        copyError = LinkToTemporary(from, to, temporary);
+    } else {
+        copyError = errno;
+    }
+    if (copyError != 0) {
+        if (!temporary.empty()) {
+            ::unlink(temporary.c_str());
+        }
+        Deliver(outcome_, from, copyError);
+        return;
+    }
+    batch.copies.push_back({from, to, std::move(temporary)});
+    batch.bytes += bytes;
+    if (batch.copies.size() >= kBatchFiles || batch.bytes >= kBatchBytes) {
+        StartCompleting();
+    }
+}
+
+void FileMover::StartCompleting() {
+    State& state = *state_;
+    if (state.building.copies.empty()) {
+        return;
+    }
+    CollectCompleted();  // one batch completes at a time
+    state.completing = std::exchange(state.building, Batch{});
+    try {
+        state.completed = std::async(std::launch::async,
+                                     [&batch = state.completing] { return CompleteBatch(batch); });
+    } catch (...) {
+        // No thread to spare: complete it here and now, which is just as safe.
+        std::promise<Outcomes> done;
+        done.set_value(CompleteBatch(state.completing));
+        state.completed = done.get_future();
+    }
+}
+
+void FileMover::CollectCompleted() {
+    State& state = *state_;
+    if (!state.completed.valid()) {
+        return;
+    }
+    const Outcomes outcomes = state.completed.get();
+    state.completing = Batch{};
+    Deliver(outcome_, outcomes);
+}
+
+void FileMover::Finish() {
+    CollectCompleted();
+    State& state = *state_;
+    if (state.building.copies.empty()) {
+        return;
+    }
+    // Nothing left to copy meanwhile, so no thread.
+    const Batch batch = std::exchange(state.building, Batch{});
+    Deliver(outcome_, CompleteBatch(batch));
+}
 
 bool IsSeparator(char c) { return c == '/'; }
 
@@ -338,14 +517,12 @@ std::optional<Failure> MakeDirectory(const std::string& path) {
 }
 
 std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to) {
-    int error = RenameNoReplace(from, to);
-    if (error == EXDEV) {
-        error = MoveAcrossFileSystems(from, to);
-    }
-    if (error != 0) {
-        return FailureFromErrno(error);
-    }
-    return std::nullopt;
+    std::optional<Failure> result;
+    FileMover mover(
+        [&](const std::string&, const std::optional<Failure>& failure) { result = failure; });
+    mover.Move(from, to);
+    mover.Finish();
+    return result;
 }
 
 std::string ReadWholeFile(const std::string& path, std::string_view what) {

@@ -126,6 +126,24 @@ std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::str
     return LastFailure();
 }
 
+// No batches here yet: every move completes before Move returns.
+struct FileMover::State {};
+
+FileMover::FileMover(MoveOutcome outcome)
+    : outcome_(std::move(outcome)), state_(std::make_unique<State>()) {}
+
+FileMover::~FileMover() = default;
+
+void FileMover::Move(const std::string& from, const std::string& to) {
+    outcome_(from, MoveFileNoReplace(from, to));
+}
+
+void FileMover::Finish() {}
+
+void FileMover::StartCompleting() {}
+
+void FileMover::CollectCompleted() {}
+
 std::string ReadWholeFile(const std::string& path, std::string_view what) {
     const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -593,6 +595,106 @@ TEST_F(FaultInjection, KilledAtRandomMomentsAcrossFileSystemsLosesNothing) {
     RecordProperty("killedMidRun", killedMidRun);
     // A kill that never lands mid-run would test nothing.
     EXPECT_GT(killedMidRun, kKills / 2);
+}
+
+TEST_F(FaultInjection, AnArchiveListedTwiceIsMovedOnceWhileItsBatchIsOnItsWay) {
+    Tmpfs other(root / "other-fs", "size=16m");
+    AddArchive("Twice", 3000);
+    AddArchive("Once", 3000);
+    order.push_back("Twice");
+    for (const auto& to : DestinationsBeside(other)) {
+        SCOPED_TRACE(to);
+        WriteArchivesAndData(search);
+        const PassResult pass = Pass(search, to);
+        EXPECT_EQ(pass.moved, 2);
+        EXPECT_EQ(pass.failures, Failures{});
+        ExpectNothingLost(search, to);
+        EXPECT_EQ(ListDirectory(to), (Names{"Once.zip", "Twice.zip"}));
+    }
+}
+
+TEST_F(FaultInjection, KilledBetweenABatchsRenamesAndItsUnlinksKeepsBothCopies) {
+    constexpr const char* kStrace = "/usr/bin/strace";
+    Tmpfs other(root / "other-fs", "size=64m");
+    if (!other.mounted() || ::access(kStrace, X_OK) != 0) {
+        GTEST_SKIP() << "needs a tmpfs of its own (root) and strace";
+    }
+    const fs::path to = root / "other-fs" / "out";
+    for (int i = 0; i < 100; ++i) {
+        AddArchive("archive " + std::to_string(i), 20000 + static_cast<std::size_t>(i));
+    }
+    WriteArchivesAndData(search);
+    fs::copy_file(test::LorvexExecutable(), program / "lorvex");
+    // strace kills the program as it asks for its first unlink, without running it: the
+    // first batch is in place by then, and no source has gone.
+    TempDir output;
+    ChildProcess run(
+        kStrace,
+        {"-f", "-o", "/dev/null", "-e", "trace=unlink,unlinkat", "-e",
+         "inject=unlink,unlinkat:error=EIO:signal=KILL:when=1", (program / "lorvex").string(), "-c",
+         kCategory, "-e", search.string(), "-d", to.string()},
+        output.path());
+    EXPECT_EQ(run.Wait().exitStatus, 128 + SIGKILL);
+    ExpectNothingLost(search, to);
+    EXPECT_EQ(ListDirectory(search).size(), archives.size());
+    Failures inBoth;
+    for (const auto& name : ListDirectory(to)) {
+        if (archives.contains(name)) {
+            inBoth[name] = "File exists";
+        } else {
+            EXPECT_TRUE(IsTemporaryName(name)) << "unexpected file " << name;
+        }
+    }
+    ASSERT_FALSE(inBoth.empty()) << "killed before any archive was put in place";
+    // A second run moves the rest and names each archive left in both places.
+    const auto rerun = Lorvex(search, to, false);
+    EXPECT_EQ(rerun.exitStatus, 1) << rerun.err;
+    EXPECT_EQ(FailuresInReport(rerun.out), inBoth);
+    ExpectNothingLost(search, to);
+    EXPECT_EQ(ListDirectory(search).size(), inBoth.size());
+}
+
+TEST_F(FaultInjection, FailedFlushKeepsEverySourceOfTheBatch) {
+    // An ext4 file system in a sparse image on a tmpfs that is full: ext4 believes it has
+    // room, so the copies are written, and only their flush to the disk fails, as on
+    // storage that is thinly provisioned.
+    Tmpfs backing(root / "backing", "size=16m");
+    const fs::path image = root / "backing" / "ext4.img";
+    const fs::path mounted = root / "ext4";
+    fs::create_directory(mounted);
+    if (backing.mounted()) {
+        WriteFile(image, "");
+        fs::resize_file(image, 64 << 20);
+    }
+    if (!backing.mounted() ||
+        test::Run("/sbin/mkfs.ext4", {"-q", "-F", "-O", "^has_journal", "-E",
+                                      "nodiscard,lazy_itable_init=0", image.string()})
+                .exitStatus != 0 ||
+        test::Run("/bin/mount", {"-o", "loop", image.string(), mounted.string()}).exitStatus != 0) {
+        GTEST_SKIP() << "cannot loop-mount an ext4 image (needs root, mkfs.ext4, loop devices)";
+    }
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+        &mounted, [](const fs::path* path) { ::umount2(path->c_str(), MNT_DETACH); });
+    const fs::path to = mounted / "out";
+    fs::create_directory(to);
+    ::sync();
+    {
+        std::ofstream filler(root / "backing" / "filler", std::ios::binary);
+        const std::string chunk(1 << 16, 'f');
+        while (filler.write(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
+        }
+    }
+    AddArchive("First", 1 << 20);
+    AddArchive("Second", 3 << 20);
+    AddArchive("Third", 5000);
+    WriteArchivesAndData(search);
+    const PassResult pass = Pass(search, to);
+    EXPECT_EQ(pass.moved, 0);
+    EXPECT_EQ(pass.failures, AllFailing("Input/output error"));
+    EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
+    ExpectNothingLost(search, to);
+    EXPECT_EQ(ListDirectory(search).size(), archives.size());
+    EXPECT_EQ(ListDirectory(to), Names{});
 }
 
 }  // namespace
