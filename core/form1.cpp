@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <memory>
 #include <unordered_map>
 #include <utility>
 
@@ -51,6 +50,19 @@ public:
 
 private:
     PassProgress* progress_;
+};
+
+// Points a member at an object of the pass for as long as the pass runs.
+template <class T>
+class Lend {
+public:
+    Lend(T*& slot, T& value) : slot_(slot) { slot_ = &value; }
+    Lend(const Lend&) = delete;
+    Lend& operator=(const Lend&) = delete;
+    ~Lend() { slot_ = nullptr; }
+
+private:
+    T*& slot_;
 };
 
 // A map entry must name a file inside the search directory, never a path elsewhere.
@@ -121,7 +133,7 @@ std::string Form1::CategoryMapPath(ListMode mode) const {
 }
 
 FileState Form1::FileExists(const std::string& strFile) const {
-    const auto length = platform::RegularFileLength(strFile);
+    const auto length = platform::RegularFileLength(strFile, passDirectories_);
     if (!length) {
         return FileState::Missing;
     }
@@ -235,13 +247,14 @@ PassResult Form1::RunPass(const PassRequest& request) {
     pendingTargets_.clear();
     // Moves across file systems complete in batches, so an archive counts, or is named as
     // not moved, when the mover reports it done; a cancelled pass still finishes its batch.
+    const platform::PassDirectories directories(request.searchdir, request.destdir);
+    const Lend lendDirectories(passDirectories_, directories);
     platform::FileMover mover(
         [this](const std::string& from, const std::optional<platform::Failure>& failure) {
             RecordOutcome(from, failure);
-        });
-    mover_ = &mover;
-    const std::unique_ptr<platform::FileMover*, void (*)(platform::FileMover**)> forget(
-        &mover_, [](platform::FileMover** held) { *held = nullptr; });
+        },
+        &directories);
+    const Lend lendMover(mover_, mover);
     if (request.targets.empty()) {
         RunSingleCategoryPass(request);
     } else {

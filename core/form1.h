@@ -202,6 +202,7 @@ private:
     std::unordered_set<std::string> plannedAway_;
     // The mover of the pass in progress, and the category of each archive it has in hand.
     platform::FileMover* mover_ = nullptr;
+    const platform::PassDirectories* passDirectories_ = nullptr;
     std::unordered_map<std::string, std::size_t> pendingTargets_;
 };
 

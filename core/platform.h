@@ -36,9 +36,29 @@ bool StandardErrorIsTerminal();
 // Directory of the running executable, symlinks resolved, without a trailing separator.
 std::string ProgramDirectory();
 
+// The search and destination directories of a pass, held open so that each archive is
+// measured and renamed relative to them: the kernel walks each directory's path once per
+// pass instead of once per archive. A path not directly inside one of them, or a directory
+// that could not be opened, is used by its full name as before.
+class PassDirectories {
+public:
+    // Both end in a separator, as the pass keeps them.
+    PassDirectories(const std::string& searchdir, const std::string& destdir);
+    PassDirectories(const PassDirectories&) = delete;
+    PassDirectories& operator=(const PassDirectories&) = delete;
+    ~PassDirectories();
+
+    struct Handles;  // what the platform holds open
+    const Handles* handles() const { return handles_.get(); }
+
+private:
+    std::unique_ptr<Handles> handles_;
+};
+
 // Length in bytes of a regular file, or of the regular file a symbolic link names; nothing
 // for a missing name, a dangling link, a directory or any failure.
-std::optional<std::uint64_t> RegularFileLength(const std::string& path);
+std::optional<std::uint64_t> RegularFileLength(const std::string& path,
+                                               const PassDirectories* directories = nullptr);
 
 // The operating system's reason for a failure, e.g. "File exists".
 struct Failure {
@@ -70,7 +90,7 @@ using MoveOutcome =
 // outcome is reported once it is complete, always on the thread that calls Move and Finish.
 class FileMover {
 public:
-    explicit FileMover(MoveOutcome outcome);
+    explicit FileMover(MoveOutcome outcome, const PassDirectories* directories = nullptr);
     FileMover(const FileMover&) = delete;
     FileMover& operator=(const FileMover&) = delete;
     // Finishes the moves in hand.
@@ -88,6 +108,7 @@ private:
     void CollectCompleted();
 
     MoveOutcome outcome_;
+    const PassDirectories* directories_;
     std::unique_ptr<State> state_;
 };
 

@@ -74,24 +74,64 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// A file named relative to a directory descriptor (AT_FDCWD: by its full path).
+struct Place {
+    int directory = AT_FDCWD;
+    const char* name = nullptr;
+};
+
+}  // namespace
+
+struct PassDirectories::Handles {
+    std::string searchdir;
+    std::string destdir;
+    FileDescriptor search{-1};
+    FileDescriptor dest{-1};
+};
+
+namespace {
+
+// `path` relative to `fd` when it names a file directly inside `directory`.
+Place PlaceIn(const std::string& path, const std::string& directory, const FileDescriptor& fd) {
+    if (fd.valid() && path.size() > directory.size() && path.starts_with(directory) &&
+        path.find('/', directory.size()) == std::string::npos) {
+        return {fd.get(), path.c_str() + directory.size()};
+    }
+    return {AT_FDCWD, path.c_str()};
+}
+
+Place SearchPlace(const std::string& path, const PassDirectories* directories) {
+    const auto* held = directories ? directories->handles() : nullptr;
+    return held ? PlaceIn(path, held->searchdir, held->search) : Place{AT_FDCWD, path.c_str()};
+}
+
+Place DestPlace(const std::string& path, const PassDirectories* directories) {
+    const auto* held = directories ? directories->handles() : nullptr;
+    return held ? PlaceIn(path, held->destdir, held->dest) : Place{AT_FDCWD, path.c_str()};
+}
+
 // Puts `from` in place as `to` unless `to` exists. Falls back to link and unlink on
 // file systems without the no-replace rename.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+int RenameNoReplace(Place from, Place to) {
+    if (::renameat2(from.directory, from.name, to.directory, to.name, RENAME_NOREPLACE) == 0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
         return errno;
     }
-    if (::link(from.c_str(), to.c_str()) != 0) {
+    if (::linkat(from.directory, from.name, to.directory, to.name, 0) != 0) {
         return errno;
     }
-    if (::unlink(from.c_str()) != 0) {
+    if (::unlinkat(from.directory, from.name, 0) != 0) {
         const int error = errno;
-        ::unlink(to.c_str());
+        ::unlinkat(to.directory, to.name, 0);
         return error;
     }
     return 0;
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    return RenameNoReplace(Place{AT_FDCWD, from.c_str()}, Place{AT_FDCWD, to.c_str()});
 }
 
 int CopyData(int source, int target) {
@@ -334,8 +374,19 @@ struct FileMover::State {
     std::future<Outcomes> completed;
 };
 
-FileMover::FileMover(MoveOutcome outcome)
-    : outcome_(std::move(outcome)), state_(std::make_unique<State>()) {}
+PassDirectories::PassDirectories(const std::string& searchdir, const std::string& destdir)
+    : handles_(std::make_unique<Handles>()) {
+    handles_->searchdir = searchdir;
+    handles_->destdir = destdir;
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    handles_->search = FileDescriptor(::open(searchdir.c_str(), flags));
+    handles_->dest = FileDescriptor(::open(destdir.c_str(), flags));
+}
+
+PassDirectories::~PassDirectories() = default;
+
+FileMover::FileMover(MoveOutcome outcome, const PassDirectories* directories)
+    : outcome_(std::move(outcome)), directories_(directories), state_(std::make_unique<State>()) {}
 
 FileMover::~FileMover() {
     try {
@@ -346,7 +397,7 @@ FileMover::~FileMover() {
 }
 
 void FileMover::Move(const std::string& from, const std::string& to) {
-    const int error = RenameNoReplace(from, to);
+    const int error = RenameNoReplace(SearchPlace(from, directories_), DestPlace(to, directories_));
     if (error != EXDEV) {
         Deliver(outcome_, from, error);
         return;
@@ -465,14 +516,16 @@ std::string ProgramDirectory() {
     }
 }
 
-std::optional<std::uint64_t> RegularFileLength(const std::string& path) {
+std::optional<std::uint64_t> RegularFileLength(const std::string& path,
+                                               const PassDirectories* directories) {
     // lstat first: an ordinary archive costs one call, and only a link a second one to
     // learn what it names.
     struct stat st {};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+    const Place place = SearchPlace(path, directories);
+    if (path.empty() || ::fstatat(place.directory, place.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
-    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) {
+    if (S_ISLNK(st.st_mode) && ::fstatat(place.directory, place.name, &st, 0) != 0) {
         return std::nullopt;
     }
     if (!S_ISREG(st.st_mode)) {
