@@ -211,14 +211,13 @@ void Form1::MoveAction() {
 // Adds a present, non-empty archive of the pass's category to the candidates, once: a
 // name listed twice is moved once and counted once.
 void Form1::CollectCandidate(std::string_view name) {
-    if (!IsPlainFileName(name) || collected_.contains(name)) {
+    if (!IsPlainFileName(name)) {
         return;
     }
     archiveName_.assign(name).append(kArchiveExtension);
     CheckForFile(vars_.searchdir, archiveName_);
     if (vars_.check == static_cast<int>(FileState::Full)) {
-        candidates_.push_back(name);
-        collected_.insert(name);
+        candidates_.Add(name);
     }
 }
 
@@ -267,7 +266,9 @@ PassResult Form1::RunPass(const PassRequest& request) {
 
 void Form1::RecordOutcome(const std::string& from,
                           const std::optional<platform::Failure>& failure) {
-    const auto target = pendingTargets_.extract(from);
+    // Only a pass over several categories has targets to credit.
+    const auto target = pendingTargets_.empty() ? decltype(pendingTargets_)::node_type()
+                                                : pendingTargets_.extract(from);
     if (failure) {
         lastPass_.failed.push_back(
             {from.substr(from.find_last_of(platform::kSeparator) + 1), failure->reason});
@@ -290,8 +291,8 @@ void Form1::RunSingleCategoryPass(const PassRequest& request) {
         }
         return true;
     });
-    const auto total = static_cast<std::int64_t>(candidates_.size());
-    for (const std::string_view name : candidates_) {
+    const auto total = static_cast<std::int64_t>(candidates_.Names().size());
+    for (const std::string_view name : candidates_.Names()) {
         if (!MoveOneArchive(name, total, lastPass_)) {
             break;
         }
@@ -302,8 +303,8 @@ void Form1::RunSingleCategoryPass(const PassRequest& request) {
 // header, so that a move can stop before it creates anything.
 void Form1::ReadCategoryMap(ListMode mode) {
     vars_.entryTable.clear();  // its rows point into the previous pass's map text
-    candidates_.clear();
-    collected_.clear();
+    candidates_.Clear();
+
     const std::string path = CategoryMapPath(mode);
     mapText_ = platform::ReadWholeFile(path, "category map");
     const auto stopAtFirstEntry = [](const MapEntry&) { return false; };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 #include "interfaces.h"
 #include "list_mode.h"
 #include "platform.h"
+#include "unique_names.h"
 
 namespace lorvex {
 
@@ -82,10 +84,12 @@ enum class FileState { Missing = -1, Empty = 0, Full = 1 };
 
 // The window's own variables, readable by everyone, written by Form1 alone.
 struct Form1Variables {
-    int check = 0;                     // FileState of the last CheckForFile, as its number
-    std::vector<EntryRow> entryTable;  // the map's entries read by the last pass
-    std::string lineBuf;               // work value of the pass, getCats and the folder pickers
-    std::string token;                 // the last category the pass read
+    int check = 0;  // FileState of the last CheckForFile, as its number
+    // The map's entries read by the last pass; a deque, so that a large map never needs a
+    // second copy of the table while it grows.
+    std::deque<EntryRow> entryTable;
+    std::string lineBuf;  // work value of the pass, getCats and the folder pickers
+    std::string token;    // the last category the pass read
     std::string searchdir;
     std::string destdir;
     std::string category;
@@ -182,8 +186,7 @@ private:
     bool mapPreloaded_ = false;  // the move action read the map before creating anything
     // The present archives of a one-category pass, known before the first one is moved
     // so that progress can tell how many there are; views into mapText_.
-    std::vector<std::string_view> candidates_;
-    std::unordered_set<std::string_view> collected_;  // the same, to collect each once
+    UniqueNames candidates_;
     // Work buffers kept across archives, so that a pass allocates no strings per archive.
     std::string archiveName_;
     std::string checkedPath_;  // the name CheckForFile measured last
