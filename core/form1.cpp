@@ -1,7 +1,5 @@
 #include "form1.h"
 
-#include <algorithm>
-
 #include "category_list.h"
 #include "category_map.h"
 #include "errors.h"
@@ -24,12 +22,6 @@ public:
 private:
     ComboBox& box_;
 };
-
-// A map entry must name a file inside the search directory, never a path elsewhere.
-bool IsPlainFileName(std::string_view name) {
-    return std::none_of(name.begin(), name.end(),
-                        [](char c) { return c == '\0' || platform::IsSeparator(c); });
-}
 
 std::string WithSeparator(const std::string& directory) {
     if (!directory.empty() && directory.back() == platform::kSeparator) {
@@ -127,7 +119,8 @@ void Form1::Command2_Click() {
 }
 
 bool Form1::MoveOneArchive(std::string_view name) {
-    if (!IsPlainFileName(name)) {
+    // A map entry must name a file inside the search directory, never a path elsewhere.
+    if (!platform::IsPlainFileName(name)) {
         return true;
     }
     archiveName_.assign(name).append(kArchiveExtension);

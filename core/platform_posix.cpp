@@ -202,7 +202,13 @@ int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool IsSeparator(char c) { return c == '/'; }
+bool IsPlainFileName(std::string_view name) {
+    return name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
 
 std::string ProgramDirectory() {
     std::vector<char> buffer(4096);
