@@ -9,6 +9,16 @@ namespace {
 
 bool IsStream(HANDLE stream) { return stream != nullptr && stream != INVALID_HANDLE_VALUE; }
 
+// A file or a pipe the parent redirected the output to. A windowed program may also be
+// handed console handles of a console it is not attached to, which lead nowhere.
+bool IsRedirected(HANDLE stream) {
+    if (!IsStream(stream)) {
+        return false;
+    }
+    const DWORD type = ::GetFileType(stream);
+    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
+}
+
 void WriteToConsole(HANDLE console, std::wstring_view text) {
     // Small pieces, as older consoles refuse very long writes; never half a surrogate pair.
     constexpr std::size_t kPiece = 4096;
@@ -45,8 +55,8 @@ StandardStreams StandardStreams::OfProcess() {
 
 StandardStreams StandardStreams::OfParent() {
     const StandardStreams given = OfProcess();
-    if (IsStream(given.output) || IsStream(given.error)) {
-        return given;  // redirected by the parent, e.g. to a file
+    if (IsRedirected(given.output) || IsRedirected(given.error)) {
+        return given;
     }
     if (!::AttachConsole(ATTACH_PARENT_PROCESS)) {
         return {};

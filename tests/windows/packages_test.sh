@@ -39,12 +39,10 @@ fail() { echo "packages test: $*" >&2; exit 1; }
 drive=$scratch/drive_c
 mkdir -p "$WINEPREFIX/dosdevices" "$drive"
 cp -p "$tests_prefix"/*.reg "$tests_prefix/.update-timestamp" "$WINEPREFIX/"
-for entry in "$tests_prefix/drive_c"/*; do
-    case ${entry##*/} in
-        windows) ln -s "$entry" "$drive/windows" ;;
-        *) cp -a "$entry" "$drive/" ;;
-    esac
-done
+# Without the temporary directories, where the other tests are at work meanwhile.
+tar -C "$tests_prefix/drive_c" --exclude=./windows --exclude='./users/*/Temp/*' -cf - . |
+    tar -C "$drive" -xf -
+ln -s "$tests_prefix/drive_c/windows" "$drive/windows"
 ln -s "$drive" "$WINEPREFIX/dosdevices/c:"
 ln -s / "$WINEPREFIX/dosdevices/z:"
 wineboot </dev/null >/dev/null 2>&1
