@@ -172,9 +172,9 @@ DWORD DeleteAnyFile(const std::wstring& path) {
 // read-only attribute, which would refuse the write access that flushing needs.
 DWORD Flush(const std::wstring& path) {
     const DWORD attributes = MakeWritable(path);
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr));
+    UniqueHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     DWORD error = ERROR_SUCCESS;
     if (!file.valid() || !::FlushFileBuffers(file.get())) {
         error = ::GetLastError();
