@@ -6,11 +6,13 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 30
+WINDOWS_DIR ?= build-windows
 # Any AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer report fails the test.
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 
-.PHONY: all deps configure build test test-sanitize fuzz demo run package screenshot bench bench-deps clean format
+.PHONY: all deps configure build test test-windows test-sanitize fuzz demo run package screenshot \
+	bench bench-deps windows windows-package clean format
 
 all: build
 
@@ -23,9 +25,10 @@ configure: deps
 build: configure
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The suite, then the suite again with sanitizers, then the fuzzers.
+# The suite, the Windows suites under wine, the suite again with sanitizers, the fuzzers.
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-windows
 	@$(MAKE) --no-print-directory test-sanitize
 	@$(MAKE) --no-print-directory fuzz
 
@@ -34,6 +37,21 @@ test-sanitize: deps
 		$(CMAKE_FLAGS) >/dev/null
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+
+# Windows: lorvex.exe, lorvex.com and the data files in $(WINDOWS_DIR)/bin, cross-built
+# with MinGW-w64; the tests run under wine.
+windows:
+	@scripts/install-deps windows
+	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DLORVEX_WERROR=$(WERROR) >/dev/null
+	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+test-windows: windows
+	@ctest --test-dir $(WINDOWS_DIR) --output-on-failure -j $(JOBS)
+
+# The portable zip and the installer, in $(WINDOWS_DIR).
+windows-package: windows
+	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(WINDOWS_DIR) --target windows-package
 
 fuzz: deps
 	@WERROR=$(WERROR) JOBS=$(JOBS) scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
@@ -64,4 +82,5 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	@rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
+	@WINEPREFIX="$(CURDIR)/$(WINDOWS_DIR)/wineprefix" wineserver -k 2>/dev/null || true
+	@rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(WINDOWS_DIR)

@@ -34,6 +34,9 @@ bool ForbiddenInFileName(char c) { return c == '/' || c == '\0'; }
 }  // namespace
 
 std::string SafeFolderName(std::string_view part) {
+    if (part.empty() || part == "." || part == "..") {
+        return "_";
+    }
     std::string name(part);
     std::replace_if(name.begin(), name.end(), ForbiddenInFileName, '_');
 #ifdef _WIN32
@@ -45,9 +48,6 @@ std::string SafeFolderName(std::string_view part) {
         name += '_';
     }
 #endif
-    if (name.empty() || name == "." || name == "..") {
-        return "_";
-    }
     return name;
 }
 

@@ -65,12 +65,6 @@ private:
     T*& slot_;
 };
 
-// A map entry must name a file inside the search directory, never a path elsewhere.
-bool IsPlainFileName(std::string_view name) {
-    return std::none_of(name.begin(), name.end(),
-                        [](char c) { return c == '\0' || platform::IsSeparator(c); });
-}
-
 std::string WithSeparator(const std::string& directory) {
     if (!directory.empty() && directory.back() == platform::kSeparator) {
         return directory;
@@ -211,7 +205,8 @@ void Form1::MoveAction() {
 // Adds a present, non-empty archive of the pass's category to the candidates, once: a
 // name listed twice is moved once and counted once.
 void Form1::CollectCandidate(std::string_view name) {
-    if (!IsPlainFileName(name)) {
+    // A map entry must name a file inside the search directory, never a path elsewhere.
+    if (!platform::IsPlainFileName(name)) {
         return;
     }
     archiveName_.assign(name).append(kArchiveExtension);
@@ -349,7 +344,7 @@ void Form1::RunMultiCategoryPass(const PassRequest& request) {
     }
     std::unordered_set<std::string_view> decided;  // views into the map text
     ScanMap(request, [&](const MapEntry& entry) {
-        if (!IsPlainFileName(entry.name) || !decided.insert(entry.name).second) {
+        if (!platform::IsPlainFileName(entry.name) || !decided.insert(entry.name).second) {
             return true;
         }
         const auto target = targetOf.find(entry.category);

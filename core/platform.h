@@ -1,6 +1,7 @@
-// The small set of operating-system services lorvex needs: the program directory,
-// measuring a file, creating a directory and moving a file without replacing anything.
-// One implementation file per platform (platform_posix.cpp, platform_windows.cpp).
+// The small set of operating-system services lorvex needs: the program's arguments and
+// directory, measuring a file, creating a directory and moving a file without replacing
+// anything. One implementation file per platform (platform_posix.cpp, platform_windows.cpp).
+// Text is UTF-8 on every platform; the Windows layer converts at its API calls.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +22,13 @@ inline constexpr char kSeparator = '/';
 inline constexpr std::string_view kExecutableName = "lorvex";
 #endif
 
-// True for a character that may not appear in a single file name.
-bool IsSeparator(char c);
+// True when `name` can only name a plain file inside a directory: it holds no separator
+// or NUL, and on Windows no drive or stream colon, control character, wildcard or
+// reserved device name (CON, NUL, COM1...), so that no map entry reaches elsewhere.
+bool IsPlainFileName(std::string_view name);
 
-// The words of the command line after the program's name, in UTF-8.
+// The words of the command line after the program's name, in UTF-8. POSIX passes them in
+// `argv`; Windows reads its wide command line instead, so that any name arrives intact.
 std::vector<std::string> CommandLineWords(int argc, char** argv);
 
 // True when standard input is a terminal, so a person is there to read the console.

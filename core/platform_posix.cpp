@@ -494,7 +494,9 @@ void FileMover::Finish() {
     Deliver(outcome_, CompleteBatch(batch));
 }
 
-bool IsSeparator(char c) { return c == '/'; }
+bool IsPlainFileName(std::string_view name) {
+    return name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
 
 std::vector<std::string> CommandLineWords(int argc, char** argv) {
     return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();

@@ -1,9 +1,14 @@
-// Windows implementation of the platform services. Names are narrow strings in the
-// system code page, as everywhere else in lorvex.
-#include <windows.h>
+// Windows implementation of the platform services. Inside lorvex all text is UTF-8; here
+// it becomes UTF-16 for the wide (W) API, and every path is handed over in its \\?\ form,
+// so that names in any script and paths longer than MAX_PATH work.
+#include "platform_windows.h"
 
-#include <optional>
-#include <string>
+#include <shellapi.h>
+
+#include <array>
+#include <climits>
+#include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "errors.h"
@@ -12,19 +17,523 @@
 namespace lorvex::platform {
 namespace {
 
-Failure LastFailure() {
-    char* text = nullptr;
-    const DWORD error = ::GetLastError();
-    ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string reason = text ? text : "error " + std::to_string(error);
-    ::LocalFree(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
-        reason.pop_back();
+constexpr std::wstring_view kVerbatimPrefix = L"\\\\?\\";
+constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
+
+Failure FailureFrom(DWORD error) { return Failure{SystemMessage(error)}; }
+
+Failure LastFailure() { return FailureFrom(::GetLastError()); }
+
+int ChunkSize(std::size_t size) {
+    if (size > static_cast<std::size_t>(INT_MAX)) {
+        throw std::length_error("text too large to convert");
     }
-    return Failure{reason};
+    return static_cast<int>(size);
 }
+
+// Converts from a code page to UTF-16; with MB_ERR_INVALID_CHARS an invalid sequence
+// makes it return false.
+bool ToWide(UINT codePage, DWORD flags, std::string_view text, std::wstring& wide) {
+    wide.clear();
+    if (text.empty()) {
+        return true;
+    }
+    const int size = ChunkSize(text.size());
+    const int length = ::MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
+    if (length == 0) {
+        return false;
+    }
+    wide.resize(static_cast<std::size_t>(length));
+    ::MultiByteToWideChar(codePage, flags, text.data(), size, wide.data(), length);
+    return true;
+}
+
+// Walks long text in pieces that end at a line feed, which is never part of a multibyte
+// character in UTF-8 or in any ANSI code page, so each piece converts on its own.
+template <typename Visit>
+bool ForEachPiece(std::string_view text, Visit visit) {
+    constexpr std::size_t kPiece = 16 << 20;
+    while (!text.empty()) {
+        std::size_t end = text.size();
+        if (end > kPiece) {
+            const std::size_t newline = text.find('\n', kPiece);
+            end = newline == std::string_view::npos ? text.size() : newline + 1;
+        }
+        if (!visit(text.substr(0, end))) {
+            return false;
+        }
+        text.remove_prefix(end);
+    }
+    return true;
+}
+
+bool IsUtf8(std::string_view text) {
+    std::wstring scratch;
+    return ForEachPiece(text, [&](std::string_view piece) {
+        return ToWide(CP_UTF8, MB_ERR_INVALID_CHARS, piece, scratch);
+    });
+}
+
+std::string AnsiToUtf8(std::string_view text) {
+    std::string utf8;
+    utf8.reserve(text.size() + text.size() / 4);
+    std::wstring wide;
+    ForEachPiece(text, [&](std::string_view piece) {
+        ToWide(CP_ACP, 0, piece, wide);
+        utf8 += Narrow(wide);
+        return true;
+    });
+    return utf8;
+}
+
+// Text saved by Notepad as "Unicode" (UTF-16 with a byte order mark).
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+    std::wstring wide(bytes.size() / 2, L'\0');
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const auto high = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 0 : 1)]);
+        const auto low = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 1 : 0)]);
+        wide[i] = static_cast<wchar_t>(high << 8 | low);
+    }
+    return Narrow(wide);
+}
+
+bool IsDirectoryAttribute(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring DirectoryOf(const std::wstring& path) {
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring BaseName(const std::wstring& path) {
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// Removes the \\?\ form again where the path does not need it, for messages.
+std::wstring Readable(std::wstring path) {
+    if (path.starts_with(L"\\\\?\\UNC\\")) {
+        return L"\\\\" + path.substr(8);
+    }
+    if (path.starts_with(kVerbatimPrefix)) {
+        return path.substr(kVerbatimPrefix.size());
+    }
+    return path;
+}
+
+std::wstring RandomLetters(std::size_t count) {
+    static constexpr std::wstring_view kLetters =
+        L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, kLetters.size() - 1);
+    std::wstring letters;
+    for (std::size_t i = 0; i < count; ++i) {
+        letters += kLetters[pick(generator)];
+    }
+    return letters;
+}
+
+// ".<name>.XXXXXX.lorvex-partial" beside `target`, the name cut so that the whole fits in
+// the 255 UTF-16 units a file name may have, never in the middle of a surrogate pair.
+std::wstring TemporaryName(const std::wstring& target) {
+    constexpr std::size_t kNameMax = 255;
+    constexpr std::size_t kRoom =
+        kNameMax - std::wstring_view(L"..XXXXXX").size() - kPartialSuffix.size();
+    std::wstring name = BaseName(target).substr(0, kRoom);
+    if (!name.empty() && IS_HIGH_SURROGATE(name.back())) {
+        name.pop_back();
+    }
+    return DirectoryOf(target) + L"\\." + name + L"." + RandomLetters(6) +
+           std::wstring(kPartialSuffix.begin(), kPartialSuffix.end());
+}
+
+// Clears the read-only attribute so that a file can be deleted or written; returns the
+// attributes it had, or INVALID_FILE_ATTRIBUTES.
+DWORD MakeWritable(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    return attributes;
+}
+
+DWORD DeleteAnyFile(const std::wstring& path) {
+    const DWORD attributes = MakeWritable(path);
+    if (::DeleteFileW(path.c_str())) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = ::GetLastError();
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        ::SetFileAttributesW(path.c_str(), attributes);
+    }
+    return error;
+}
+
+// Forces the copy's data and metadata to the disk. The copy may carry the source's
+// read-only attribute, which would refuse the write access that flushing needs.
+DWORD Flush(const std::wstring& path) {
+    const DWORD attributes = MakeWritable(path);
+    UniqueHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    DWORD error = ERROR_SUCCESS;
+    if (!file.valid() || !::FlushFileBuffers(file.get())) {
+        error = ::GetLastError();
+    }
+    if (!file.Close() && error == ERROR_SUCCESS) {
+        error = ::GetLastError();
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        ::SetFileAttributesW(path.c_str(), attributes);
+    }
+    return error;
+}
+
+// Copies `source` to a fresh temporary name beside `target` and flushes it. A symbolic
+// link is copied as a link, never read through. Returns the temporary name in `temporary`
+// (empty when nothing was created).
+DWORD CopyToTemporary(const std::wstring& source, const std::wstring& target,
+                      std::wstring& temporary) {
+    constexpr int kAttempts = 100;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        temporary = TemporaryName(target);
+        if (::CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
+                          COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
+            return Flush(temporary);
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            // A copy that failed half way may have left its beginning behind.
+            DeleteAnyFile(temporary);
+            temporary.clear();
+            return error;
+        }
+    }
+    temporary.clear();
+    return ERROR_FILE_EXISTS;
+}
+
+// The same promise as a rename, across volumes: copy to a temporary name, flush, put the
+// copy in place without replacing anything, and only then delete the source. If the
+// source cannot be deleted the copy is taken back, so the archive is in one place.
+DWORD MoveAcrossVolumes(const std::wstring& source, const std::wstring& target) {
+    if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return ERROR_ALREADY_EXISTS;  // spares a long copy that could never be put in place
+    }
+    std::wstring temporary;
+    DWORD error = CopyToTemporary(source, target, temporary);
+    if (error == ERROR_SUCCESS && !::MoveFileExW(temporary.c_str(), target.c_str(), 0)) {
+        error = ::GetLastError();
+    }
+    if (error != ERROR_SUCCESS) {
+        if (!temporary.empty()) {
+            DeleteAnyFile(temporary);
+        }
+        return error;
+    }
+    // A read-only archive moves like any other: the attribute travels with the copy.
+    error = DeleteAnyFile(source);
+    if (error != ERROR_SUCCESS) {
+        DeleteAnyFile(target);
+    }
+    return error;
+}
+
+// Whether a name's stem is one of the devices that Windows finds in every directory.
+bool IsDeviceName(std::string_view name) {
+    std::string stem(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ') {
+        stem.pop_back();
+    }
+    for (char& c : stem) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    static constexpr std::array<std::string_view, 6> kDevices = {"CON", "PRN",    "AUX",
+                                                                 "NUL", "CONIN$", "CONOUT$"};
+    for (const auto device : kDevices) {
+        if (stem == device) {
+            return true;
+        }
+    }
+    if (!stem.starts_with("COM") && !stem.starts_with("LPT")) {
+        return false;
+    }
+    // COM1 to COM9 and LPT1 to LPT9, also with the superscript digits 1, 2 and 3.
+    const std::string_view number = std::string_view(stem).substr(3);
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+// Follows a symbolic link to what it names, as the POSIX stat does.
+std::optional<std::uint64_t> LengthThroughLink(const std::wstring& path) {
+    UniqueHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+}  // namespace
+
+std::wstring Widen(std::string_view text) {
+    std::wstring wide;
+    ToWide(CP_UTF8, 0, text, wide);
+    return wide;
+}
+
+std::string Narrow(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = ChunkSize(text.size());
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring LongPath(const std::string& path) {
+    const std::wstring wide = Widen(path);
+    if (wide.starts_with(kVerbatimPrefix) || wide.starts_with(kDevicePrefix)) {
+        return wide;
+    }
+    const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return wide;  // the call that uses it fails with the system's reason
+    }
+    std::wstring full(size, L'\0');
+    full.resize(::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr));
+    if (full.starts_with(L"\\\\")) {
+        return std::wstring(kVerbatimPrefix) + L"UNC\\" + full.substr(2);
+    }
+    return std::wstring(kVerbatimPrefix) + full;
+}
+
+std::string SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length > 0 ? std::wstring(text, length) : std::wstring();
+    ::LocalFree(text);
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(error) : Narrow(message);
+}
+
+std::string TextAsUtf8(std::string text) {
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+        return Utf16ToUtf8(std::string_view(text).substr(2), text[0] == '\xFE');
+    }
+    if (IsUtf8(text)) {
+        return text;
+    }
+    return AnsiToUtf8(text);
+}
+
+bool IsPlainFileName(std::string_view name) {
+    constexpr std::string_view kForbidden = "\\/:*?\"<>|";
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || kForbidden.find(c) != std::string_view::npos) {
+            return false;
+        }
+    }
+    return !IsDeviceName(name);
+}
+
+// Windows hands the program its command line as one wide string; it is split as Windows
+// itself splits it, so that any name arrives intact as UTF-8.
+std::vector<std::string> CommandLineWords(int argc, char** argv) {
+    int count = 0;
+    wchar_t** words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!words) {
+        return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc)
+                        : std::vector<std::string>();
+    }
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) {
+        arguments.push_back(Narrow(words[i]));
+    }
+    ::LocalFree(words);
+    return arguments;
+}
+
+namespace {
+
+bool IsCharacterDevice(DWORD which) {
+    const HANDLE handle = ::GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           ::GetFileType(handle) == FILE_TYPE_CHAR;
+}
+
+}  // namespace
+
+bool StandardInputIsTerminal() { return IsCharacterDevice(STD_INPUT_HANDLE); }
+
+bool StandardErrorIsTerminal() { return IsCharacterDevice(STD_ERROR_HANDLE); }
+
+std::string ProgramDirectory() {
+    std::wstring module(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
+        if (length == 0) {
+            return ".";
+        }
+        if (length < module.size()) {
+            module.resize(length);
+            break;
+        }
+        module.resize(module.size() * 2);
+    }
+    // The data files lie beside the program itself, not beside a symbolic link to it.
+    UniqueHandle file(::CreateFileW(module.c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (file.valid()) {
+        std::wstring final(module.size() + 64, L'\0');
+        DWORD length = ::GetFinalPathNameByHandleW(file.get(), final.data(),
+                                                   static_cast<DWORD>(final.size()), 0);
+        if (length >= final.size()) {
+            final.resize(length);
+            length = ::GetFinalPathNameByHandleW(file.get(), final.data(),
+                                                 static_cast<DWORD>(final.size()), 0);
+        }
+        if (length > 0 && length < final.size()) {
+            final.resize(length);
+            module = Readable(final);
+        }
+    }
+    return Narrow(DirectoryOf(module));
+}
+
+// Windows names every file by its full path: no directory handles are kept for a pass.
+struct PassDirectories::Handles {};
+
+PassDirectories::PassDirectories(const std::string&, const std::string&) {}
+
+PassDirectories::~PassDirectories() = default;
+
+std::optional<std::uint64_t> RegularFileLength(const std::string& path, const PassDirectories*) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    const std::wstring wide = LongPath(path);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return LengthThroughLink(wide);
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
+    // Opening it for listing is what tells a directory that may be searched.
+    UniqueHandle directory(::CreateFileW(LongPath(path).c_str(), FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+    if (!directory.valid()) {
+        return LastFailure();
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(directory.get(), &info)) {
+        return LastFailure();
+    }
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return FailureFrom(ERROR_DIRECTORY);
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> MakeDirectory(const std::string& path) {
+    const std::wstring wide = LongPath(path);
+    if (::CreateDirectoryW(wide.c_str(), nullptr)) {
+        return std::nullopt;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS && IsDirectoryAttribute(::GetFileAttributesW(wide.c_str()))) {
+        return std::nullopt;
+    }
+    return FailureFrom(error);
+}
+
+std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to) {
+    const std::wstring source = LongPath(from);
+    const std::wstring target = LongPath(to);
+    // Without MOVEFILE_REPLACE_EXISTING an existing target makes the rename fail. Never
+    // MOVEFILE_COPY_ALLOWED: its copy carries the archive's own name while it is written,
+    // so an interrupted move would leave a truncated archive that looks whole.
+    if (::MoveFileExW(source.c_str(), target.c_str(), 0)) {
+        return std::nullopt;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_NOT_SAME_DEVICE) {
+        error = MoveAcrossVolumes(source, target);
+    }
+    if (error != ERROR_SUCCESS) {
+        return FailureFrom(error);
+    }
+    return std::nullopt;
+}
+
+std::string ReadWholeFile(const std::string& path, std::string_view what) {
+    const auto fail = [&](const std::string& reason) {
+        return DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
+                             reason);
+    };
+    const std::wstring wide = LongPath(path);
+    UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid()) {
+        const DWORD error = ::GetLastError();
+        if (IsDirectoryAttribute(::GetFileAttributesW(wide.c_str()))) {
+            throw fail("not a regular file");
+        }
+        throw fail(SystemMessage(error));
+    }
+    // A console, a pipe or a device may never end.
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
+        throw fail("not a regular file");
+    }
+    constexpr DWORD kChunk = 1 << 20;
+    LARGE_INTEGER size{};
+    std::string text;
+    if (::GetFileSizeEx(file.get(), &size)) {
+        text.reserve(static_cast<std::size_t>(size.QuadPart) + kChunk);
+    }
+    for (;;) {
+        const std::size_t filled = text.size();
+        text.resize(filled + kChunk);
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), text.data() + filled, kChunk, &got, nullptr)) {
+            throw fail(SystemMessage(::GetLastError()));
+        }
+        text.resize(filled + got);
+        if (got == 0) {
+            break;
+        }
+    }
+    try {
+        return TextAsUtf8(std::move(text));
+    } catch (const std::length_error&) {
+        throw fail("too large to read");
+    }
+}
+
+namespace {
 
 // What tells one file or directory from every other: its volume and its file index.
 struct FileIdentity {
@@ -38,16 +547,14 @@ struct FileIdentity {
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFile open a directory; reading
     // attributes needs no other right, and sharing everything disturbs no other program.
-    const HANDLE handle = ::CreateFileA(
-        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    UniqueHandle handle(::CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) {
         return std::nullopt;
     }
     BY_HANDLE_FILE_INFORMATION information{};
-    const BOOL known = ::GetFileInformationByHandle(handle, &information);
-    ::CloseHandle(handle);
-    if (!known) {
+    if (!::GetFileInformationByHandle(handle.get(), &information)) {
         return std::nullopt;
     }
     return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
@@ -56,43 +563,8 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 
 }  // namespace
 
-bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
-
-std::string ProgramDirectory() {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size()) {
-            std::string path(buffer.data(), length);
-            return path.substr(0, path.find_last_of("\\/"));
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::optional<std::uint64_t> RegularFileLength(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (path.empty() || !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return std::nullopt;
-    }
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return LastFailure();
-    }
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return Failure{"Not a directory"};
-    }
-    return std::nullopt;
-}
-
 bool IsSameDirectory(const std::string& first, const std::string& second) {
-    const DWORD attributes = ::GetFileAttributesA(first.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPath(first).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return false;
     }
@@ -101,36 +573,12 @@ bool IsSameDirectory(const std::string& first, const std::string& second) {
     return a && b && *a == *b;
 }
 
-std::optional<Failure> MakeDirectory(const std::string& path) {
-    if (::CreateDirectoryA(path.c_str(), nullptr)) {
-        return std::nullopt;
-    }
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return std::nullopt;
-    }
-    return LastFailure();
-}
-
-std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to) {
-    // Without MOVEFILE_REPLACE_EXISTING an existing target makes the move fail; across
-    // volumes the system copies, flushes (write-through) and only then deletes the source.
-    // TODO(windows): a symbolic link or junction must be moved as the link, never read
-    // through (as on POSIX): across volumes copy it with CopyFileExA and
-    // COPY_FILE_COPY_SYMLINK to a temporary name, put it in place without replacing, then
-    // delete the source link. RegularFileLength must likewise measure a link's target
-    // (a link to a non-empty file counts as present) without moving the target.
-    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-        return std::nullopt;
-    }
-    return LastFailure();
-}
-
-// No batches here yet: every move completes before Move returns.
+// No batches here: every move, across volumes too, is flushed and complete before Move
+// returns.
 struct FileMover::State {};
 
-FileMover::FileMover(MoveOutcome outcome)
-    : outcome_(std::move(outcome)), state_(std::make_unique<State>()) {}
+FileMover::FileMover(MoveOutcome outcome, const PassDirectories* directories)
+    : outcome_(std::move(outcome)), directories_(directories), state_(std::make_unique<State>()) {}
 
 FileMover::~FileMover() = default;
 
@@ -143,25 +591,5 @@ void FileMover::Finish() {}
 void FileMover::StartCompleting() {}
 
 void FileMover::CollectCompleted() {}
-
-std::string ReadWholeFile(const std::string& path, std::string_view what) {
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const auto fail = [&] {
-        return DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
-                             LastFailure().reason);
-    };
-    if (file == INVALID_HANDLE_VALUE) {
-        throw fail();
-    }
-    std::string text;
-    char chunk[65536];
-    DWORD got = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-        text.append(chunk, got);
-    }
-    ::CloseHandle(file);
-    return text;
-}
 
 }  // namespace lorvex::platform

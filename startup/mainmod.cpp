@@ -248,16 +248,11 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
     return pass.failed.empty() && !pass.cancelled ? kExitAllMoved : kExitSomeNotMoved;
 }
 
-int Main(std::span<const std::string> words) {
-    ConsoleOutput console;
-    ConsoleAndBoxes boxes;
-    // Boxes only where a person can see and close them; a script never waits at one.
-    const bool showBoxes =
-        !words.empty() && !platform::StandardInputIsTerminal() && desktop::PersonCanSeeDisplay();
-    CommandLineOutput& output = showBoxes ? static_cast<CommandLineOutput&>(boxes) : console;
+int Main(std::span<const std::string> words, CommandLineOutput& output,
+         const WindowMode& windowMode) {
     try {
         if (words.empty()) {
-            return RunWindowMode(output);
+            return windowMode();
         }
         Form1 form(platform::ProgramDirectory());
         return RunCommandLine(words, form, output);
@@ -265,6 +260,16 @@ int Main(std::span<const std::string> words) {
         output.Error(error.what());
         return kExitNotRun;
     }
+}
+
+int Main(std::span<const std::string> words) {
+    ConsoleOutput console;
+    ConsoleAndBoxes boxes;
+    // Boxes only where a person can see and close them; a script never waits at one.
+    const bool showBoxes =
+        !words.empty() && !platform::StandardInputIsTerminal() && desktop::PersonCanSeeDisplay();
+    CommandLineOutput& output = showBoxes ? static_cast<CommandLineOutput&>(boxes) : console;
+    return Main(words, output, [&output] { return RunWindowMode(output); });
 }
 
 }  // namespace lorvex::mainmod

@@ -1,6 +1,7 @@
 // Start-up: chooses between the window and the command line, and runs the command line.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,8 +38,18 @@ public:
 // Returns one of the exit statuses above.
 int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineOutput& output);
 
-// The program's start, given the words after its name: the window without any, the
-// command line with them. Returns the exit status.
+// What a run without words does: show the window (a console program may instead start the
+// windowed one). Returns the exit status.
+using WindowMode = std::function<int()>;
+
+// The program's start, given the words after its name: `windowMode` without any, the
+// command line with them, its messages to `output`. Returns the exit status.
+int Main(std::span<const std::string> words, CommandLineOutput& output,
+         const WindowMode& windowMode);
+
+// The same for a program that runs as a console program on a desktop: its messages go to
+// the console, and also to boxes when it was started without a terminal and a person can
+// see them; without words it shows the desktop's window.
 int Main(std::span<const std::string> words);
 
 }  // namespace lorvex::mainmod

@@ -9,13 +9,23 @@
 namespace lorvex {
 namespace {
 
+#ifdef _WIN32
+constexpr bool kWindows = true;
+constexpr const char* kIn = "C:\\in";
+constexpr const char* kOut = "C:\\out";
+#else
+constexpr bool kWindows = false;
+constexpr const char* kIn = "/in";
+constexpr const char* kOut = "/out";
+#endif
+
 CommandSwitches Parse(std::vector<std::string_view> words) { return ParseSwitches(words); }
 
 TEST(CommandLine, ReadsTheFiveSwitchesInAnyLetterCase) {
-    const auto s = Parse({"-c", "Jazz", "-E", "/in", "-d", "/out", "-S"});
+    const auto s = Parse({"-c", "Jazz", "-E", kIn, "-d", kOut, "-S"});
     EXPECT_EQ(s.cmdCategory, "Jazz");
-    EXPECT_EQ(s.cmdSearchDir, "/in");
-    EXPECT_EQ(s.cmdDestDir, "/out");
+    EXPECT_EQ(s.cmdSearchDir, kIn);
+    EXPECT_EQ(s.cmdDestDir, kOut);
     EXPECT_EQ(s.cmdListMode, ListMode::Simple);
     EXPECT_TRUE(s.unknownSwitches.empty());
     EXPECT_EQ(Parse({"-C", "Jazz"}).cmdCategory, "Jazz");
@@ -23,17 +33,37 @@ TEST(CommandLine, ReadsTheFiveSwitchesInAnyLetterCase) {
 
 TEST(CommandLine, ValueIsTheRestOfTheWordAndTheFollowingWords) {
     EXPECT_EQ(Parse({"-cJazz"}).cmdCategory, "Jazz");
-    EXPECT_EQ(Parse({"-c", "Music", "/", "Jazz"}).cmdCategory, "Music / Jazz");
     EXPECT_EQ(Parse({"-c", "Music / Jazz"}).cmdCategory, "Music / Jazz");
-    EXPECT_EQ(Parse({"-c\"Music", "/", "Jazz\""}).cmdCategory, "Music / Jazz");
+    if (!kWindows) {  // there "/" starts a switch
+        EXPECT_EQ(Parse({"-c", "Music", "/", "Jazz"}).cmdCategory, "Music / Jazz");
+        EXPECT_EQ(Parse({"-c\"Music", "/", "Jazz\""}).cmdCategory, "Music / Jazz");
+    }
     EXPECT_EQ(Parse({"-c", "  Jazz  ", "-f"}).cmdCategory, "Jazz");
 }
 
 TEST(CommandLine, DashesAndSlashesInsideAValueStay) {
     const auto s = Parse({"-e", "/home/me/my-archives", "-d", "/srv/sorted-2024/a-b"});
-    EXPECT_EQ(s.cmdSearchDir, "/home/me/my-archives");
-    EXPECT_EQ(s.cmdDestDir, "/srv/sorted-2024/a-b");
-    EXPECT_TRUE(s.unknownSwitches.empty());
+    EXPECT_EQ(s.cmdSearchDir, kWindows ? "" : "/home/me/my-archives");
+    EXPECT_EQ(s.cmdDestDir, kWindows ? "" : "/srv/sorted-2024/a-b");
+    // On Windows both are switches: "/home..." an unknown one, "/srv..." Simple Lists.
+    EXPECT_EQ(s.unknownSwitches.size(), kWindows ? 1u : 0u);
+    EXPECT_EQ(s.cmdListMode, kWindows ? std::optional(ListMode::Simple) : std::nullopt);
+    const auto w = Parse({"-e", "C:\\my-archives/a", "-d", "D:\\sorted-2024\\a-b"});
+    EXPECT_EQ(w.cmdSearchDir, "C:\\my-archives/a");
+    EXPECT_EQ(w.cmdDestDir, "D:\\sorted-2024\\a-b");
+    EXPECT_TRUE(w.unknownSwitches.empty());
+}
+
+// Windows takes "/" for "-", as its own programs do; elsewhere a word starting with "/" is
+// a path.
+TEST(CommandLine, ASlashStartsASwitchOnlyOnWindows) {
+    const auto s = Parse({"/c", "Jazz", "/E", kIn, "/d", kOut, "/s", "-c", "Music", "/", "Rock"});
+    EXPECT_EQ(s.cmdSearchDir, kWindows ? kIn : "");
+    EXPECT_EQ(s.cmdDestDir, kWindows ? kOut : "");
+    EXPECT_EQ(s.cmdListMode, kWindows ? std::optional(ListMode::Simple) : std::nullopt);
+    EXPECT_EQ(s.cmdCategory, kWindows ? "Music" : "Music / Rock");
+    EXPECT_EQ(s.unknownSwitches,
+              kWindows ? std::vector<std::string>{"/"} : std::vector<std::string>{});
 }
 
 TEST(CommandLine, DoubleQuotesBecomeBlanks) {
@@ -58,23 +88,23 @@ TEST(CommandLine, UnknownSwitchesAreCollectedAndReadingGoesOn) {
 }
 
 TEST(CommandLine, WordsBeforeTheFirstSwitchAreIgnored) {
-    const auto s = Parse({"Jazz", "/in", "-d", "/out"});
+    const auto s = Parse({"Jazz", kIn, "-d", kOut});
     EXPECT_EQ(s.cmdCategory, "");
     EXPECT_EQ(s.cmdSearchDir, "");
-    EXPECT_EQ(s.cmdDestDir, "/out");
+    EXPECT_EQ(s.cmdDestDir, kOut);
     EXPECT_FALSE(Parse({"no", "switches"}).cmdListMode);
 }
 
 TEST(CommandLine, UsageNamesTheProgramAndTheGuide) {
-    EXPECT_EQ(UsageText(),
-              "Usage: lorvex -c category -e searchdir -d destdir -[s|f]\nSee readme.txt");
+    EXPECT_EQ(UsageText(), std::string("Usage: ") + (kWindows ? "lorvex.exe" : "lorvex") +
+                               " -c category -e searchdir -d destdir -[s|f]\nSee readme.txt");
 }
 
 TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {
-    const auto s = Parse({"--all", "-e", "/in", "--dry-run", "-d", "/out"});
+    const auto s = Parse({"--all", "-e", kIn, "--dry-run", "-d", kOut});
     EXPECT_TRUE(s.allCategories);
     EXPECT_TRUE(s.dryRun);
-    EXPECT_EQ(s.cmdSearchDir, "/in");
+    EXPECT_EQ(s.cmdSearchDir, kIn);
     EXPECT_TRUE(s.unknownSwitches.empty());
     const auto other = Parse({"--All", "--dry", "-a"});
     EXPECT_FALSE(other.allCategories || other.dryRun);

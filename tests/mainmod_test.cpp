@@ -30,13 +30,13 @@ protected:
 
 TEST_F(RunCommandLineTest, SimpleListsSelectTheirCategoryAndReportOnce) {
     WriteArchive("Night Ferries.zip");
-    EXPECT_EQ(Run({"/x", "-s", "-c", "Music", "-e", search.string(), "-d", dest.string(), "-q"}),
+    EXPECT_EQ(Run({"x", "-s", "-c", "Music", "-e", search.string(), "-d", dest.string(), "-q"}),
               kExitAllMoved);
-    EXPECT_EQ(output.usages.size(), 1u);  // -q; "/x" comes before the first switch
+    EXPECT_EQ(output.usages.size(), 1u);  // -q; "x" comes before the first switch
     EXPECT_EQ(output.reports, Words{" 1 files were successfully found and moved!"});
     EXPECT_TRUE(output.errors.empty());
     EXPECT_TRUE(form.Option1.Value());
-    EXPECT_EQ(form.Start.Text(), search.string() + "/");
+    EXPECT_EQ(form.Start.Text(), search.string() + test::kSeparator);
     EXPECT_TRUE(fs::exists(dest / "Night Ferries.zip"));
 }
 
@@ -69,12 +69,12 @@ TEST_F(RunCommandLineTest, DryRunOfAllCategoriesReportsOnceAndMovesNothing) {
     WriteArchive("Gas 2024.zip");
     EXPECT_EQ(Run({"--all", "--dry-run", "-e", search.string(), "-d", dest.string()}),
               kExitAllMoved);
-    const std::string d = dest.string() + "/";
-    EXPECT_EQ(output.reports, Words{"Night Ferries.zip -> " + d +
-                                    "Music/Jazz/Night Ferries.zip\n"
-                                    "Gas 2024.zip -> " +
-                                    d +
-                                    "Letters, Bills/Gas 2024.zip\n"
+    const auto d = [this](const std::string& folders) {
+        return (dest / fs::path(folders)).make_preferred().string();
+    };
+    EXPECT_EQ(output.reports, Words{"Night Ferries.zip -> " + d("Music/Jazz/Night Ferries.zip") +
+                                    "\nGas 2024.zip -> " + d("Letters, Bills/Gas 2024.zip") +
+                                    "\n"
                                     "Music / Jazz: 1\nLetters, Bills: 1\n"
                                     " 2 files would be moved."});
     EXPECT_TRUE(output.errors.empty());

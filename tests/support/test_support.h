@@ -10,6 +10,9 @@ namespace lorvex::test {
 
 namespace fs = std::filesystem;
 
+// The separator lorvex appends to directories.
+inline constexpr char kSeparator = static_cast<char>(fs::path::preferred_separator);
+
 // A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {
 public:
@@ -19,16 +22,21 @@ public:
     ~TempDir();
     const fs::path& path() const { return path_; }
     // The path as a string with a trailing separator, as lorvex keeps directories.
-    std::string dir() const { return path_.string() + "/"; }
+    std::string dir() const { return path_.string() + kSeparator; }
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
 private:
     fs::path path_;
 };
 
+// Paths from and to UTF-8, which is how lorvex holds names everywhere. (The standard
+// library's narrow path strings are in the ANSI code page on Windows.)
+fs::path PathFromUtf8(const std::string& text);
+std::string Utf8(const fs::path& path);
+
 void WriteFile(const fs::path& path, const std::string& contents);
 std::string ReadFile(const fs::path& path);
-// Names of the entries of a directory, sorted.
+// Names of the entries of a directory in UTF-8, sorted.
 std::vector<std::string> ListDirectory(const fs::path& directory);
 
 // A category map with the usual three header lines before `body`.
@@ -57,14 +65,19 @@ struct RunResult {
     bool timedOut = false;  // killed when its time limit ran out
 };
 
+// The operating system's words for the failures tests provoke, as lorvex reports them:
+// a name that is already taken, and a file or directory that is not there.
+std::string FileExistsReason();
+std::string NoSuchFileReason();
+
 // The environment for a program under test: this process's, without any display, plus
 // `extra`. A run without a terminal would otherwise wait at a message box.
 std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extra = {});
 
-// The null-terminated array of pointers that execve takes, into `strings`.
+// The null-terminated array of pointers that execve takes, into `strings` (POSIX).
 std::vector<char*> ExecArray(std::vector<std::string>& strings);
 
-// Runs a program with arguments, no shell, stdin from /dev/null, and waits for it; a
+// Runs a program with arguments, no shell, stdin from /dev/null (NUL), and waits for it; a
 // program still running after `limit` is killed, so a hang fails a test instead of the suite.
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
               const std::vector<std::string>& extraEnvironment = {},

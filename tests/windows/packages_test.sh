@@ -1,0 +1,96 @@
+#!/bin/sh
+# The Windows packages: what the portable zip holds, then the installer under wine, end to
+# end: a silent install (/S) into a scratch prefix, the installed console twin moving an
+# archive, then the silent uninstall, after which every file, shortcut, registry entry
+# and PATH entry the installer made is gone.
+#
+# The scratch prefix has registry files and a drive C: of its own; only C:\windows, the
+# system files, is shared with the tests' prefix, which spares creating a prefix (seconds
+# and hundreds of megabytes).
+# Usage: packages_test.sh <build directory> <wine prefix of the tests>
+set -eu
+build=$(cd "$1" && pwd)
+tests_prefix=$(cd "$2" && pwd)
+version=$(sed -n 's/^project(lorvex VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+cmake --build "$build" --target windows-package >/dev/null
+setup=$build/lorvex-$version-setup.exe
+
+# The portable zip: the programs, the data files and the guide with Windows line ends.
+python3 - "$build/lorvex-$version-windows-x64.zip" <<'PYTHON' || exit 1
+import sys, zipfile
+archive = zipfile.ZipFile(sys.argv[1])
+names = sorted(archive.namelist())
+expected = sorted(["lorvex.exe", "lorvex.com", "readme.txt", "cats.txt", "cats2.txt",
+                   "lorvex.ini", "lorvex2.ini"])
+readme = archive.read("readme.txt")
+if names != expected or b"\r\n" not in readme or readme.replace(b"\r\n", b"").count(b"\n"):
+    sys.exit(f"packages test: the portable zip holds {names}, readme.txt not all CR LF")
+PYTHON
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/lorvex-installer-XXXXXX")
+export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=d
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "packages test: $*" >&2; exit 1; }
+
+drive=$scratch/drive_c
+mkdir -p "$WINEPREFIX/dosdevices" "$drive"
+cp -p "$tests_prefix"/*.reg "$tests_prefix/.update-timestamp" "$WINEPREFIX/"
+# Without the temporary directories, where the other tests are at work meanwhile.
+tar -C "$tests_prefix/drive_c" --exclude=./windows --exclude='./users/*/Temp/*' -cf - . |
+    tar -C "$drive" -xf -
+ln -s "$tests_prefix/drive_c/windows" "$drive/windows"
+ln -s "$drive" "$WINEPREFIX/dosdevices/c:"
+ln -s / "$WINEPREFIX/dosdevices/z:"
+wineboot </dev/null >/dev/null 2>&1
+
+files() { (cd "$drive" && find . -path ./windows -prune -o -print | sort); }
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\lorvex'
+user_path() { wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*SZ *//p'; }
+files >"$scratch/before"
+path_before=$(user_path)
+
+wine "Z:$setup" /S </dev/null >/dev/null 2>&1 || fail "the silent install failed"
+files >"$scratch/after-install"
+comm -13 "$scratch/before" "$scratch/after-install" >"$scratch/installed"
+program="./Program Files/lorvex"
+for file in lorvex.exe lorvex.com cats.txt cats2.txt lorvex.ini lorvex2.ini readme.txt uninstall.exe; do
+    grep -qxF "$program/$file" "$scratch/installed" || fail "$file was not installed"
+done
+grep -q '/Start Menu/Programs/lorvex.lnk$' "$scratch/installed" || fail "no Start-menu shortcut"
+wine reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 ||
+    fail "no uninstaller registered in Apps & features"
+case ";$(user_path);" in
+    *";C:\\Program Files\\lorvex;"*) ;;
+    *) fail "the folder is not on the user's PATH: $(user_path)" ;;
+esac
+
+# The installed console twin moves the first "Music / Jazz" archive of the installed map.
+jazz=$(awk -F= 'NR > 3 && /^[^;[]/ && $2 == "Music / Jazz\r" { print $1; exit }' \
+    "$drive/$program/lorvex.ini")
+[ -n "$jazz" ] || fail "no Music / Jazz entry in the installed map"
+mkdir "$scratch/in"
+printf 'PK' >"$scratch/in/$jazz.zip"
+printf 'PK' >"$scratch/in/not in the map.zip"
+out=$(wine 'C:\Program Files\lorvex\lorvex.com' -c "Music / Jazz" -e "Z:$scratch/in" \
+    -d 'C:\sorted' </dev/null | tr -d '\r')
+[ "$out" = " 1 files were successfully found and moved!" ] || fail "unexpected output: $out"
+[ -f "$drive/sorted/$jazz.zip" ] || fail "the archive was not moved"
+[ -f "$scratch/in/not in the map.zip" ] || fail "an archive of no category was moved"
+rm -r "$drive/sorted"
+
+# The uninstaller runs from a copy of itself in the temporary directory, so the wait is
+# for the wine session to end, which it does shortly after its last program.
+wine 'C:\Program Files\lorvex\uninstall.exe' /S </dev/null >/dev/null 2>&1 ||
+    fail "the silent uninstall failed"
+wineserver -w
+left=$(files | comm -12 - "$scratch/installed")
+[ -z "$left" ] || fail "left behind after uninstalling: $left"
+if wine reg query "$uninstall_key" >/dev/null 2>&1; then
+    fail "still registered in Apps & features"
+fi
+[ "$(user_path)" = "$path_before" ] || fail "PATH is \"$(user_path)\", was \"$path_before\""
+echo "installed, moved \"$jazz.zip\" with the installed lorvex.com, uninstalled without a trace"
