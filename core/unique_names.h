@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -36,19 +37,10 @@ public:
 private:
     static constexpr std::size_t kFirstRoom = 64;
 
-    // FNV-1a: archive names are short.
-    static std::uint64_t Hash(std::string_view name) {
-        std::uint64_t hash = 14695981039346656037ull;
-        for (const char c : name) {
-            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-        }
-        return hash;
-    }
-
     // The slot that holds `name` (1 + its index), or the empty one (0) where it would go.
     std::uint32_t& SlotOf(std::string_view name) {
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = Hash(name) & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = std::hash<std::string_view>()(name) & mask;; i = (i + 1) & mask) {
             if (slots_[i] == 0 || names_[slots_[i] - 1] == name) {
                 return slots_[i];
             }
