@@ -129,7 +129,9 @@ void RegisterWindowClass() {
     }
 }
 
-constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+// Without WS_CLIPCHILDREN: a group box paints only its frame and caption, and relies on the
+// window to paint the face beneath it.
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
 
 }  // namespace
 
@@ -225,6 +227,10 @@ void Form1Window::CreateControls() {
         }
         controls_[spec.name] = control;
     }
+    // The frame lies beneath the options it holds, or it would paint over them. It is no
+    // tab stop, so the tab order stays the table's.
+    ::SetWindowPos(Control("Frame1"), HWND_BOTTOM, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     const HWND combo = Control("Combo1");
     ::SendMessageW(combo, CB_SETMINVISIBLE, kVisibleRows, 0);
     ::SetWindowSubclass(combo, &CategoryListProcedure, kTypeAheadSubclass,
