@@ -65,9 +65,10 @@ run: build
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
 
-screenshot: build
+screenshot: build windows
 	@scripts/install-deps screenshot
 	@scripts/screenshot $(BUILD_DIR)/bin docs/window.png
+	@scripts/screenshot-windows $(WINDOWS_DIR)/bin docs/window-windows.png
 
 # Benchmarks, not tests: lorvex against a minimal mover and a shell pipeline, and Google
 # Benchmark of the scan and the pass. Prints the table and writes it to docs/performance.md.

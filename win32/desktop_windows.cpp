@@ -6,8 +6,12 @@
 #include <vector>
 
 #include "console_output.h"
+#include "dialogs.h"
+#include "form1.h"
+#include "form1_window.h"
 #include "platform.h"
 #include "platform_windows.h"
+#include "win32_handles.h"
 
 namespace lorvex::desktop {
 
@@ -26,12 +30,14 @@ void ShowStandaloneMessage(std::string_view title, std::string_view text,
                   MB_OK | MB_SETFOREGROUND);
 }
 
-int RunWindow(const std::string&) {
-    ShowStandaloneMessage("lorvex",
-                          "The lorvex window is not part of this build yet.\n\n"
-                          "Sort from a command prompt instead:\n"
-                          "lorvex -c category -e searchdir -d destdir -[s|f]");
-    return mainmod::kExitNotRun;
+int RunWindow(const std::string& programDirectory) {
+    const win32::ComApartment com;  // for the folder dialog
+    Form1 form(programDirectory);
+    win32::ModalDialogs dialogs;
+    win32::Form1Window window(form, dialogs);
+    form.Show();
+    form.Form_Load();  // a missing list shows its box over the window, which stays usable
+    return window.RunUntilClosed();
 }
 
 }  // namespace lorvex::desktop

@@ -1,0 +1,405 @@
+// The Win32 window in-process under wine: real controls, real files, keys posted as the
+// system would post them, and boxes and the folder picker answered at the dialogs' one seam.
+#include <gtest/gtest.h>
+
+#include "platform_windows.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "control_table.h"
+#include "dialogs.h"
+#include "form1.h"
+#include "form1_window.h"
+#include "test_support.h"
+
+namespace {
+
+using lorvex::Form1;
+using lorvex::kForm1Controls;
+using lorvex::platform::Narrow;
+using lorvex::platform::Widen;
+using lorvex::test::ListDirectory;
+using lorvex::test::MapWithHeader;
+using lorvex::test::Utf8;
+using lorvex::test::WriteFile;
+using lorvex::win32::Form1Window;
+
+struct SeenBox {
+    std::string title;
+    std::string text;
+    std::string details;
+    bool progressShowing;  // the progress dialog was still visible when the box opened
+};
+
+bool ProgressShowing() {
+    const HWND progress = ::FindWindowW(L"LorvexPassProgress", nullptr);
+    return progress && ::IsWindowVisible(progress);
+}
+
+// Boxes are recorded; the folder picker gives a scripted answer.
+struct RecordingDialogs : lorvex::win32::Dialogs {
+    void ShowMessage(HWND owner, std::string_view title, std::string_view text,
+                     std::string_view details) override {
+        owners.push_back(owner);
+        boxes.push_back(
+            {std::string(title), std::string(text), std::string(details), ProgressShowing()});
+    }
+    std::string ChooseFolder(HWND, std::string_view prompt, std::string_view startAt) override {
+        prompts.emplace_back(prompt);
+        starts.emplace_back(startAt);
+        return answer;
+    }
+    std::vector<SeenBox> boxes;
+    std::vector<HWND> owners;
+    std::string answer;
+    std::vector<std::string> prompts;
+    std::vector<std::string> starts;
+};
+
+std::string TextOf(HWND control) {
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(control, text, 1024);
+    return Narrow(text);
+}
+
+std::vector<std::string> ComboItems(HWND combo) {
+    std::vector<std::string> items;
+    const auto count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t item[256] = {};
+        ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
+        items.push_back(Narrow(item));
+    }
+    return items;
+}
+
+// The control's rectangle in its window's client area.
+RECT ClientRectOf(HWND control) {
+    RECT rect{};
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// Twips to pixels as the table means them: 15 to a pixel at 96 dots per inch.
+int Pixels(int twips, UINT dpi) { return ::MulDiv((twips + 7) / 15, static_cast<int>(dpi), 96); }
+
+struct Window : lorvex::test::ProgramFiles {
+    Window() {
+        WriteArchive("Night Ferries.zip", "PK jazz");
+        WriteArchive("Saltmarsh.zip", "PK rock");
+        window.Progress().SetDelay(std::chrono::hours(1));
+        form.Form_Load();
+    }
+    HWND Find(std::string_view name) const { return window.Control(name); }
+    // Dispatches what is queued, as the program's loop does, keyboard navigation included.
+    void Pump() {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (!window.HandleDialogKeys(message)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+    }
+    void Click(std::string_view name) {
+        ::SendMessageW(Find(name), BM_CLICK, 0, 0);
+        Pump();
+    }
+    // Keys as the system posts them to the focused control.
+    void Type(const std::string& text) {
+        for (const wchar_t c : Widen(text)) {
+            ::PostMessageW(::GetFocus(), WM_CHAR, c, 1);
+            Pump();
+        }
+    }
+    void PressKey(UINT key) {
+        ::PostMessageW(::GetFocus(), WM_KEYDOWN, key, 1);
+        ::PostMessageW(::GetFocus(), WM_KEYUP, key, 1 | (3u << 30));
+        Pump();
+    }
+    void PressAlt(char letter) {
+        // The context bit (29) says Alt is down; the dialog keys look for the access key.
+        ::PostMessageW(::GetFocus(), WM_SYSCHAR, static_cast<WPARAM>(letter), 1 | (1 << 29));
+        Pump();
+    }
+    void FillFields(int category) {
+        ::SetWindowTextW(Find("Start"), Widen(Utf8(search)).c_str());
+        ::SetWindowTextW(Find("Endd"), Widen(Utf8(dest)).c_str());
+        ::SendMessageW(Find("Combo1"), CB_SETCURSEL, static_cast<WPARAM>(category), 0);
+        ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(101, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(Find("Combo1")));
+    }
+    // `count` archives "album N.zip" of "Music / Jazz" and nothing else to search.
+    void WriteAlbums(int count) {
+        std::string map;
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "album " + std::to_string(i);
+            map += name + "=Music / Jazz\n";
+            WriteFile(search / (name + ".zip"), "PK " + name);
+        }
+        WriteMap(map);
+        std::filesystem::remove(search / "Night Ferries.zip");
+        std::filesystem::remove(search / "Saltmarsh.zip");
+    }
+
+    Form1 form{Utf8(program)};
+    RecordingDialogs dialogs;
+    Form1Window window{form, dialogs};
+};
+
+TEST(Win32Window, StartsWithTheFullListClearedOptionsAndTheTableCaptions) {
+    Window w;
+    w.form.Show();
+    EXPECT_EQ(TextOf(w.window.Handle()), "Virelle 3.0");
+    EXPECT_EQ(ComboItems(w.Find("Combo1")),
+              (std::vector<std::string>{"Music / Jazz", "Music / Rock", "Letters, Bills"}));
+    EXPECT_EQ(::SendMessageW(w.Find("Combo1"), CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(::GetWindowLongW(w.Find("Combo1"), GWL_STYLE) & 3, CBS_DROPDOWNLIST);
+    for (const auto& spec : kForm1Controls) {
+        if (spec.kind != lorvex::ControlKind::DropDownList &&
+            spec.kind != lorvex::ControlKind::TextBox) {
+            EXPECT_EQ(TextOf(w.Find(spec.name)), spec.caption) << spec.name;
+        }
+        EXPECT_EQ(::IsWindowVisible(w.Find(spec.name)) != 0, spec.visible) << spec.name;
+    }
+    EXPECT_EQ(::SendMessageW(w.Find("Option1"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(::SendMessageW(w.Find("Option2"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_NE(::GetClassLongPtrW(w.window.Handle(), GCLP_HICON), 0u);
+}
+
+TEST(Win32Window, KeepsEveryControlAtItsTwipsWhenResizedOrMaximised) {
+    Window w;
+    w.form.Show();
+    const UINT dpi = ::GetDpiForWindow(w.window.Handle());
+    const auto check = [&] {
+        for (const auto& spec : kForm1Controls) {
+            lorvex::TwipsRect twips = spec.rect;
+            for (const auto& parent : kForm1Controls) {
+                if (parent.name == spec.parent) {  // the options lie in the frame
+                    twips.left += parent.rect.left;
+                    twips.top += parent.rect.top;
+                }
+            }
+            const RECT rect = ClientRectOf(w.Find(spec.name));
+            EXPECT_EQ(rect.left, Pixels(twips.left, dpi)) << spec.name;
+            EXPECT_EQ(rect.top, Pixels(twips.top, dpi)) << spec.name;
+            EXPECT_EQ(rect.right - rect.left, Pixels(twips.width, dpi)) << spec.name;
+            if (spec.kind !=
+                lorvex::ControlKind::DropDownList) {  // the field's height is the font's
+                EXPECT_EQ(rect.bottom - rect.top, Pixels(twips.height, dpi)) << spec.name;
+            }
+        }
+    };
+    RECT client{};
+    ::GetClientRect(w.window.Handle(), &client);
+    EXPECT_EQ(client.right, Pixels(lorvex::kForm1Window.clientWidthTwips, dpi));
+    EXPECT_EQ(client.bottom, Pixels(lorvex::kForm1Window.clientHeightTwips, dpi));
+    check();
+    ::SetWindowPos(w.window.Handle(), nullptr, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
+    check();
+    ::ShowWindow(w.window.Handle(), SW_MAXIMIZE);
+    w.Pump();
+    check();
+}
+
+TEST(Win32Window, TabsThroughTheControlsInTheTableOrder) {
+    Window w;
+    w.form.Show();
+    EXPECT_EQ(::GetFocus(), w.Find("Combo1"));
+    // The system tabs through the children in the order they lie, stopping at tab stops.
+    std::vector<std::string> stops;
+    for (HWND child = ::GetWindow(w.window.Handle(), GW_CHILD); child;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const auto spec = std::find_if(kForm1Controls.begin(), kForm1Controls.end(),
+                                       [&](const auto& s) { return w.Find(s.name) == child; });
+        ASSERT_NE(spec, kForm1Controls.end());
+        if (::GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) {
+            stops.emplace_back(spec->name);
+        }
+    }
+    // Command1 is never shown, the frame is no stop, and Option2 is reached from Option1
+    // with the arrow keys.
+    EXPECT_EQ(stops, (std::vector<std::string>{"Combo1", "Command2", "Start", "Endd", "Option1",
+                                               "Command3", "Command4"}));
+}
+
+TEST(Win32Window, OptionButtonsClearEachOtherAndReloadTheList) {
+    Window w;
+    w.Click("Option1");
+    EXPECT_TRUE(w.form.Option1.Value());
+    EXPECT_EQ(ComboItems(w.Find("Combo1")), (std::vector<std::string>{"Music", "Paperwork"}));
+    w.Click("Option2");
+    EXPECT_FALSE(w.form.Option1.Value());
+    EXPECT_EQ(::SendMessageW(w.Find("Option1"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(::SendMessageW(w.Find("Option2"), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(ComboItems(w.Find("Combo1")).size(), 3u);
+}
+
+TEST(Win32Window, FolderPickersFillTheFieldsThroughTheSeam) {
+    Window w;
+    ::SetWindowTextW(w.Find("Start"), L"C:\\was");
+    w.dialogs.answer = "C:\\Downloads\\Jazz é";
+    w.Click("Command3");
+    EXPECT_EQ(TextOf(w.Find("Start")), "C:\\Downloads\\Jazz é\\");
+    EXPECT_EQ(w.form.Start.Text(), "C:\\Downloads\\Jazz é\\");
+    w.dialogs.answer = "";  // cancelled
+    w.Click("Command4");
+    EXPECT_EQ(TextOf(w.Find("Endd")), "");
+    EXPECT_EQ(w.dialogs.prompts, (std::vector<std::string>{"Please select your start directory.",
+                                                           "Please select your destination "
+                                                           "directory."}));
+    EXPECT_EQ(w.dialogs.starts, (std::vector<std::string>{"C:\\was", ""}));
+}
+
+TEST(Win32Window, ErrorBoxBeginsWithACapitalAndNothingIsCreated) {
+    Window w;
+    std::filesystem::remove(w.program / "lorvex.ini");
+    w.FillFields(0);
+    w.Click("Command2");
+    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(w.dialogs.boxes[0].title, "lorvex");
+    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(w.dialogs.boxes[0].text[0])))
+        << w.dialogs.boxes[0].text;
+    EXPECT_EQ(w.dialogs.owners[0], w.window.Handle());
+    EXPECT_FALSE(std::filesystem::exists(w.dest));
+}
+
+TEST(Win32Window, ResultBoxOfManyFailuresNamesTheFirstFewAndFits) {
+    Window w;
+    w.WriteAlbums(300);
+    std::filesystem::create_directory(w.dest);
+    for (int i = 0; i < 300; ++i) {
+        WriteFile(w.dest / ("album " + std::to_string(i) + ".zip"), "taken");
+    }
+    w.FillFields(0);
+    w.Click("Command2");
+    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+    const SeenBox& box = w.dialogs.boxes[0];
+    EXPECT_EQ(box.text.rfind(" 0 files were successfully found and moved!", 0), 0u) << box.text;
+    EXPECT_LE(std::count(box.text.begin(), box.text.end(), '\n'), 10) << box.text;
+    EXPECT_NE(box.text.find("... and 295 more"), std::string::npos) << box.text;
+    EXPECT_EQ(std::count(box.details.begin(), box.details.end(), '\n') + 1, 300);
+}
+
+// Watches the progress dialog while the pass runs, through the window's own progress.
+struct ProgressSpy : lorvex::PassProgress {
+    explicit ProgressSpy(Form1Window& window) : window(window) {}
+    void PassBegins() override { window.Progress().PassBegins(); }
+    bool ContinuePass(const lorvex::PassStatus& status) override {
+        const bool going = window.Progress().ContinuePass(status);
+        if (const HWND dialog = window.Progress().Handle()) {
+            ::GetWindowRect(dialog, &shownAt);
+            seen = seen || ::IsWindowVisible(dialog);
+            ownerEnabled = ownerEnabled || ::IsWindowEnabled(window.Handle());
+            if (++calls == cancelAt) {
+                ::PostMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+            }
+        }
+        return going;
+    }
+    void PassEnds() override { window.Progress().PassEnds(); }
+
+    Form1Window& window;
+    RECT shownAt{};
+    bool seen = false;
+    bool ownerEnabled = false;
+    int calls = 0;
+    int cancelAt = -1;
+};
+
+TEST(Win32Window, ProgressShowsOverTheWindowAndClosesBeforeTheBox) {
+    for (const int cancelAt : {-1, 3}) {
+        Window w;
+        w.WriteAlbums(12);
+        w.form.Show();
+        w.window.Progress().SetDelay(std::chrono::milliseconds(0));
+        ProgressSpy spy(w.window);
+        spy.cancelAt = cancelAt;
+        w.form.SetPassProgress(&spy);
+        w.FillFields(0);
+        w.Click("Command2");
+        ASSERT_TRUE(spy.seen);
+        EXPECT_FALSE(spy.ownerEnabled);  // no input reaches the window meanwhile
+        ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+        EXPECT_FALSE(w.dialogs.boxes[0].progressShowing);
+        EXPECT_TRUE(::IsWindowEnabled(w.window.Handle()));
+        EXPECT_EQ(w.form.LastPass().cancelled, cancelAt > 0);
+        // Cancel is pressed while the third archive is announced and heard before the fourth.
+        EXPECT_EQ(w.form.LastPass().moved, cancelAt > 0 ? cancelAt : 12);
+        // Centred on the window, within its monitor's work area.
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        ::GetMonitorInfoW(::MonitorFromWindow(w.window.Handle(), MONITOR_DEFAULTTONEAREST),
+                          &monitor);
+        RECT inside{};
+        EXPECT_TRUE(::IntersectRect(&inside, &spy.shownAt, &monitor.rcWork) &&
+                    ::EqualRect(&inside, &spy.shownAt));
+        RECT window{};
+        ::GetWindowRect(w.window.Handle(), &window);
+        const auto centre = [](const RECT& r) {
+            return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        };
+        if (::EqualRect(&inside, &spy.shownAt) && ::PtInRect(&monitor.rcWork, centre(window))) {
+            EXPECT_LE(std::abs(centre(spy.shownAt).x - centre(window).x), 1);
+        }
+    }
+}
+
+TEST(Win32Window, CategoryListShowsTwentyRowsAndFindsTypedNamesWithBlanks) {
+    Window w;
+    std::string list;
+    for (int group = 0; group < 40; ++group) {
+        for (int kind = 0; kind < 10; ++kind) {
+            list += "Group " + std::to_string(group) + " / Kind " + std::to_string(kind) + "\n";
+        }
+    }
+    WriteFile(w.program / "cats.txt", list);
+    w.form.Form_Load();
+    w.form.Show();
+    const HWND combo = w.Find("Combo1");
+    ASSERT_EQ(ComboItems(combo).size(), 400u);
+    ::SetFocus(combo);
+    w.Type("group 37 / k");
+    EXPECT_EQ(w.form.Combo1.Text(), "Group 37 / Kind 0");
+    w.Type("x");  // no category begins so: the choice stays
+    EXPECT_EQ(w.form.Combo1.Text(), "Group 37 / Kind 0");
+
+    ::SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(::GetComboBoxInfo(combo, &info));
+    RECT list_rect{};
+    ::GetClientRect(info.hwndList, &list_rect);
+    const auto row = static_cast<int>(::SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0));
+    EXPECT_GE(list_rect.bottom / row, 15);
+    EXPECT_LE(list_rect.bottom / row, Form1Window::kVisibleRows);
+    EXPECT_TRUE(::GetWindowLongW(info.hwndList, GWL_STYLE) & WS_VSCROLL);
+    ::SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
+TEST(Win32Window, MovesWithTheKeyboardAlone) {
+    Window w;
+    w.form.Show();
+    ASSERT_EQ(::GetFocus(), w.Find("Combo1"));
+    w.Type("Music / J");
+    w.PressKey(VK_TAB);
+    w.PressKey(VK_TAB);
+    ASSERT_EQ(::GetFocus(), w.Find("Start"));
+    w.Type(Utf8(w.search));
+    w.PressKey(VK_TAB);
+    w.Type(Utf8(w.dest));
+    w.PressAlt('m');
+    ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(w.dialogs.boxes[0].title, "lorvex");
+    EXPECT_EQ(w.dialogs.boxes[0].text, " 1 files were successfully found and moved!");
+    EXPECT_EQ(ListDirectory(w.dest), (std::vector<std::string>{"Night Ferries.zip"}));
+    EXPECT_EQ(ListDirectory(w.search), (std::vector<std::string>{"Saltmarsh.zip"}));
+}
+
+}  // namespace

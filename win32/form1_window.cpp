@@ -1,0 +1,485 @@
+#include "form1_window.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <array>
+#include <initializer_list>
+#include <utility>
+
+#include "errors.h"
+#include "window_metrics.h"
+
+namespace lorvex::win32 {
+namespace {
+
+constexpr wchar_t kClassName[] = L"LorvexForm1";
+constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL, which Enter and Esc send
+constexpr int kProgramIconId = 1;     // lorvex.rc
+constexpr UINT_PTR kTypeAheadSubclass = 1;
+
+int ControlId(std::size_t tableIndex) { return kFirstControlId + static_cast<int>(tableIndex); }
+
+struct ClassAndStyle {
+    const wchar_t* windowClass;
+    DWORD style;
+};
+
+// The native control of each kind. Every control but the second option button starts a
+// group, so that arrow keys move only between the two options; every shown control but
+// the frame and the second option is a tab stop (Tab enters the options at the first).
+ClassAndStyle NativeControl(const ControlSpec& spec) {
+    const bool second = spec.name == "Option2";
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (second ? 0 : WS_GROUP);
+    if (spec.visible) {
+        style |= WS_VISIBLE | (spec.kind == ControlKind::Frame || second ? 0 : WS_TABSTOP);
+    }
+    switch (spec.kind) {
+        case ControlKind::DropDownList:
+            return {WC_COMBOBOXW, style | WS_VSCROLL | CBS_DROPDOWNLIST};
+        case ControlKind::TextBox:
+            return {WC_EDITW, style | ES_AUTOHSCROLL};
+        case ControlKind::Button:
+            return {WC_BUTTONW, style | BS_PUSHBUTTON | BS_MULTILINE | BS_CENTER | BS_VCENTER};
+        case ControlKind::Frame:
+            return {WC_BUTTONW, style | BS_GROUPBOX};
+        case ControlKind::OptionButton:
+            return {WC_BUTTONW, style | BS_AUTORADIOBUTTON};
+    }
+    return {WC_STATICW, style};
+}
+
+const ControlSpec& SpecOf(std::string_view name) {
+    for (const ControlSpec& spec : kForm1Controls) {
+        if (spec.name == name) {
+            return spec;
+        }
+    }
+    throw std::out_of_range("no control " + std::string(name));
+}
+
+// The control's rectangle in the window's client area, in pixels at `dpi`. The options lie
+// in the frame; they are the window's children, placed over it, as in any dialog.
+RECT ClientRect(const ControlSpec& spec, UINT dpi) {
+    TwipsRect twips = spec.rect;
+    if (!spec.parent.empty()) {
+        const TwipsRect& parent = SpecOf(spec.parent).rect;
+        twips.left += parent.left;
+        twips.top += parent.top;
+    }
+    const int left = TwipsToPixels(twips.left, dpi);
+    const int top = TwipsToPixels(twips.top, dpi);
+    return {left, top, left + TwipsToPixels(twips.width, dpi),
+            top + TwipsToPixels(twips.height, dpi)};
+}
+
+// Whether `caption` fits the button in `font`, wrapped at blanks.
+bool CaptionFits(HWND button, HFONT font, const std::wstring& caption, SIZE room) {
+    const HDC dc = ::GetDC(button);
+    const HGDIOBJ previous = ::SelectObject(dc, font);
+    RECT needed{0, 0, room.cx, 0};
+    ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &needed,
+                DT_CALCRECT | DT_WORDBREAK | DT_CENTER);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(button, dc);
+    return needed.right - needed.left <= room.cx && needed.bottom - needed.top <= room.cy;
+}
+
+// The message font, made smaller by half points until the caption fits its button (on one
+// line or wrapped), as the buttons are laid down too small for the captions at 9 points.
+UniqueFont FittedCaptionFont(HWND button, const std::wstring& caption, UINT dpi) {
+    RECT client{};
+    ::GetClientRect(button, &client);
+    const SIZE room{client.right - ScaleForDpi(8, dpi), client.bottom - ScaleForDpi(4, dpi)};
+    for (int smaller = 0; smaller < 10; ++smaller) {
+        UniqueFont font = MessageFont(dpi, smaller);
+        if (!font.get() || CaptionFits(button, font.get(), caption, room)) {
+            return font;
+        }
+    }
+    return MessageFont(dpi, 10);
+}
+
+void SetFont(HWND control, HFONT font) {
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+void RegisterWindowClass() {
+    static const bool registered = [] {
+        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = &DefWindowProcW;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = kClassName;
+        // The program's icon, when the executable carries it (a test program may not).
+        windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(kProgramIconId));
+        windowClass.hIconSm = static_cast<HICON>(
+            ::LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
+                         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        ::InitCommonControlsEx(&controls);
+        return ::RegisterClassExW(&windowClass) != 0;
+    }();
+    if (!registered) {
+        throw LorvexError("cannot register the window class: " +
+                          platform::SystemMessage(::GetLastError()));
+    }
+}
+
+// Without WS_CLIPCHILDREN: a group box paints only its frame and caption, and relies on the
+// window to paint the face beneath it.
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
+
+}  // namespace
+
+Form1Window::Form1Window(Form1& form, Dialogs& dialogs) : form_(form), dialogs_(dialogs) {
+    RegisterWindowClass();
+    // The procedure is set once the window knows this object (see WindowProcedure), so
+    // that no message before WM_NCCREATE reaches a handler without its state.
+    const HWND made =
+        ::CreateWindowExW(0, kClassName, platform::Widen(kForm1Window.caption).c_str(),
+                          kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                          nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (!made) {
+        throw LorvexError("cannot open the window: " + platform::SystemMessage(::GetLastError()));
+    }
+    window_ = made;
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
+    OnCreate();
+}
+
+Form1Window::~Form1Window() {
+    form_.SetWindowView(nullptr);
+    form_.SetMessageSink(nullptr);
+    form_.SetFolderPicker(nullptr);
+    form_.SetPassProgress(nullptr);
+    for (lorvex::Control* control : std::initializer_list<lorvex::Control*>{
+             &form_.Combo1, &form_.Option1, &form_.Option2, &form_.Start, &form_.Endd}) {
+        control->OnChange(nullptr);
+    }
+    if (::IsWindow(window_)) {
+        ::DestroyWindow(window_);
+    }
+}
+
+LRESULT CALLBACK Form1Window::WindowProcedure(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+    auto* self = reinterpret_cast<Form1Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) {
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    switch (message) {
+        case WM_COMMAND:
+            self->OnCommand(LOWORD(wParam), HIWORD(wParam));
+            return 0;
+        case WM_ACTIVATE:
+            self->OnActivate(LOWORD(wParam) != WA_INACTIVE);
+            return 0;
+        case WM_DPICHANGED:
+            self->OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_DESTROY:
+            self->OnDestroy();
+            return 0;
+        default:
+            return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+LRESULT Form1Window::OnCreate() {
+    CreateControls();
+    const UINT dpi = WindowDpi(window_);
+    LayOut(dpi);
+    FitClientArea(dpi);
+    progress_.SetOwner(window_);
+
+    form_.Combo1.OnChange([this] { MirrorCombo(); });
+    form_.Start.OnChange([this] { MirrorField("Start", form_.Start); });
+    form_.Endd.OnChange([this] { MirrorField("Endd", form_.Endd); });
+    form_.Option1.OnChange([this] { MirrorOptions(); });
+    form_.Option2.OnChange([this] { MirrorOptions(); });
+    form_.SetWindowView(this);
+    form_.SetMessageSink(this);
+    form_.SetFolderPicker(this);
+    form_.SetPassProgress(&progress_);
+    MirrorCore();
+    return 0;
+}
+
+void Form1Window::CreateControls() {
+    // In the table's order, which is the tab order: the system tabs through the children in
+    // the order they were made.
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
+        const ControlSpec& spec = kForm1Controls[i];
+        const auto [windowClass, style] = NativeControl(spec);
+        const DWORD exStyle = spec.kind == ControlKind::TextBox ? WS_EX_CLIENTEDGE : 0;
+        const HWND control = ::CreateWindowExW(
+            exStyle, windowClass, platform::Widen(spec.caption).c_str(), style, 0, 0, 0, 0, window_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(i))), instance, nullptr);
+        if (!control) {
+            throw LorvexError("cannot make the control " + std::string(spec.name) + ": " +
+                              platform::SystemMessage(::GetLastError()));
+        }
+        controls_[spec.name] = control;
+    }
+    // The frame lies beneath the options it holds, or it would paint over them. It is no
+    // tab stop, so the tab order stays the table's.
+    ::SetWindowPos(Control("Frame1"), HWND_BOTTOM, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const HWND combo = Control("Combo1");
+    ::SendMessageW(combo, CB_SETMINVISIBLE, kVisibleRows, 0);
+    ::SetWindowSubclass(combo, &CategoryListProcedure, kTypeAheadSubclass,
+                        reinterpret_cast<DWORD_PTR>(this));
+}
+
+// Places every control at its twips for `dpi`, in the system's message font.
+void Form1Window::LayOut(UINT dpi) {
+    std::vector<UniqueFont> fonts;
+    fonts.push_back(MessageFont(dpi));
+    const HFONT messageFont = fonts.front().get();
+    for (const ControlSpec& spec : kForm1Controls) {
+        const HWND control = Control(spec.name);
+        const RECT rect = ClientRect(spec, dpi);
+        const int width = rect.right - rect.left;
+        const int height = rect.bottom - rect.top;
+        SetFont(control, messageFont);
+        if (spec.kind == ControlKind::DropDownList) {
+            // A drop-down list's height is that of its open list; the closed field is
+            // sized by its item height, set so that the field has the table's height.
+            const int rowHeight = static_cast<int>(::SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
+            ::SetWindowPos(control, nullptr, rect.left, rect.top, width,
+                           height + kVisibleRows * rowHeight + 2, SWP_NOZORDER | SWP_NOACTIVATE);
+            RECT field{};
+            ::GetWindowRect(control, &field);
+            const auto fieldItem =
+                static_cast<int>(::SendMessageW(control, CB_GETITEMHEIGHT, WPARAM(-1), 0));
+            const int wanted = fieldItem + height - (field.bottom - field.top);
+            if (wanted > 0 && wanted != fieldItem) {
+                ::SendMessageW(control, CB_SETITEMHEIGHT, WPARAM(-1), wanted);
+            }
+            continue;
+        }
+        ::SetWindowPos(control, nullptr, rect.left, rect.top, width, height,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        if (spec.kind == ControlKind::Button) {
+            fonts.push_back(FittedCaptionFont(control, platform::Widen(spec.caption), dpi));
+            SetFont(control, fonts.back().get());
+        }
+    }
+    fonts_ = std::move(fonts);  // the controls no longer use the old fonts
+    ::InvalidateRect(window_, nullptr, TRUE);
+}
+
+void Form1Window::FitClientArea(UINT dpi) {
+    RECT frame{0, 0, TwipsToPixels(kForm1Window.clientWidthTwips, dpi),
+               TwipsToPixels(kForm1Window.clientHeightTwips, dpi)};
+    ::AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, 0, dpi);
+    ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form1Window::OnCommand(int id, int code) {
+    const int index = id - kFirstControlId;
+    if (mirroring_ > 0 || index < 0 || index >= static_cast<int>(kForm1Controls.size())) {
+        return;
+    }
+    const std::string_view name = kForm1Controls[static_cast<std::size_t>(index)].name;
+    if (name == "Combo1" && code == CBN_SELCHANGE) {
+        form_.Combo1.SetListIndex(
+            static_cast<int>(::SendMessageW(Control(name), CB_GETCURSEL, 0, 0)));
+    } else if ((name == "Start" || name == "Endd") && code == EN_CHANGE) {
+        (name == "Start" ? form_.Start : form_.Endd).SetText(ControlText(name));
+    } else if ((name == "Option1" || name == "Option2") && code == BN_CLICKED) {
+        if (Button_GetCheck(Control(name)) == BST_CHECKED) {
+            (name == "Option1" ? form_.Option1 : form_.Option2).SetValue(true);
+        }
+        MirrorCore();  // a failed reload leaves the core as it was; show that
+    } else if (code == BN_CLICKED) {
+        static constexpr std::array<std::pair<std::string_view, void (Form1::*)()>, 4> kClicks{{
+            {"Command1", &Form1::Command1_Click},
+            {"Command2", &Form1::Command2_Click},
+            {"Command3", &Form1::Command3_Click},
+            {"Command4", &Form1::Command4_Click},
+        }};
+        for (const auto& [button, handler] : kClicks) {
+            if (button == name) {
+                (form_.*handler)();
+            }
+        }
+    }
+}
+
+void Form1Window::OnActivate(bool active) {
+    if (active) {
+        const HWND first = ::GetNextDlgTabItem(window_, nullptr, FALSE);
+        ::SetFocus(focused_ && ::IsWindowEnabled(focused_) ? focused_ : first);
+    } else {
+        const HWND focus = ::GetFocus();
+        if (focus && ::IsChild(window_, focus)) {
+            focused_ = focus;
+        }
+    }
+}
+
+void Form1Window::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    LayOut(dpi);
+    ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
+                   suggested.right - suggested.left, suggested.bottom - suggested.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form1Window::OnDestroy() {
+    ::RemoveWindowSubclass(Control("Combo1"), &CategoryListProcedure, kTypeAheadSubclass);
+    if (quitOnDestroy_) {
+        ::PostQuitMessage(0);
+    }
+}
+
+int Form1Window::RunUntilClosed() {
+    quitOnDestroy_ = true;
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!HandleDialogKeys(message)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+// Type-ahead in the category list, as in a file manager's list: keys typed within a second
+// of each other make a prefix, blanks included, and the first category it begins (in any
+// letter case) is chosen. The list's own search would look at the last key alone.
+LRESULT CALLBACK Form1Window::CategoryListProcedure(HWND combo, UINT message, WPARAM wParam,
+                                                    LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+    if (message == WM_CHAR && wParam >= L' ' &&
+        reinterpret_cast<Form1Window*>(self)->OnCategoryChar(static_cast<wchar_t>(wParam))) {
+        return 0;
+    }
+    return ::DefSubclassProc(combo, message, wParam, lParam);
+}
+
+bool Form1Window::OnCategoryChar(wchar_t typed) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - lastTypedAt_ >= kTypeAheadMilliseconds) {
+        typedPrefix_.clear();
+    }
+    lastTypedAt_ = now;
+    typedPrefix_ += typed;
+    const HWND combo = Control("Combo1");
+    const auto count = static_cast<int>(::SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    std::wstring item;
+    for (int i = 0; i < count; ++i) {
+        item.resize(static_cast<std::size_t>(::SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1);
+        ::SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+        if (item.size() > typedPrefix_.size() &&
+            ::CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, item.c_str(),
+                              static_cast<int>(typedPrefix_.size()), typedPrefix_.c_str(),
+                              static_cast<int>(typedPrefix_.size()), nullptr, nullptr,
+                              0) == CSTR_EQUAL) {
+            if (::SendMessageW(combo, CB_GETCURSEL, 0, 0) != i) {
+                ::SendMessageW(combo, CB_SETCURSEL, i, 0);
+                form_.Combo1.SetListIndex(i);
+            }
+            return true;
+        }
+    }
+    return true;  // no category begins so: the choice stays
+}
+
+void Form1Window::Show() {
+    ::ShowWindow(window_, SW_SHOW);
+    ::UpdateWindow(window_);
+    ::SetFocus(::GetNextDlgTabItem(window_, nullptr, FALSE));
+}
+
+void Form1Window::Refresh() {
+    ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+std::string Form1Window::BrowseFolder(std::string_view prompt, std::string_view startAt) {
+    return dialogs_.ChooseFolder(window_, prompt, startAt);
+}
+
+void Form1Window::ShowMessage(std::string_view title, std::string_view text) {
+    dialogs_.ShowMessage(window_, title, text, {});
+}
+
+void Form1Window::ShowMoveReport(std::string_view title, const MoveReportText& report) {
+    dialogs_.ShowMessage(window_, title, report.summary, report.details);
+}
+
+void Form1Window::ShowError(std::string_view title, std::string_view text) {
+    // A box is read as a sentence of its own, so it begins with a capital letter.
+    std::wstring sentence = platform::Widen(text);
+    if (!sentence.empty()) {
+        ::CharUpperBuffW(sentence.data(), 1);
+    }
+    dialogs_.ShowMessage(window_, title, platform::Narrow(sentence), {});
+}
+
+std::string Form1Window::ControlText(std::string_view name) const {
+    const HWND control = Control(name);
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return platform::Narrow(text);
+}
+
+void Form1Window::MirrorCore() {
+    MirrorField("Start", form_.Start);
+    MirrorField("Endd", form_.Endd);
+    MirrorOptions();
+    MirrorCombo();
+}
+
+void Form1Window::MirrorField(std::string_view name, const TextBox& model) {
+    if (ControlText(name) != model.Text()) {
+        ++mirroring_;
+        ::SetWindowTextW(Control(name), platform::Widen(model.Text()).c_str());
+        --mirroring_;
+    }
+}
+
+void Form1Window::MirrorOptions() {
+    ++mirroring_;
+    Button_SetCheck(Control("Option1"), form_.Option1.Value() ? BST_CHECKED : BST_UNCHECKED);
+    Button_SetCheck(Control("Option2"), form_.Option2.Value() ? BST_CHECKED : BST_UNCHECKED);
+    // Checking a radio button makes it the group's tab stop and clearing it takes that
+    // away, which would leave two cleared options out of the tab order: Option1 keeps it.
+    if (!form_.Option1.Value() && !form_.Option2.Value()) {
+        const HWND first = Control("Option1");
+        ::SetWindowLongW(first, GWL_STYLE, ::GetWindowLongW(first, GWL_STYLE) | WS_TABSTOP);
+    }
+    --mirroring_;
+}
+
+void Form1Window::MirrorCombo() {
+    const ComboBox& model = form_.Combo1;
+    const HWND combo = Control("Combo1");
+    ::ShowWindow(combo, model.Visible() ? SW_SHOWNA : SW_HIDE);
+    if (!model.Visible()) {
+        return;  // a list being refilled is copied once it is shown again
+    }
+    ++mirroring_;
+    if (mirroredItems_ != model.ItemsRevision()) {
+        ::SendMessageW(combo, WM_SETREDRAW, FALSE, 0);
+        ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+        for (int i = 0; i < model.ListCount(); ++i) {
+            ::SendMessageW(combo, CB_ADDSTRING, 0,
+                           reinterpret_cast<LPARAM>(platform::Widen(model.List(i)).c_str()));
+        }
+        ::SendMessageW(combo, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(combo, nullptr, TRUE);
+        mirroredItems_ = model.ItemsRevision();
+    }
+    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(model.ListIndex()), 0);
+    --mirroring_;
+}
+
+}  // namespace lorvex::win32
