@@ -204,21 +204,28 @@ void Form1::MoveAction() {
 
 // Adds a present, non-empty archive of the pass's category to the candidates, once: a
 // name listed twice is moved once and counted once.
-void Form1::CollectCandidate(std::string_view name) {
+// Measures one archive of the pass's category and, when it is there and not empty, moves
+// it. `total` is the most there can still be to move; an archive found missing the first
+// time its name comes up lowers it, so that it ends as the number actually tried.
+bool Form1::MoveIfPresent(std::string_view name, std::int64_t& total) {
     // A map entry must name a file inside the search directory, never a path elsewhere.
     if (!platform::IsPlainFileName(name)) {
-        return;
+        return true;
     }
+    const bool firstTime = candidates_.Visit(name);
     archiveName_.assign(name).append(kArchiveExtension);
     CheckForFile(vars_.searchdir, archiveName_);
-    if (vars_.check == static_cast<int>(FileState::Full)) {
-        candidates_.Add(name);
+    // A name listed twice is found gone the second time, or (in a dry run) already planned.
+    if (vars_.check != static_cast<int>(FileState::Full) ||
+        (lastPass_.dryRun && plannedAway_.contains(checkedPath_))) {
+        total -= firstTime ? 1 : 0;
+        return true;
     }
+    return MoveOneArchive(total, lastPass_);
 }
 
-bool Form1::MoveOneArchive(std::string_view name, std::int64_t total, PassResult& result) {
-    archiveName_.assign(name).append(kArchiveExtension);
-    checkedPath_.assign(vars_.searchdir).append(archiveName_);
+// Moves the archive CheckForFile has just found.
+bool Form1::MoveOneArchive(std::int64_t total, PassResult& result) {
     if (progress_ &&
         !progress_->ContinuePass(
             {result.moved, static_cast<std::int64_t>(result.failed.size()), checkedPath_, total})) {
@@ -249,8 +256,11 @@ PassResult Form1::RunPass(const PassRequest& request) {
         },
         &directories);
     const Lend lendMover(mover_, mover);
+    if (!std::exchange(mapPreloaded_, false)) {
+        ReadCategoryMap(request.listMode);
+    }
     if (request.targets.empty()) {
-        RunSingleCategoryPass(request);
+        RunSingleCategoryPass();
     } else {
         RunMultiCategoryPass(request);
     }
@@ -279,19 +289,21 @@ void Form1::RecordOutcome(const std::string& from,
 // The map is scanned once, collecting the present archives, and only then are they moved:
 // the total is known from the start without measuring any archive twice (see
 // docs/performance.md). An archive that goes away in between fails its move and is named.
-void Form1::RunSingleCategoryPass(const PassRequest& request) {
-    ScanMap(request, [this](const MapEntry& entry) {
-        if (entry.category == vars_.category) {
-            CollectCandidate(entry.name);
+void Form1::RunSingleCategoryPass() {
+    // The names of the category, each once, before any is measured: the most there can be to
+    // move, so that progress can say "N of M" from the first archive. Each archive is then
+    // measured and moved in one go, while the file system still has it at hand.
+    candidates_.Clear();
+    ScanCategoryMap(mapText_, [this](const MapEntry& entry) {
+        if (entry.category == vars_.category && platform::IsPlainFileName(entry.name)) {
+            candidates_.Add(entry.name);
         }
         return true;
     });
-    const auto total = static_cast<std::int64_t>(candidates_.Names().size());
-    for (const std::string_view name : candidates_.Names()) {
-        if (!MoveOneArchive(name, total, lastPass_)) {
-            break;
-        }
-    }
+    auto total = static_cast<std::int64_t>(candidates_.Names().size());
+    ScanMap([this, &total](const MapEntry& entry) {
+        return entry.category != vars_.category || MoveIfPresent(entry.name, total);
+    });
 }
 
 // Reads the map of `mode` for the next pass. Throws when it cannot be read or has no
@@ -309,10 +321,7 @@ void Form1::ReadCategoryMap(ListMode mode) {
     }
 }
 
-void Form1::ScanMap(const PassRequest& request, const std::function<bool(const MapEntry&)>& visit) {
-    if (!std::exchange(mapPreloaded_, false)) {
-        ReadCategoryMap(request.listMode);
-    }
+void Form1::ScanMap(const std::function<bool(const MapEntry&)>& visit) {
     vars_.entryNo = 1;
     std::string_view lastLine;
     ScanCategoryMap(
@@ -343,7 +352,7 @@ void Form1::RunMultiCategoryPass(const PassRequest& request) {
         targetOf.emplace(request.targets[i].category, i);  // the first of duplicates wins
     }
     std::unordered_set<std::string_view> decided;  // views into the map text
-    ScanMap(request, [&](const MapEntry& entry) {
+    ScanMap([&](const MapEntry& entry) {
         if (!platform::IsPlainFileName(entry.name) || !decided.insert(entry.name).second) {
             return true;
         }

@@ -162,10 +162,10 @@ private:
     void LoadCategories();
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
     void ReadCategoryMap(ListMode mode);
-    void CollectCandidate(std::string_view name);
-    bool MoveOneArchive(std::string_view name, std::int64_t total, PassResult& result);
-    void ScanMap(const PassRequest& request, const std::function<bool(const MapEntry&)>& visit);
-    void RunSingleCategoryPass(const PassRequest& request);
+    bool MoveIfPresent(std::string_view name, std::int64_t& total);
+    bool MoveOneArchive(std::int64_t total, PassResult& result);
+    void ScanMap(const std::function<bool(const MapEntry&)>& visit);
+    void RunSingleCategoryPass();
     void RunMultiCategoryPass(const PassRequest& request);
     bool MoveToTarget(std::string_view name, std::size_t target, const PassRequest& request);
     std::optional<std::string> PrepareFolder(std::size_t target, const PassRequest& request);
@@ -184,8 +184,8 @@ private:
     std::string programDirectory_;
     std::string mapText_;        // the map read by the last pass; entryTable points into it
     bool mapPreloaded_ = false;  // the move action read the map before creating anything
-    // The present archives of a one-category pass, known before the first one is moved
-    // so that progress can tell how many there are; views into mapText_.
+    // The names of a one-category pass's archives, each once, counted before the first is
+    // measured so that progress can tell how many there are; views into mapText_.
     UniqueNames candidates_;
     // Work buffers kept across archives, so that a pass allocates no strings per archive.
     std::string archiveName_;

@@ -1,4 +1,5 @@
-// Names in the order they were first added, each once: the archives a pass will move. The
+// Names in the order they were first added, each once, and whether each has been visited:
+// the archives a pass may move. The
 // lookup table holds small indices, not copies, so ten thousand names cost little memory
 // next to the map they point into.
 #pragma once
@@ -15,6 +16,7 @@ class UniqueNames {
 public:
     void Clear() {
         names_.clear();
+        visited_.clear();
         slots_.assign(kFirstRoom, 0);
     }
 
@@ -28,7 +30,19 @@ public:
             return false;
         }
         names_.push_back(name);
+        visited_.push_back(false);
         slot = static_cast<std::uint32_t>(names_.size());
+        return true;
+    }
+
+    // True the first time `name`, one of the names added, is visited; false after that and
+    // for a name never added.
+    bool Visit(std::string_view name) {
+        const std::uint32_t slot = SlotOf(name);
+        if (slot == 0 || visited_[slot - 1]) {
+            return false;
+        }
+        visited_[slot - 1] = true;
         return true;
     }
 
@@ -55,6 +69,7 @@ private:
     }
 
     std::vector<std::string_view> names_;
+    std::vector<bool> visited_;
     std::vector<std::uint32_t> slots_ = std::vector<std::uint32_t>(kFirstRoom, 0);
 };
 

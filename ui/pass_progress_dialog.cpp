@@ -61,6 +61,8 @@ bool PassProgressDialog::ContinuePass(const PassStatus& status) {
         dialog_->show();
         PlaceOver(dialog_.get(), owner_);  // again, now that the frame's size is known
     }
+    // The total only falls, as archives listed in the map turn out to be missing.
+    dialog_->setMaximum(static_cast<int>(std::min<std::int64_t>(status.total, INT_MAX)));
     dialog_->setValue(static_cast<int>(std::min<std::int64_t>(done, INT_MAX)));
     dialog_->setLabelText(LabelText(done, status));
     QCoreApplication::processEvents();
