@@ -212,7 +212,7 @@ bool Form1::MoveIfPresent(std::string_view name, std::int64_t& total) {
     if (!platform::IsPlainFileName(name)) {
         return true;
     }
-    const bool firstTime = candidates_.Visit(name);
+    const bool firstTime = total > 0 && candidates_.Visit(name);
     archiveName_.assign(name).append(kArchiveExtension);
     CheckForFile(vars_.searchdir, archiveName_);
     // A name listed twice is found gone the second time, or (in a dry run) already planned.
@@ -290,16 +290,18 @@ void Form1::RecordOutcome(const std::string& from,
 // the total is known from the start without measuring any archive twice (see
 // docs/performance.md). An archive that goes away in between fails its move and is named.
 void Form1::RunSingleCategoryPass() {
-    // The names of the category, each once, before any is measured: the most there can be to
-    // move, so that progress can say "N of M" from the first archive. Each archive is then
-    // measured and moved in one go, while the file system still has it at hand.
+    // For a progress that shows "N of M", first the names of the category, each once,
+    // before any is measured: the most there can be to move. Each archive is then measured
+    // and moved in one go, while the file system still has it at hand.
     candidates_.Clear();
-    ScanCategoryMap(mapText_, [this](const MapEntry& entry) {
-        if (entry.category == vars_.category && platform::IsPlainFileName(entry.name)) {
-            candidates_.Add(entry.name);
-        }
-        return true;
-    });
+    if (progress_ && progress_->ShowsTotal()) {
+        ScanCategoryMap(mapText_, [this](const MapEntry& entry) {
+            if (entry.category == vars_.category && platform::IsPlainFileName(entry.name)) {
+                candidates_.Add(entry.name);
+            }
+            return true;
+        });
+    }
     auto total = static_cast<std::int64_t>(candidates_.Names().size());
     ScanMap([this, &total](const MapEntry& entry) {
         return entry.category != vars_.category || MoveIfPresent(entry.name, total);

@@ -53,13 +53,18 @@ struct PassStatus {
     std::int64_t movedCount;
     std::int64_t failedCount;
     std::string_view archive;  // full name of the archive about to be moved
-    std::int64_t total;        // archives of the category present when the pass began
+    // How many archives the pass will have tried when it ends, as far as known so far
+    // (it only falls); 0 when the progress did not ask for it (ShowsTotal).
+    std::int64_t total;
 };
 
 class PassProgress {
 public:
     virtual ~PassProgress() = default;
     virtual void PassBegins() {}
+    // True when it shows how many archives the pass will try; knowing that costs the pass a
+    // first look through the map, which a progress without the number is spared.
+    virtual bool ShowsTotal() const { return false; }
     // Called for every archive found, before it is moved. Returning false ends the pass
     // there; the archives moved so far stay moved and this one stays where it is.
     virtual bool ContinuePass(const PassStatus& status) = 0;

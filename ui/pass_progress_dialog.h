@@ -25,6 +25,7 @@ public:
     void SetDelay(std::chrono::milliseconds delay) { delay_ = delay; }
     // Starts timing a new pass; the dialog of an earlier pass is closed.
     void PassBegins() override;
+    bool ShowsTotal() const override { return true; }
     bool ContinuePass(const PassStatus& status) override;
     void PassEnds() override;
 

@@ -23,6 +23,7 @@ public:
     void SetOwner(HWND owner) { owner_ = owner; }
     void SetDelay(std::chrono::milliseconds delay) { delay_ = delay; }
     void PassBegins() override;
+    bool ShowsTotal() const override { return true; }
     bool ContinuePass(const PassStatus& status) override;
     void PassEnds() override;
 
