@@ -156,6 +156,8 @@ public:
     MoveReportText MoveReportParts(std::size_t shownFailures = 5) const;
 
 private:
+    static constexpr std::string_view kArchiveExtension = ".zip";
+
     template <class Handler>
     void Guarded(const Handler& handler);
     void MoveAction();
