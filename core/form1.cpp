@@ -288,7 +288,7 @@ void Form1::RunSingleCategoryPass() {
     // and moved in one go, while the file system still has it at hand.
     candidates_.Clear();
     if (progress_ && progress_->ShowsTotal()) {
-        ScanCategoryMap(mapText_, [this](const MapEntry& entry) {
+        ScanCategoryMap(mapText_.view(), [this](const MapEntry& entry) {
             if (entry.category == vars_.category && platform::IsPlainFileName(entry.name)) {
                 candidates_.Add(entry.name);
             }
@@ -310,7 +310,7 @@ void Form1::ReadCategoryMap(ListMode mode) {
     const std::string path = CategoryMapPath(mode);
     mapText_ = platform::ReadWholeFile(path, "category map");
     const auto stopAtFirstEntry = [](const MapEntry&) { return false; };
-    if (ScanCategoryMap(mapText_, stopAtFirstEntry) == MapScan::MissingHeader) {
+    if (ScanCategoryMap(mapText_.view(), stopAtFirstEntry) == MapScan::MissingHeader) {
         throw DataFileError("cannot read category map " + Quoted(path) +
                             ": it has fewer than three lines, and the first three are a header");
     }
@@ -320,7 +320,7 @@ void Form1::ScanMap(const std::function<bool(const MapEntry&)>& visit) {
     vars_.entryNo = 1;
     std::string_view lastLine;
     ScanCategoryMap(
-        mapText_,
+        mapText_.view(),
         [this, &visit](const MapEntry& entry) {
             vars_.entryNo = static_cast<std::int64_t>(entry.number);
             vars_.entryTable.push_back({entry.name, entry.category});
@@ -424,8 +424,8 @@ void Form1::getCats() {
 void Form1::LoadCategories() {
     const ShowWhenDone showAfterwards(Combo1);
     Combo1.Clear();
-    const std::string text = platform::ReadWholeFile(CategoryListPath(), "category list");
-    ForEachCategory(text, [this](std::string_view field) {
+    const platform::FileText text = platform::ReadWholeFile(CategoryListPath(), "category list");
+    ForEachCategory(text.view(), [this](std::string_view field) {
         vars_.lineBuf = field;
         Combo1.AddItem(vars_.lineBuf);
     });

@@ -184,8 +184,8 @@ private:
     bool lastHandlerFailed_ = false;
     int handlerDepth_ = 0;
     std::string programDirectory_;
-    std::string mapText_;        // the map read by the last pass; entryTable points into it
-    bool mapPreloaded_ = false;  // the move action read the map before creating anything
+    platform::FileText mapText_;  // the map read by the last pass; entryTable points into it
+    bool mapPreloaded_ = false;   // the move action read the map before creating anything
     // The names of a one-category pass's archives, each once, counted before the first is
     // measured so that progress can tell how many there are; views into mapText_.
     UniqueNames candidates_;

@@ -4,6 +4,7 @@
 // Text is UTF-8 on every platform; the Windows layer converts at its API calls.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,6 +125,24 @@ std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::str
 inline constexpr std::string_view kPartialSuffix = ".lorvex-partial";
 
 // Reads a whole file. Throws DataFileError naming the file and the reason.
-std::string ReadWholeFile(const std::string& path, std::string_view what);
+// A whole file's bytes, in a buffer that is never filled with zeros first: a map runs to
+// megabytes, and the read fills it anyway.
+class FileText {
+public:
+    FileText() = default;
+    FileText(std::unique_ptr<char[]> bytes, std::size_t size)
+        : bytes_(std::move(bytes)), size_(size) {}
+    // A copy of `text`.
+    explicit FileText(std::string_view text) : bytes_(new char[text.size()]), size_(text.size()) {
+        std::copy(text.begin(), text.end(), bytes_.get());
+    }
+    std::string_view view() const { return {bytes_.get(), size_}; }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+};
+
+FileText ReadWholeFile(const std::string& path, std::string_view what);
 
 }  // namespace lorvex::platform

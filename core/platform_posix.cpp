@@ -581,7 +581,7 @@ std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::str
     return result;
 }
 
-std::string ReadWholeFile(const std::string& path, std::string_view what) {
+FileText ReadWholeFile(const std::string& path, std::string_view what) {
     const auto fail = [&](std::string_view reason) {
         return DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
                              std::string(reason));
@@ -604,14 +604,17 @@ std::string ReadWholeFile(const std::string& path, std::string_view what) {
     }
     // One byte more than the file holds, so that the read which finds the end needs no
     // second buffer; a file that grew meanwhile is still read whole.
-    std::string text;
-    text.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t room = static_cast<std::size_t>(st.st_size) + 1;
+    auto text = std::make_unique_for_overwrite<char[]>(room);
     std::size_t filled = 0;
     for (;;) {
-        if (filled == text.size()) {
-            text.resize(text.size() * 2);
+        if (filled == room) {
+            auto larger = std::make_unique_for_overwrite<char[]>(room * 2);
+            std::copy(text.get(), text.get() + filled, larger.get());
+            text = std::move(larger);
+            room *= 2;
         }
-        const ssize_t got = ::read(fd.get(), text.data() + filled, text.size() - filled);
+        const ssize_t got = ::read(fd.get(), text.get() + filled, room - filled);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -623,8 +626,7 @@ std::string ReadWholeFile(const std::string& path, std::string_view what) {
         }
         filled += static_cast<std::size_t>(got);
     }
-    text.resize(filled);
-    return text;
+    return FileText(std::move(text), filled);
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

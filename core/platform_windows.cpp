@@ -488,7 +488,7 @@ std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::str
     return std::nullopt;
 }
 
-std::string ReadWholeFile(const std::string& path, std::string_view what) {
+FileText ReadWholeFile(const std::string& path, std::string_view what) {
     const auto fail = [&](const std::string& reason) {
         return DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
                              reason);
@@ -527,7 +527,7 @@ std::string ReadWholeFile(const std::string& path, std::string_view what) {
         }
     }
     try {
-        return TextAsUtf8(std::move(text));
+        return FileText(TextAsUtf8(std::move(text)));
     } catch (const std::length_error&) {
         throw fail("too large to read");
     }
