@@ -20,7 +20,7 @@ struct TwipsRect {
     int height;
 };
 
-struct ControlSpec {
+struct ControlLayout {
     std::string_view name;
     ControlKind kind;
     std::string_view parent;   // "" for the window's client area, else the frame's name
@@ -33,17 +33,17 @@ struct ControlSpec {
     std::string_view accessibleDescription;
 };
 
-struct WindowSpec {
+struct WindowLayout {
     std::string_view caption;
     int clientWidthTwips;
     int clientHeightTwips;
 };
 
-inline constexpr WindowSpec kForm1Window{"Virelle 3.0", 6552, 2136};
+inline constexpr WindowLayout kForm1Window{"Virelle 3.0", 6552, 2136};
 
 // In tab order. Command1 carries the sorting pass and is never shown; it lies inside Frame1.
 // clang-format off
-inline constexpr std::array<ControlSpec, 10> kForm1Controls{{
+inline constexpr std::array<ControlLayout, 10> kForm1Controls{{
     {"Command1", ControlKind::Button, "", "Command1", {1680, 1680, 972, 372}, 0, false, "", ""},
     {"Combo1", ControlKind::DropDownList, "", "", {120, 120, 3132, 288}, 1, true, "Category",
      "The category whose archives are moved"},

@@ -129,18 +129,18 @@ Widget* Form1Window::Find(std::string_view name) const {
     return static_cast<Widget*>(controls_.at(name));
 }
 
-QWidget* Form1Window::CreateControl(const ControlSpec& spec) {
-    QWidget* parent = spec.parent.empty() ? this : controls_.at(spec.parent);
-    QWidget* widget = NewWidgetOfKind(spec.kind, parent);
-    widget->setObjectName(FromUtf8(spec.name));
-    widget->setGeometry(FromTwips(spec.rect));
-    widget->setVisible(spec.visible);
-    widget->setAccessibleName(FromUtf8(spec.accessibleName));
-    widget->setAccessibleDescription(FromUtf8(spec.accessibleDescription));
+QWidget* Form1Window::CreateControl(const ControlLayout& layout) {
+    QWidget* parent = layout.parent.empty() ? this : controls_.at(layout.parent);
+    QWidget* widget = NewWidgetOfKind(layout.kind, parent);
+    widget->setObjectName(FromUtf8(layout.name));
+    widget->setGeometry(FromTwips(layout.rect));
+    widget->setVisible(layout.visible);
+    widget->setAccessibleName(FromUtf8(layout.accessibleName));
+    widget->setAccessibleDescription(FromUtf8(layout.accessibleDescription));
     if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        FitCaption(button, FromUtf8(spec.caption));
+        FitCaption(button, FromUtf8(layout.caption));
     } else if (auto* option = qobject_cast<QRadioButton*>(widget)) {
-        option->setText(FromUtf8(spec.caption));
+        option->setText(FromUtf8(layout.caption));
     }
     return widget;
 }
@@ -149,10 +149,10 @@ void Form1Window::CreateControls() {
     // The frame comes before the options it holds in the table's tab order, so every
     // parent exists when its children are made.
     QWidget* previous = nullptr;
-    for (const ControlSpec& spec : kForm1Controls) {
-        QWidget* widget = CreateControl(spec);
-        controls_[spec.name] = widget;
-        if (spec.visible && spec.kind != ControlKind::Frame) {
+    for (const ControlLayout& layout : kForm1Controls) {
+        QWidget* widget = CreateControl(layout);
+        controls_[layout.name] = widget;
+        if (layout.visible && layout.kind != ControlKind::Frame) {
             if (previous) {
                 setTabOrder(previous, widget);
             }

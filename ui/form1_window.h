@@ -38,7 +38,7 @@ public:
     PassProgressDialog& Progress() { return progress_; }
 
 private:
-    QWidget* CreateControl(const ControlSpec& spec);
+    QWidget* CreateControl(const ControlLayout& layout);
     void CreateControls();
     void ConnectControls();
     void MirrorCore();

@@ -28,13 +28,13 @@ struct ClassAndStyle {
 // The native control of each kind. Every control but the second option button starts a
 // group, so that arrow keys move only between the two options; every shown control but
 // the frame and the second option is a tab stop (Tab enters the options at the first).
-ClassAndStyle NativeControl(const ControlSpec& spec) {
-    const bool second = spec.name == "Option2";
+ClassAndStyle NativeControl(const ControlLayout& layout) {
+    const bool second = layout.name == "Option2";
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (second ? 0 : WS_GROUP);
-    if (spec.visible) {
-        style |= WS_VISIBLE | (spec.kind == ControlKind::Frame || second ? 0 : WS_TABSTOP);
+    if (layout.visible) {
+        style |= WS_VISIBLE | (layout.kind == ControlKind::Frame || second ? 0 : WS_TABSTOP);
     }
-    switch (spec.kind) {
+    switch (layout.kind) {
         case ControlKind::DropDownList:
             return {WC_COMBOBOXW, style | WS_VSCROLL | CBS_DROPDOWNLIST};
         case ControlKind::TextBox:
@@ -49,10 +49,10 @@ ClassAndStyle NativeControl(const ControlSpec& spec) {
     return {WC_STATICW, style};
 }
 
-const ControlSpec& SpecOf(std::string_view name) {
-    for (const ControlSpec& spec : kForm1Controls) {
-        if (spec.name == name) {
-            return spec;
+const ControlLayout& LayoutOf(std::string_view name) {
+    for (const ControlLayout& layout : kForm1Controls) {
+        if (layout.name == name) {
+            return layout;
         }
     }
     throw std::out_of_range("no control " + std::string(name));
@@ -60,10 +60,10 @@ const ControlSpec& SpecOf(std::string_view name) {
 
 // The control's rectangle in the window's client area, in pixels at `dpi`. The options lie
 // in the frame; they are the window's children, placed over it, as in any dialog.
-RECT ClientRect(const ControlSpec& spec, UINT dpi) {
-    TwipsRect twips = spec.rect;
-    if (!spec.parent.empty()) {
-        const TwipsRect& parent = SpecOf(spec.parent).rect;
+RECT ClientRect(const ControlLayout& layout, UINT dpi) {
+    TwipsRect twips = layout.rect;
+    if (!layout.parent.empty()) {
+        const TwipsRect& parent = LayoutOf(layout.parent).rect;
         twips.left += parent.left;
         twips.top += parent.top;
     }
@@ -215,17 +215,18 @@ void Form1Window::CreateControls() {
     // the order they were made.
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
-        const ControlSpec& spec = kForm1Controls[i];
-        const auto [windowClass, style] = NativeControl(spec);
-        const DWORD exStyle = spec.kind == ControlKind::TextBox ? WS_EX_CLIENTEDGE : 0;
+        const ControlLayout& layout = kForm1Controls[i];
+        const auto [windowClass, style] = NativeControl(layout);
+        const DWORD exStyle = layout.kind == ControlKind::TextBox ? WS_EX_CLIENTEDGE : 0;
         const HWND control = ::CreateWindowExW(
-            exStyle, windowClass, platform::Widen(spec.caption).c_str(), style, 0, 0, 0, 0, window_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(i))), instance, nullptr);
+            exStyle, windowClass, platform::Widen(layout.caption).c_str(), style, 0, 0, 0, 0,
+            window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(i))), instance,
+            nullptr);
         if (!control) {
-            throw LorvexError("cannot make the control " + std::string(spec.name) + ": " +
+            throw LorvexError("cannot make the control " + std::string(layout.name) + ": " +
                               platform::SystemMessage(::GetLastError()));
         }
-        controls_[spec.name] = control;
+        controls_[layout.name] = control;
     }
     // The frame lies beneath the options it holds, or it would paint over them. It is no
     // tab stop, so the tab order stays the table's.
@@ -242,13 +243,13 @@ void Form1Window::LayOut(UINT dpi) {
     std::vector<UniqueFont> fonts;
     fonts.push_back(MessageFont(dpi));
     const HFONT messageFont = fonts.front().get();
-    for (const ControlSpec& spec : kForm1Controls) {
-        const HWND control = Control(spec.name);
-        const RECT rect = ClientRect(spec, dpi);
+    for (const ControlLayout& layout : kForm1Controls) {
+        const HWND control = Control(layout.name);
+        const RECT rect = ClientRect(layout, dpi);
         const int width = rect.right - rect.left;
         const int height = rect.bottom - rect.top;
         SetFont(control, messageFont);
-        if (spec.kind == ControlKind::DropDownList) {
+        if (layout.kind == ControlKind::DropDownList) {
             // A drop-down list's height is that of its open list; the closed field is
             // sized by its item height, set so that the field has the table's height.
             const int rowHeight = static_cast<int>(::SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
@@ -266,8 +267,8 @@ void Form1Window::LayOut(UINT dpi) {
         }
         ::SetWindowPos(control, nullptr, rect.left, rect.top, width, height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
-        if (spec.kind == ControlKind::Button) {
-            fonts.push_back(FittedCaptionFont(control, platform::Widen(spec.caption), dpi));
+        if (layout.kind == ControlKind::Button) {
+            fonts.push_back(FittedCaptionFont(control, platform::Widen(layout.caption), dpi));
             SetFont(control, fonts.back().get());
         }
     }

@@ -153,18 +153,18 @@ private slots:
         // Twips to pixels at 96 dots per inch, as the table lays them down.
         const auto pixels = [](int twips) { return (twips + 7) / 15; };
         const auto check = [&] {
-            for (const auto& spec : lorvex::kForm1Controls) {
-                if (spec.name == "Option2") {
+            for (const auto& layout : lorvex::kForm1Controls) {
+                if (layout.name == "Option2") {
                     continue;  // grown within its frame to show its whole indicator
                 }
-                const QRect rect(pixels(spec.rect.left), pixels(spec.rect.top),
-                                 pixels(spec.rect.width), pixels(spec.rect.height));
-                QWidget* widget = w.Find<QWidget>(std::string(spec.name).c_str());
+                const QRect rect(pixels(layout.rect.left), pixels(layout.rect.top),
+                                 pixels(layout.rect.width), pixels(layout.rect.height));
+                QWidget* widget = w.Find<QWidget>(std::string(layout.name).c_str());
                 QCOMPARE(widget->geometry(), rect);
                 QCOMPARE(widget->parentWidget()->objectName(),
-                         spec.parent.empty()
+                         layout.parent.empty()
                              ? QStringLiteral("Form1")
-                             : QString::fromLatin1(spec.parent.data(), spec.parent.size()));
+                             : QString::fromLatin1(layout.parent.data(), layout.parent.size()));
             }
         };
         w.window.show();

@@ -161,12 +161,12 @@ TEST(Win32Window, StartsWithTheFullListClearedOptionsAndTheTableCaptions) {
               (std::vector<std::string>{"Music / Jazz", "Music / Rock", "Letters, Bills"}));
     EXPECT_EQ(::SendMessageW(w.Find("Combo1"), CB_GETCURSEL, 0, 0), CB_ERR);
     EXPECT_EQ(::GetWindowLongW(w.Find("Combo1"), GWL_STYLE) & 3, CBS_DROPDOWNLIST);
-    for (const auto& spec : kForm1Controls) {
-        if (spec.kind != lorvex::ControlKind::DropDownList &&
-            spec.kind != lorvex::ControlKind::TextBox) {
-            EXPECT_EQ(TextOf(w.Find(spec.name)), spec.caption) << spec.name;
+    for (const auto& layout : kForm1Controls) {
+        if (layout.kind != lorvex::ControlKind::DropDownList &&
+            layout.kind != lorvex::ControlKind::TextBox) {
+            EXPECT_EQ(TextOf(w.Find(layout.name)), layout.caption) << layout.name;
         }
-        EXPECT_EQ(::IsWindowVisible(w.Find(spec.name)) != 0, spec.visible) << spec.name;
+        EXPECT_EQ(::IsWindowVisible(w.Find(layout.name)) != 0, layout.visible) << layout.name;
     }
     EXPECT_EQ(::SendMessageW(w.Find("Option1"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_EQ(::SendMessageW(w.Find("Option2"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
@@ -178,21 +178,21 @@ TEST(Win32Window, KeepsEveryControlAtItsTwipsWhenResizedOrMaximised) {
     w.form.Show();
     const UINT dpi = ::GetDpiForWindow(w.window.Handle());
     const auto check = [&] {
-        for (const auto& spec : kForm1Controls) {
-            lorvex::TwipsRect twips = spec.rect;
+        for (const auto& layout : kForm1Controls) {
+            lorvex::TwipsRect twips = layout.rect;
             for (const auto& parent : kForm1Controls) {
-                if (parent.name == spec.parent) {  // the options lie in the frame
+                if (parent.name == layout.parent) {  // the options lie in the frame
                     twips.left += parent.rect.left;
                     twips.top += parent.rect.top;
                 }
             }
-            const RECT rect = ClientRectOf(w.Find(spec.name));
-            EXPECT_EQ(rect.left, Pixels(twips.left, dpi)) << spec.name;
-            EXPECT_EQ(rect.top, Pixels(twips.top, dpi)) << spec.name;
-            EXPECT_EQ(rect.right - rect.left, Pixels(twips.width, dpi)) << spec.name;
-            if (spec.kind !=
+            const RECT rect = ClientRectOf(w.Find(layout.name));
+            EXPECT_EQ(rect.left, Pixels(twips.left, dpi)) << layout.name;
+            EXPECT_EQ(rect.top, Pixels(twips.top, dpi)) << layout.name;
+            EXPECT_EQ(rect.right - rect.left, Pixels(twips.width, dpi)) << layout.name;
+            if (layout.kind !=
                 lorvex::ControlKind::DropDownList) {  // the field's height is the font's
-                EXPECT_EQ(rect.bottom - rect.top, Pixels(twips.height, dpi)) << spec.name;
+                EXPECT_EQ(rect.bottom - rect.top, Pixels(twips.height, dpi)) << layout.name;
             }
         }
     };
@@ -216,11 +216,11 @@ TEST(Win32Window, TabsThroughTheControlsInTheTableOrder) {
     std::vector<std::string> stops;
     for (HWND child = ::GetWindow(w.window.Handle(), GW_CHILD); child;
          child = ::GetWindow(child, GW_HWNDNEXT)) {
-        const auto spec = std::find_if(kForm1Controls.begin(), kForm1Controls.end(),
-                                       [&](const auto& s) { return w.Find(s.name) == child; });
-        ASSERT_NE(spec, kForm1Controls.end());
+        const auto layout = std::find_if(kForm1Controls.begin(), kForm1Controls.end(),
+                                         [&](const auto& s) { return w.Find(s.name) == child; });
+        ASSERT_NE(layout, kForm1Controls.end());
         if (::GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) {
-            stops.emplace_back(spec->name);
+            stops.emplace_back(layout->name);
         }
     }
     // Command1 is never shown, the frame is no stop, and Option2 is reached from Option1
