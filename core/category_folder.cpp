@@ -1,7 +1,8 @@
 #include "category_folder.h"
 
 #include <algorithm>
-#include <array>
+
+#include "device_names.h"
 
 namespace lorvex {
 namespace {
@@ -12,20 +13,6 @@ constexpr std::string_view kLevelSeparator = " / ";
 bool ForbiddenInFileName(char c) {
     constexpr std::string_view kReserved = "/\\:*?\"<>|";
     return static_cast<unsigned char>(c) < 0x20 || kReserved.find(c) != std::string_view::npos;
-}
-
-// Windows opens a device, not a file, for these names whatever their extension.
-bool IsDeviceName(std::string_view name) {
-    std::string base(name.substr(0, name.find('.')));
-    std::transform(base.begin(), base.end(), base.begin(), [](char c) {
-        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    });
-    constexpr std::array<std::string_view, 4> kDevices = {"CON", "PRN", "AUX", "NUL"};
-    if (std::find(kDevices.begin(), kDevices.end(), base) != kDevices.end()) {
-        return true;
-    }
-    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-           base[3] >= '1' && base[3] <= '9';
 }
 #else
 bool ForbiddenInFileName(char c) { return c == '/' || c == '\0'; }
@@ -44,7 +31,7 @@ std::string SafeFolderName(std::string_view part) {
     for (auto i = name.size(); i > 0 && (name[i - 1] == '.' || name[i - 1] == ' '); --i) {
         name[i - 1] = '_';
     }
-    if (IsDeviceName(name)) {
+    if (IsWindowsDeviceName(name)) {
         name += '_';
     }
 #endif

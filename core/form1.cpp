@@ -138,10 +138,15 @@ void Form1::CheckForFile(const std::string& path, std::string_view file) {
 bool Form1::MoveFiles(const std::string& fromdir, const std::string& todir) {
     const auto failure = platform::MoveFileNoReplace(fromdir, todir);
     if (failure) {
-        const auto slash = fromdir.find_last_of(platform::kSeparator);
-        lastPass_.failed.push_back({fromdir.substr(slash + 1), failure->reason});
+        RecordFailure(fromdir, *failure);
     }
     return !failure;
+}
+
+// Names the archive at `path` as not moved, with the system's reason.
+void Form1::RecordFailure(const std::string& path, const platform::Failure& failure) {
+    lastPass_.failed.push_back(
+        {path.substr(path.find_last_of(platform::kSeparator) + 1), failure.reason});
 }
 
 void Form1::createFolder(const std::string& path) {
@@ -215,15 +220,15 @@ bool Form1::MoveIfPresent(std::string_view name, std::int64_t& total) {
         total -= firstTime ? 1 : 0;
         return true;
     }
-    return MoveOneArchive(total, lastPass_);
+    return MoveOneArchive(total);
 }
 
 // Moves the archive CheckForFile has just found.
-bool Form1::MoveOneArchive(std::int64_t total, PassResult& result) {
-    if (progress_ &&
-        !progress_->ContinuePass(
-            {result.moved, static_cast<std::int64_t>(result.failed.size()), checkedPath_, total})) {
-        result.cancelled = true;
+bool Form1::MoveOneArchive(std::int64_t total) {
+    if (progress_ && !progress_->ContinuePass({lastPass_.moved,
+                                               static_cast<std::int64_t>(lastPass_.failed.size()),
+                                               checkedPath_, total})) {
+        lastPass_.cancelled = true;
         return false;
     }
     targetPath_.assign(vars_.destdir).append(archiveName_);
@@ -269,8 +274,7 @@ void Form1::RecordOutcome(const std::string& from,
     const auto target = pendingTargets_.empty() ? decltype(pendingTargets_)::node_type()
                                                 : pendingTargets_.extract(from);
     if (failure) {
-        lastPass_.failed.push_back(
-            {from.substr(from.find_last_of(platform::kSeparator) + 1), failure->reason});
+        RecordFailure(from, *failure);
         return;
     }
     ++lastPass_.moved;
@@ -305,8 +309,6 @@ void Form1::RunSingleCategoryPass() {
 // header, so that a move can stop before it creates anything.
 void Form1::ReadCategoryMap(ListMode mode) {
     vars_.entryTable.clear();  // its rows point into the previous pass's map text
-    candidates_.Clear();
-
     const std::string path = CategoryMapPath(mode);
     mapText_ = platform::ReadWholeFile(path, "category map");
     const auto stopAtFirstEntry = [](const MapEntry&) { return false; };

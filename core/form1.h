@@ -165,7 +165,8 @@ private:
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
     void ReadCategoryMap(ListMode mode);
     bool MoveIfPresent(std::string_view name, std::int64_t& total);
-    bool MoveOneArchive(std::int64_t total, PassResult& result);
+    bool MoveOneArchive(std::int64_t total);
+    void RecordFailure(const std::string& path, const platform::Failure& failure);
     void ScanMap(const std::function<bool(const MapEntry&)>& visit);
     void RunSingleCategoryPass();
     void RunMultiCategoryPass(const PassRequest& request);

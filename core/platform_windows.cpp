@@ -5,12 +5,12 @@
 
 #include <shellapi.h>
 
-#include <array>
 #include <climits>
 #include <random>
 #include <stdexcept>
 #include <vector>
 
+#include "device_names.h"
 #include "errors.h"
 #include "platform.h"
 
@@ -238,33 +238,6 @@ DWORD MoveAcrossVolumes(const std::wstring& source, const std::wstring& target) 
     return error;
 }
 
-// Whether a name's stem is one of the devices that Windows finds in every directory.
-bool IsDeviceName(std::string_view name) {
-    std::string stem(name.substr(0, name.find('.')));
-    while (!stem.empty() && stem.back() == ' ') {
-        stem.pop_back();
-    }
-    for (char& c : stem) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    static constexpr std::array<std::string_view, 6> kDevices = {"CON", "PRN",    "AUX",
-                                                                 "NUL", "CONIN$", "CONOUT$"};
-    for (const auto device : kDevices) {
-        if (stem == device) {
-            return true;
-        }
-    }
-    if (!stem.starts_with("COM") && !stem.starts_with("LPT")) {
-        return false;
-    }
-    // COM1 to COM9 and LPT1 to LPT9, also with the superscript digits 1, 2 and 3.
-    const std::string_view number = std::string_view(stem).substr(3);
-    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
-           number == "\xC2\xB2" || number == "\xC2\xB3";
-}
-
 // Follows a symbolic link to what it names, as the POSIX stat does.
 std::optional<std::uint64_t> LengthThroughLink(const std::wstring& path) {
     UniqueHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
@@ -346,7 +319,7 @@ bool IsPlainFileName(std::string_view name) {
             return false;
         }
     }
-    return !IsDeviceName(name);
+    return !IsWindowsDeviceName(name);
 }
 
 // Windows hands the program its command line as one wide string; it is split as Windows

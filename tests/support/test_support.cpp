@@ -80,6 +80,26 @@ void ProgramFiles::WriteMap(const std::string& body) const {
     WriteFile(program / "lorvex.ini", MapWithHeader(body));
 }
 
+void ProgramFiles::WriteAlbums(int count) const {
+    for (const auto& entry : fs::directory_iterator(search)) {
+        fs::remove(entry.path());
+    }
+    std::string map;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "album " + std::to_string(i);
+        map += name + "=Music / Jazz\n";
+        WriteArchive(name + ".zip", "PK " + name);
+    }
+    WriteMap(map);
+}
+
+void ProgramFiles::TakeAlbumNames(int count, const std::string& contents) const {
+    fs::create_directories(dest);
+    for (int i = 0; i < count; ++i) {
+        WriteFile(dest / ("album " + std::to_string(i) + ".zip"), contents);
+    }
+}
+
 void ProgramFiles::WriteArchive(const std::string& name, const std::string& contents) const {
     WriteFile(search / name, contents);
 }

@@ -51,6 +51,12 @@ public:
     // Replaces the Full Lists map with the usual header and `body`.
     void WriteMap(const std::string& body) const;
     void WriteArchive(const std::string& name, const std::string& contents = "PK data") const;
+    // `count` archives "album N.zip" of "Music / Jazz", the map's only entries and the only
+    // archives in the search directory.
+    void WriteAlbums(int count) const;
+    // The first `count` albums already in the destination (made if missing), so that their
+    // moves fail.
+    void TakeAlbumNames(int count, const std::string& contents) const;
 
     TempDir root;
     fs::path program = root / "app";

@@ -109,18 +109,6 @@ struct Window : lorvex::test::ProgramFiles {
         return items;
     }
     void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
-    // `count` archives "album N.zip" of "Music / Jazz" and nothing else in the search directory.
-    void WriteAlbums(int count) {
-        std::string map;
-        for (int i = 0; i < count; ++i) {
-            const std::string name = "album " + std::to_string(i);
-            map += name + "=Music / Jazz\n";
-            WriteFile(search / (name + ".zip"), "PK " + name);
-        }
-        WriteFile(program / "lorvex.ini", MapWithHeader(map));
-        fs::remove(search / "Night Ferries.zip");
-        fs::remove(search / "Saltmarsh.zip");
-    }
 
     Form1 form{program.string()};
     RecordingDialogs dialogs;
@@ -372,10 +360,7 @@ private slots:
         Window w;
         constexpr int kArchives = 300;
         w.WriteAlbums(kArchives);
-        fs::create_directory(w.dest);
-        for (int i = 0; i < alreadyThere; ++i) {
-            WriteFile(w.dest / ("album " + std::to_string(i) + ".zip"), "older");
-        }
+        w.TakeAlbumNames(alreadyThere, "older");
         w.window.Progress().SetDelay(std::chrono::milliseconds(0));
         w.window.show();
         const QRect room = w.window.screen()->availableGeometry();
@@ -399,10 +384,7 @@ private slots:
         Window w;
         constexpr int kArchives = 300;
         w.WriteAlbums(kArchives);
-        fs::create_directory(w.dest);
-        for (int i = 0; i < kArchives; ++i) {
-            WriteFile(w.dest / ("album " + std::to_string(i) + ".zip"), "older");
-        }
+        w.TakeAlbumNames(kArchives, "older");
         w.window.show();
         w.FillFields("Music / Jazz");
         w.Click("Command2");

@@ -135,18 +135,6 @@ struct Window : lorvex::test::ProgramFiles {
         ::SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(101, CBN_SELCHANGE),
                        reinterpret_cast<LPARAM>(Find("Combo1")));
     }
-    // `count` archives "album N.zip" of "Music / Jazz" and nothing else to search.
-    void WriteAlbums(int count) {
-        std::string map;
-        for (int i = 0; i < count; ++i) {
-            const std::string name = "album " + std::to_string(i);
-            map += name + "=Music / Jazz\n";
-            WriteFile(search / (name + ".zip"), "PK " + name);
-        }
-        WriteMap(map);
-        std::filesystem::remove(search / "Night Ferries.zip");
-        std::filesystem::remove(search / "Saltmarsh.zip");
-    }
 
     Form1 form{Utf8(program)};
     RecordingDialogs dialogs;
@@ -273,10 +261,7 @@ TEST(Win32Window, ErrorBoxBeginsWithACapitalAndNothingIsCreated) {
 TEST(Win32Window, ResultBoxOfManyFailuresNamesTheFirstFewAndFits) {
     Window w;
     w.WriteAlbums(300);
-    std::filesystem::create_directory(w.dest);
-    for (int i = 0; i < 300; ++i) {
-        WriteFile(w.dest / ("album " + std::to_string(i) + ".zip"), "taken");
-    }
+    w.TakeAlbumNames(300, "taken");
     w.FillFields(0);
     w.Click("Command2");
     ASSERT_EQ(w.dialogs.boxes.size(), 1u);
