@@ -49,24 +49,22 @@ public:
     virtual std::string BrowseFolder(std::string_view prompt, std::string_view startAt) = 0;
 };
 
+// How far a pass has come, in numbers known exactly from its start.
 struct PassStatus {
+    std::int64_t checked;  // names of the map checked so far, this one included
+    std::int64_t total;    // names the pass checks in all
     std::int64_t movedCount;
     std::int64_t failedCount;
-    std::string_view archive;  // full name of the archive about to be moved
-    // How many archives the pass will have tried when it ends, as far as known so far
-    // (it only falls); 0 when the progress did not ask for it (ShowsTotal).
-    std::int64_t total;
+    std::string_view archive;  // full name of the archive just checked
 };
 
 class PassProgress {
 public:
     virtual ~PassProgress() = default;
     virtual void PassBegins() {}
-    // True when it shows how many archives the pass will try; knowing that costs the pass a
-    // first look through the map, which a progress without the number is spared.
-    virtual bool ShowsTotal() const { return false; }
-    // Called for every archive found, before it is moved. Returning false ends the pass
-    // there; the archives moved so far stay moved and this one stays where it is.
+    // Called for every name once it is checked, before its archive is moved. Returning
+    // false ends the pass there; the archives moved so far stay moved and this one stays
+    // where it is.
     virtual bool ContinuePass(const PassStatus& status) = 0;
     // Called however the pass ends, before its result is reported.
     virtual void PassEnds() {}

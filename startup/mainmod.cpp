@@ -10,6 +10,7 @@
 #include "desktop.h"
 #include "errors.h"
 #include "platform.h"
+#include "progress_label.h"
 
 namespace lorvex::mainmod {
 namespace {
@@ -85,8 +86,8 @@ public:
     void PassBegins() override {
         interrupted = 0;
         previousHandler_ = std::signal(SIGINT, NoteInterrupt);
-        start_ = Clock::now();
-        lastDrawn_ = start_;
+        delay_.Restart();
+        lastDrawn_ = delay_.Began();
         drawing_ = platform::StandardErrorIsTerminal();
     }
 
@@ -95,8 +96,8 @@ public:
             return false;
         }
         const auto now = Clock::now();
-        if (drawing_ && now - start_ > kQuietStart && now - lastDrawn_ >= kRedrawEvery) {
-            Draw(status, now);
+        if (drawing_ && delay_.Over(now) && now - lastDrawn_ >= kRedrawEvery) {
+            Draw(status);
             lastDrawn_ = now;
         }
         return true;
@@ -110,27 +111,23 @@ public:
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr auto kQuietStart = std::chrono::milliseconds(500);
+    using Clock = ProgressDelay::Clock;
     static constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
 
-    void Draw(const PassStatus& status, Clock::time_point now) {
-        const double seconds = std::chrono::duration<double>(now - start_).count();
-        const auto rate = static_cast<long long>(static_cast<double>(status.movedCount) / seconds);
+    void Draw(const PassStatus& status) {
         std::string archive(
             status.archive.substr(status.archive.find_last_of(platform::kSeparator) + 1));
         constexpr std::size_t kWidest = 40;  // one line on an ordinary terminal
         if (archive.size() > kWidest) {
             archive = archive.substr(0, kWidest - 3) + "...";
         }
-        std::cerr << "\r\x1b[K" << status.movedCount << " moved, " << status.failedCount
-                  << " not moved, " << rate << "/s: " << archive << std::flush;
+        std::cerr << "\r\x1b[K" << ProgressLabel(status) << ": " << archive << std::flush;
         shown_ = true;
     }
 
     Form1& form_;
     void (*previousHandler_)(int) = SIG_DFL;
-    Clock::time_point start_;
+    ProgressDelay delay_;
     Clock::time_point lastDrawn_;
     bool drawing_ = false;
     bool shown_ = false;

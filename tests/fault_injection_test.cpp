@@ -20,6 +20,7 @@
 
 #include "child_process.h"
 #include "form1.h"
+#include "pass_report.h"
 #include "platform.h"
 #include "test_support.h"
 
@@ -147,7 +148,7 @@ protected:
         form.Start.SetText(from.string());
         form.Endd.SetText(to.string());
         form.Command2_Click();
-        PassResult result{form.LastPass().moved, {}, form.MoveReport()};
+        PassResult result{form.LastPass().moved, {}, MoveReportParts(form.LastPass()).full};
         for (const auto& failure : form.LastPass().failed) {
             result.failures[failure.archive] = failure.reason;
         }

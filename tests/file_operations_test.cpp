@@ -43,10 +43,8 @@ TEST_F(FileOperations, FileExistsTellsFullFromEmptyFromAbsent) {
 
 TEST_F(FileOperations, CheckForFileJoinsWithoutAddingASeparator) {
     WriteFile(dir / "a.zip", "x");
-    form.CheckForFile(dir.dir(), "a.zip");
-    EXPECT_EQ(form.Variables().check, 1);
-    form.CheckForFile(dir.path().string(), "a.zip");
-    EXPECT_EQ(form.Variables().check, -1);
+    EXPECT_EQ(form.CheckForFile(dir.dir(), "a.zip"), FileState::Full);
+    EXPECT_EQ(form.CheckForFile(dir.path().string(), "a.zip"), FileState::Missing);
 }
 
 TEST_F(FileOperations, CreateFolderAcceptsAnExistingDirectoryOnly) {

@@ -37,15 +37,14 @@ PassProgressDialog::~PassProgressDialog() = default;
 
 void PassProgressDialog::PassBegins() {
     dialog_.reset();
-    elapsed_.start();
+    delay_.Restart();
 }
 
 void PassProgressDialog::PassEnds() { dialog_.reset(); }
 
 bool PassProgressDialog::ContinuePass(const PassStatus& status) {
-    const std::int64_t done = status.movedCount + status.failedCount;
     if (!dialog_) {
-        if (elapsed_.elapsed() < delay_.count()) {
+        if (!delay_.Over()) {
             return true;  // short passes finish without a dialog
         }
         dialog_ = std::make_unique<QProgressDialog>(owner_);
@@ -56,24 +55,16 @@ bool PassProgressDialog::ContinuePass(const PassStatus& status) {
         dialog_->setAutoClose(false);
         dialog_->setAutoReset(false);
         // Sized for the widest label of the pass, so that it never grows off the screen.
-        dialog_->setLabelText(LabelText(status.total, {status.total, 0, {}, status.total}));
+        dialog_->setLabelText(QString::fromStdString(
+            ProgressLabel({status.total, status.total, status.total, 0, {}})));
         PlaceOver(dialog_.get(), owner_);
         dialog_->show();
         PlaceOver(dialog_.get(), owner_);  // again, now that the frame's size is known
     }
-    // The total only falls, as archives listed in the map turn out to be missing.
-    dialog_->setMaximum(static_cast<int>(std::min<std::int64_t>(status.total, INT_MAX)));
-    dialog_->setValue(static_cast<int>(std::min<std::int64_t>(done, INT_MAX)));
-    dialog_->setLabelText(LabelText(done, status));
+    dialog_->setValue(static_cast<int>(std::min<std::int64_t>(status.checked, INT_MAX)));
+    dialog_->setLabelText(QString::fromStdString(ProgressLabel(status)));
     QCoreApplication::processEvents();
     return !dialog_->wasCanceled();
-}
-
-QString PassProgressDialog::LabelText(std::int64_t done, const PassStatus& status) {
-    return QStringLiteral("Moving archive %1 of %2... %3 moved so far.")
-        .arg(done + 1)
-        .arg(status.total)
-        .arg(status.movedCount);
 }
 
 }  // namespace lorvex::ui

@@ -1,8 +1,8 @@
 // Progress of a long move: after a short while a modal dialog shows how many archives
-// of how many have been moved and offers Cancel, and the window repaints meanwhile.
+// of how many names have been checked, and how many moved, and offers Cancel, and the window
+// repaints meanwhile.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QString>
 
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "interfaces.h"
+#include "progress_label.h"
 
 class QProgressDialog;
 class QWidget;
@@ -22,19 +23,15 @@ public:
                                 std::chrono::milliseconds delay = std::chrono::milliseconds(500));
     ~PassProgressDialog() override;
 
-    void SetDelay(std::chrono::milliseconds delay) { delay_ = delay; }
+    void SetDelay(std::chrono::milliseconds delay) { delay_.SetDelay(delay); }
     // Starts timing a new pass; the dialog of an earlier pass is closed.
     void PassBegins() override;
-    bool ShowsTotal() const override { return true; }
     bool ContinuePass(const PassStatus& status) override;
     void PassEnds() override;
 
 private:
-    static QString LabelText(std::int64_t done, const PassStatus& status);
-
     QWidget* owner_;
-    std::chrono::milliseconds delay_;
-    QElapsedTimer elapsed_;
+    ProgressDelay delay_;
     std::unique_ptr<QProgressDialog> dialog_;
 };
 

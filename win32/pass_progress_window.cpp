@@ -21,12 +21,6 @@ constexpr int kButtonWidth = 80;
 constexpr int kButtonHeight = 26;
 constexpr int kHeight = kMargin + kLabelHeight + 8 + kBarHeight + 12 + kButtonHeight + kMargin;
 
-std::wstring LabelText(std::int64_t done, const PassStatus& status) {
-    return L"Moving archive " + std::to_wstring(done + 1) + L" of " +
-           std::to_wstring(status.total) + L"... " + std::to_wstring(status.movedCount) +
-           L" moved so far.";
-}
-
 void RegisterClassOnce() {
     static const bool registered = [] {
         WNDCLASSEXW windowClass{};
@@ -67,14 +61,14 @@ PassProgressWindow::~PassProgressWindow() { Close(); }
 void PassProgressWindow::PassBegins() {
     Close();
     cancelled_ = false;
-    began_ = std::chrono::steady_clock::now();
+    delay_.Restart();
 }
 
 void PassProgressWindow::PassEnds() { Close(); }
 
 bool PassProgressWindow::ContinuePass(const PassStatus& status) {
     if (!dialog_) {
-        if (std::chrono::steady_clock::now() - began_ < delay_) {
+        if (!delay_.Over()) {
             return true;  // short passes finish without a dialog
         }
         Open();
@@ -139,11 +133,11 @@ void PassProgressWindow::Update(const PassStatus& status) {
     if (!dialog_) {
         return;
     }
-    const std::int64_t done = status.movedCount + status.failedCount;
     const double share =
-        status.total > 0 ? static_cast<double>(done) / static_cast<double>(status.total) : 0.0;
+        status.total > 0 ? static_cast<double>(status.checked) / static_cast<double>(status.total)
+                         : 0.0;
     ::SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(share * (1 << 30)), 0);
-    ::SetWindowTextW(label_, LabelText(done, status).c_str());
+    ::SetWindowTextW(label_, Widen(ProgressLabel(status)).c_str());
 }
 
 void PassProgressWindow::PumpMessages() {

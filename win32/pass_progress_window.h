@@ -1,6 +1,6 @@
 // Progress of a long move in the Win32 window: after a short while a small window over
-// the main one shows "N of M" on a bar and offers Cancel. The main window is disabled
-// meanwhile and kept painted, as messages are pumped between archives.
+// the main one shows how many names of how many are checked on a bar and offers Cancel. The main
+// window is disabled meanwhile and kept painted, as messages are pumped between archives.
 #pragma once
 
 #include <chrono>
@@ -8,6 +8,7 @@
 
 #include "interfaces.h"
 #include "platform_windows.h"
+#include "progress_label.h"
 #include "win32_handles.h"
 
 namespace lorvex::win32 {
@@ -21,9 +22,8 @@ public:
     ~PassProgressWindow() override;
 
     void SetOwner(HWND owner) { owner_ = owner; }
-    void SetDelay(std::chrono::milliseconds delay) { delay_ = delay; }
+    void SetDelay(std::chrono::milliseconds delay) { delay_.SetDelay(delay); }
     void PassBegins() override;
-    bool ShowsTotal() const override { return true; }
     bool ContinuePass(const PassStatus& status) override;
     void PassEnds() override;
 
@@ -39,8 +39,7 @@ private:
     void PumpMessages();
 
     HWND owner_;
-    std::chrono::milliseconds delay_;
-    std::chrono::steady_clock::time_point began_{};
+    ProgressDelay delay_;
     HWND dialog_ = nullptr;
     HWND label_ = nullptr;
     HWND bar_ = nullptr;

@@ -8,7 +8,6 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 #include <QtTest>
 
 #include <QListView>
@@ -67,19 +66,24 @@ struct RecordingDialogs : lorvex::ui::Dialogs {
     QStringList starts;
 };
 
-// Runs `action`, letting `onProgress` act on the progress dialog whenever it shows.
-void WatchProgressDuring(const std::function<void()>& action,
-                         const std::function<void(QProgressDialog*)>& onProgress) {
-    QTimer timer;
-    timer.setInterval(5);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
+// Stands between the pass and the window's own progress, and lets `onProgress` act on the
+// progress dialog each time the pass reports while the dialog shows.
+struct ProgressSpy : lorvex::PassProgress {
+    ProgressSpy(Form1Window& window, std::function<void(QProgressDialog*)> onProgress)
+        : window(window), onProgress(std::move(onProgress)) {}
+    void PassBegins() override { window.Progress().PassBegins(); }
+    bool ContinuePass(const lorvex::PassStatus& status) override {
+        const bool going = window.Progress().ContinuePass(status);
         if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
             onProgress(progress);
         }
-    });
-    timer.start();
-    action();
-}
+        return going;
+    }
+    void PassEnds() override { window.Progress().PassEnds(); }
+
+    Form1Window& window;
+    std::function<void(QProgressDialog*)> onProgress;
+};
 
 // The test program directory and a window on it.
 struct Window : lorvex::test::ProgramFiles {
@@ -268,7 +272,6 @@ private slots:
         w.Find<QLineEdit>("Endd")->setText("other");
         w.Click("Command3");  // cancelled
         QCOMPARE(w.Find<QLineEdit>("Start")->text(), QStringLiteral("typed"));
-        QCOMPARE(w.form.Variables().lineBuf, "");
         auto& chooser = w.dialogs;
         chooser.answer = QString::fromStdString(w.search.string());
         QTest::mouseClick(w.Find<QPushButton>("Command3"), Qt::LeftButton);
@@ -325,16 +328,17 @@ private slots:
         w.window.show();
         w.FillFields("Music / Jazz");
         QString progressLabel;
-        WatchProgressDuring([&] { w.Click("Command2"); },
-                            [&](QProgressDialog* progress) {
-                                progressLabel = progress->labelText();
-                                if (ListDirectory(w.dest).size() >= 20) {
-                                    progress->findChild<QPushButton*>()->click();
-                                }
-                            });
+        ProgressSpy spy(w.window, [&](QProgressDialog* progress) {
+            progressLabel = progress->labelText();
+            if (ListDirectory(w.dest).size() >= 20) {
+                progress->findChild<QPushButton*>()->click();
+            }
+        });
+        w.form.SetPassProgress(&spy);
+        w.Click("Command2");
         const auto& boxes = w.dialogs.boxes;
-        QVERIFY(progressLabel.contains(QStringLiteral(" of %1... ").arg(kArchives)));
-        QVERIFY(progressLabel.contains("moved so far"));
+        QVERIFY(progressLabel.contains(QStringLiteral(" of %1 names checked, ").arg(kArchives)));
+        QVERIFY(progressLabel.contains(" moved"));
         QCOMPARE(boxes.size(), 1u);
         QVERIFY(!boxes[0].progressShowing);
         const auto moved = ListDirectory(w.dest);
@@ -368,11 +372,12 @@ private slots:
         w.FillFields("Music / Jazz");
         bool everOffScreen = false;
         int seen = 0;
-        WatchProgressDuring([&] { w.Click("Command2"); },
-                            [&](QProgressDialog* progress) {
-                                ++seen;
-                                everOffScreen |= !room.contains(progress->frameGeometry());
-                            });
+        ProgressSpy spy(w.window, [&](QProgressDialog* progress) {
+            ++seen;
+            everOffScreen |= !room.contains(progress->frameGeometry());
+        });
+        w.form.SetPassProgress(&spy);
+        w.Click("Command2");
         QVERIFY(seen > 0);
         QVERIFY(!everOffScreen);
         QCOMPARE(w.dialogs.boxes.size(), 1u);

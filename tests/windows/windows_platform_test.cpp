@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "form1.h"
+#include "pass_report.h"
 #include "long_path.h"
 #include "platform.h"
 #include "test_support.h"
@@ -110,7 +111,7 @@ TEST_F(WindowsMove, NamesInAnyScriptFromAUtf8Map) {
     fs::create_directory(from);
     WriteFile(from / PathFromUtf8(name + ".zip"), "PK unicode");
     Move("Música / 日本", from, to);
-    EXPECT_EQ(form.LastPass().moved, 1) << form.MoveReport();
+    EXPECT_EQ(form.LastPass().moved, 1) << MoveReportParts(form.LastPass()).full;
     EXPECT_EQ(ListDirectory(to), Names{name + ".zip"});
     EXPECT_EQ(ReadFile(to / PathFromUtf8(name + ".zip")), "PK unicode");
 }
@@ -121,7 +122,7 @@ TEST_F(WindowsMove, DeviceNamesInTheMapAreSkipped) {
     WriteFile(search / "ok.zip", "PK");
     Move("Jazz", search, dest);
     EXPECT_EQ(form.LastPass().moved, 1);
-    EXPECT_TRUE(form.LastPass().failed.empty()) << form.MoveReport();
+    EXPECT_TRUE(form.LastPass().failed.empty()) << MoveReportParts(form.LastPass()).full;
     EXPECT_EQ(ListDirectory(dest), Names{"ok.zip"});
 }
 
@@ -138,7 +139,7 @@ TEST_F(WindowsMove, PathsLongerThanMaxPath) {
     ASSERT_GT((to / (name + ".zip")).string().size(), 400u);
     WriteData("Jazz\r\n", MapWithHeader(name + "=Jazz\r\n"));
     Move("Jazz", from, to);
-    EXPECT_EQ(form.LastPass().moved, 1) << form.MoveReport();
+    EXPECT_EQ(form.LastPass().moved, 1) << MoveReportParts(form.LastPass()).full;
     EXPECT_TRUE(test::HoldsOnly(to, fs::path(name + ".zip").wstring()));
     EXPECT_EQ(ReadFile(Verbatim(to / (name + ".zip"))), "PK long");
     EXPECT_FALSE(fs::exists(Verbatim(from / (name + ".zip"))));
@@ -176,7 +177,7 @@ TEST_F(WindowsMove, DataFilesInUtf8Utf16OrTheAnsiCodePage) {
         WriteFile(archive, "PK");
         fs::remove_all(dest);
         Move(category, search, dest);
-        EXPECT_EQ(form.LastPass().moved, 1) << c.what << ": " << form.MoveReport();
+        EXPECT_EQ(form.LastPass().moved, 1) << c.what << ": " << MoveReportParts(form.LastPass()).full;
         EXPECT_EQ(ListDirectory(dest), Names{"Señor Café.zip"}) << c.what;
     }
 }
@@ -209,7 +210,7 @@ TEST_F(WindowsMove, ToAnotherDriveReadOnlyAndLongNamesLeaveNothingBehind) {
     fs::permissions(search / "read only.zip", fs::perms::owner_write, fs::perm_options::remove);
     WriteData("Jazz\r\n", MapWithHeader(map));
     Move("Jazz", search, to);
-    EXPECT_EQ(form.LastPass().moved, 3) << form.MoveReport();
+    EXPECT_EQ(form.LastPass().moved, 3) << MoveReportParts(form.LastPass()).full;
     EXPECT_EQ(ListDirectory(to), (Names{longest + ".zip", "Señor Café.zip", "read only.zip"}));
     EXPECT_TRUE(ListDirectory(search).empty());
     for (const auto& name : names) {

@@ -1,0 +1,125 @@
+// One sorting pass: made from the map text and a request, it checks every name of the
+// request's categories once, moves (or in a dry run plans) each archive that is there and
+// not empty, and ends in a result. All state of the pass lives here, and dies with it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "interfaces.h"
+#include "list_mode.h"
+#include "platform.h"
+
+namespace lorvex {
+
+struct MoveFailure {
+    std::string archive;  // file name, e.g. "album.zip"
+    std::string reason;
+};
+
+// One category of a pass over several, and the directory its archives go to (ending in
+// a separator; its parents below the pass's destination are made as needed).
+struct CategoryTarget {
+    std::string category;
+    std::string destdir;
+};
+
+// What one sorting pass is asked to do. Directories end in a separator.
+struct PassRequest {
+    std::string category;
+    std::string searchdir;
+    std::string destdir;
+    ListMode listMode = ListMode::Full;
+    // When not empty, the pass sorts each of these categories into its own directory
+    // instead of `category` into `destdir`, and the first map line naming an archive
+    // decides where it goes.
+    std::vector<CategoryTarget> targets{};
+    bool dryRun = false;  // decide every move but make none, and create nothing
+};
+
+struct PlannedMove {
+    std::string archive;  // file name, e.g. "album.zip"
+    std::string target;   // full path it would be moved to
+};
+
+struct CategoryCount {
+    std::string category;
+    std::int64_t moved = 0;
+};
+
+struct PassResult {
+    std::int64_t moved = 0;
+    std::vector<MoveFailure> failed;  // archives found but not moved, with the reason
+    bool cancelled = false;
+    bool dryRun = false;
+    std::vector<PlannedMove> planned;  // a dry run's moves, in map order
+    // A pass over several categories: each that moved (or would move) something, the
+    // largest count first.
+    std::vector<CategoryCount> perCategory;
+};
+
+// What a file measured for a pass is; only Full has an archive to move.
+enum class FileState { Missing = -1, Empty = 0, Full = 1 };
+
+// Measures `path`, relative to the pass's open directories where it lies in one.
+FileState MeasureFile(const std::string& path,
+                      const platform::PassDirectories* directories = nullptr);
+
+class Pass {
+public:
+    // `mapText` must outlive the pass; `progress` (may be null) hears of every name.
+    Pass(std::string_view mapText, PassRequest request, PassProgress* progress);
+    Pass(const Pass&) = delete;
+    Pass& operator=(const Pass&) = delete;
+
+    PassResult Run();
+
+private:
+    static constexpr std::string_view kArchiveExtension = ".zip";
+    static constexpr std::size_t kOnlyTarget = 0;
+
+    // A name to check, and the place in the request's targets of the folder it goes to.
+    struct Candidate {
+        std::string_view name;
+        std::size_t target;
+    };
+
+    void CollectCandidates();
+    bool CheckCandidate(const Candidate& candidate);
+    void MoveOrPlan(std::size_t target);
+    std::optional<std::string> PrepareFolder(std::size_t target);
+    std::optional<std::string> WouldMakeDirectory(const std::string& path);
+    void RecordOutcome(const std::string& from, const std::optional<platform::Failure>& failure);
+    void CountMoved(std::size_t target);
+    void SortPerCategory();
+    bool SortsSeveral() const { return !request_.targets.empty(); }
+    const std::string& FolderOf(std::size_t target) const;
+
+    std::string_view mapText_;
+    PassRequest request_;
+    PassProgress* progress_;
+    PassResult result_;
+    std::vector<Candidate> candidates_;  // views into the map text, each name once
+    std::int64_t checked_ = 0;
+    // Each target's folder: made, or why it could not be; and what it moved.
+    std::vector<bool> folderReady_;
+    std::vector<std::optional<std::string>> folderFailures_;
+    std::vector<std::int64_t> movedPerTarget_;
+    // A dry run's folders it would already have made.
+    std::unordered_set<std::string> plannedFolders_;
+    // Archives the mover has in hand, and the target each goes to.
+    std::unordered_map<std::string, std::size_t> pendingTargets_;
+    // Work buffers kept across archives, so that a pass allocates no strings per archive.
+    std::string sourcePath_;
+    std::string archiveName_;
+    std::string targetPath_;
+    const platform::PassDirectories* directories_ = nullptr;
+    platform::FileMover* mover_ = nullptr;
+};
+
+}  // namespace lorvex
