@@ -3,6 +3,8 @@
 #include <QKeyEvent>
 #include <QListView>
 
+#include "encoding.h"
+
 namespace lorvex::ui {
 
 CategoryComboBox::CategoryComboBox(QWidget* parent) : QComboBox(parent) {
@@ -17,32 +19,23 @@ CategoryComboBox::CategoryComboBox(QWidget* parent) : QComboBox(parent) {
 
 void CategoryComboBox::keyPressEvent(QKeyEvent* event) {
     const QString text = event->text();
-    const bool typing = sinceLastKey_.isValid() && sinceLastKey_.elapsed() < kTypeAheadMilliseconds;
+    const auto now = now_();
     const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
                            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
     // A blank opens the popup, except in the middle of a typed name.
-    if (printable && (typing || event->key() != Qt::Key_Space)) {
-        if (!typing) {
-            prefix_.clear();
+    if (printable && (typeAhead_.Continues(now) || event->key() != Qt::Key_Space)) {
+        std::vector<std::string> items;
+        items.reserve(static_cast<std::size_t>(count()));
+        for (int i = 0; i < count(); ++i) {
+            items.push_back(ToUtf8(itemText(i)));
         }
-        prefix_ += text;
-        sinceLastKey_.start();
-        TypeAhead(prefix_);
+        if (const int found = typeAhead_.Type(ToUtf8(text), items, now); found >= 0) {
+            setCurrentIndex(found);
+        }
         event->accept();
         return;
     }
     QComboBox::keyPressEvent(event);
-}
-
-// Chooses the first item that begins with `typed`, ignoring case; when none does, the
-// choice stays.
-void CategoryComboBox::TypeAhead(const QString& typed) {
-    for (int i = 0; i < count(); ++i) {
-        if (itemText(i).startsWith(typed, Qt::CaseInsensitive)) {
-            setCurrentIndex(i);
-            return;
-        }
-    }
 }
 
 }  // namespace lorvex::ui

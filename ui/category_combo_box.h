@@ -3,27 +3,28 @@
 #pragma once
 
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QString>
+
+#include <functional>
+
+#include "type_ahead.h"
 
 namespace lorvex::ui {
 
 class CategoryComboBox : public QComboBox {
 public:
     static constexpr int kVisibleRows = 20;
-    // Keys typed within this time of each other make one prefix.
-    static constexpr int kTypeAheadMilliseconds = 1000;
+    using Clock = TypeAhead::Clock;
 
     explicit CategoryComboBox(QWidget* parent = nullptr);
+    // The clock that times the keys; a test sets its own.
+    void SetClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void TypeAhead(const QString& typed);
-
-    QString prefix_;
-    QElapsedTimer sinceLastKey_;
+    TypeAhead typeAhead_;
+    std::function<Clock::time_point()> now_ = [] { return Clock::now(); };
 };
 
 }  // namespace lorvex::ui
