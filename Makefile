@@ -11,7 +11,7 @@ WINDOWS_DIR ?= build-windows
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 
-.PHONY: all deps configure build test test-windows test-sanitize fuzz demo run package screenshot \
+.PHONY: all deps configure build check test test-windows test-sanitize fuzz demo run package screenshot \
 	bench bench-deps windows windows-package clean format
 
 all: build
@@ -25,9 +25,12 @@ configure: deps
 build: configure
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The suite, the Windows suites under wine, the suite again with sanitizers, the fuzzers.
-test: build
+# The fast inner loop: the native build and its suite alone.
+check: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The suite, the Windows suites under wine, the suite again with sanitizers, the fuzzers.
+test: check
 	@$(MAKE) --no-print-directory test-windows
 	@$(MAKE) --no-print-directory test-sanitize
 	@$(MAKE) --no-print-directory fuzz

@@ -133,8 +133,9 @@ private:
     bool shown_ = false;
 };
 
-// Says which required switch is missing, or "" when all are there.
-std::string MissingSwitch(const CommandSwitches& switches) {
+// Says which required switch is missing or which two cannot go together, or "" when the
+// switches make a run.
+std::string SwitchProblem(const CommandSwitches& switches) {
     if (switches.allCategories && !switches.cmdCategory.empty()) {
         return "-c and --all cannot be used together: give one category or all of them";
     }
@@ -216,7 +217,7 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
     for (std::size_t i = 0; i < switches.unknownSwitches.size(); ++i) {
         output.Usage(UsageText());
     }
-    if (const std::string missing = MissingSwitch(switches); !missing.empty()) {
+    if (const std::string missing = SwitchProblem(switches); !missing.empty()) {
         output.Error(missing);
         return kExitNotRun;
     }

@@ -11,7 +11,8 @@
 namespace lorvex::mainmod {
 
 // Exit statuses of a run, for scripts.
-inline constexpr int kExitAllMoved = 0;      // every archive found was moved (also none)
+// Every archive found was moved (also none); also the status of --help and --version.
+inline constexpr int kExitAllMoved = 0;
 inline constexpr int kExitSomeNotMoved = 1;  // the pass ran, some archives could not be moved
 inline constexpr int kExitNotRun = 2;        // the move did not run: bad input or data file
 

@@ -1,5 +1,4 @@
 #include "command_line.h"
-#include "category_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -109,21 +108,6 @@ TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {
     const auto other = Parse({"--All", "--dry", "-a"});
     EXPECT_FALSE(other.allCategories || other.dryRun);
     EXPECT_EQ(other.unknownSwitches.size(), 3u);
-}
-
-TEST(CategoryFolder, EachLevelBecomesASafeFolderName) {
-    const std::vector<std::pair<std::string_view, std::vector<std::string>>> cases = {
-        {"Sports / Football", {"Sports", "Football"}},
-        {"Cards, Misc", {"Cards, Misc"}},
-        {"Old /  / Tapes", {"Old", "_", "Tapes"}},
-        {"..", {"_"}},
-        {". / a/b", {"_", "a_b"}},
-        {std::string_view("N\0L", 3), {"N_L"}},
-        {"Sports/Football", {"Sports_Football"}},
-    };
-    for (const auto& [category, names] : cases) {
-        EXPECT_EQ(CategoryFolderNames(category), names) << category;
-    }
 }
 
 }  // namespace

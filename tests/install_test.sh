@@ -39,7 +39,8 @@ fi
 
 # One archive for the first "Music / Jazz" entry of the installed map, one of another
 # category; only the first may move.
-jazz=$(awk -F= 'NR > 3 && /^[^;[]/ && $2 == "Music / Jazz\r" { print $1; exit }' \
+# The map's lines may end in CR LF or LF alone.
+jazz=$(awk -F= '{ sub(/\r$/, "") } NR > 3 && /^[^;[]/ && $2 == "Music / Jazz" { print $1; exit }' \
     "$root/usr/lib/lorvex/lorvex.ini")
 [ -n "$jazz" ] || fail "no Music / Jazz entry in the installed map"
 mkdir "$root/in"
