@@ -259,6 +259,7 @@ PassResult Form1::RunPass(const PassRequest& request) {
         ReadCategoryMap(request.listMode);
     }
     if (request.targets.empty()) {
+        RemoveLeftovers(request.destdir);
         RunSingleCategoryPass();
     } else {
         RunMultiCategoryPass(request);
@@ -266,6 +267,14 @@ PassResult Form1::RunPass(const PassRequest& request) {
     mover.Finish();
     SortPerCategory(request);
     return lastPass_;
+}
+
+// Removes what an interrupted earlier move left in a destination folder before this pass
+// moves anything there; a dry run touches nothing.
+void Form1::RemoveLeftovers(const std::string& folder) {
+    if (!lastPass_.dryRun) {
+        lastPass_.leftoversRemoved += platform::RemoveLeftoverCopies(folder);
+    }
 }
 
 void Form1::RecordOutcome(const std::string& from,
@@ -391,6 +400,11 @@ MoveReportText Form1::MoveReportParts(std::size_t shownFailures) const {
         " " + std::to_string(lastPass_.moved) + " files were successfully found and moved!";
     if (lastPass_.cancelled) {
         head += "\nThe move was cancelled; the remaining archives were left where they are.";
+    }
+    if (const auto removed = lastPass_.leftoversRemoved; removed > 0) {
+        head += "\nRemoved " + std::to_string(removed) +
+                (removed == 1 ? " temporary copy" : " temporary copies") +
+                " left in the destination by an interrupted earlier move.";
     }
     const auto& failed = lastPass_.failed;
     if (!failed.empty()) {

@@ -71,6 +71,9 @@ struct PassResult {
     // A pass over several categories: each that moved (or would move) something, the
     // largest count first.
     std::vector<CategoryCount> perCategory;
+    // Temporary copies an interrupted earlier move had left in the destination folders,
+    // removed before this pass moved anything there.
+    std::size_t leftoversRemoved = 0;
 };
 
 // Ways to run the move action that only the command line offers.
@@ -172,6 +175,7 @@ private:
     void RunMultiCategoryPass(const PassRequest& request);
     bool MoveToTarget(std::string_view name, std::size_t target, const PassRequest& request);
     std::optional<std::string> PrepareFolder(std::size_t target, const PassRequest& request);
+    void RemoveLeftovers(const std::string& folder);
     std::optional<std::string> WouldMakeDirectory(const std::string& path);
     bool TargetTaken(const std::string& path) const;
     std::vector<CategoryTarget> AllCategoryTargets() const;

@@ -89,6 +89,7 @@ std::optional<std::string> Form1::PrepareFolder(std::size_t target, const PassRe
         }
     }
     folderReady_[target] = true;
+    RemoveLeftovers(folder);
     return std::nullopt;
 }
 
