@@ -301,6 +301,16 @@ Place TargetPlace(const Batch& batch, const Copy& copy) {
 
 // Every copy's own flush. Returns the first error, after trying all of them.
 int FlushCopies(const Batch& batch) {
+    // All the data written before the first flush: then that flush commits the file
+    // system's journal for every copy at once, and the others find it done (on ext4 one
+    // commit and one cache flush of the disk per batch instead of one per copy).
+    for (const auto& copy : batch.copies) {
+        if (copy.written.valid()) {
+            ::sync_file_range(
+                copy.written.get(), 0, 0,
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        }
+    }
     int firstError = 0;
     for (const auto& copy : batch.copies) {
         // fdatasync, not syncfs: a FUSE file system never hears of syncfs.
