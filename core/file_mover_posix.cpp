@@ -301,21 +301,27 @@ Place TargetPlace(const Batch& batch, const Copy& copy) {
 
 // Every copy's own flush. Returns the first error, after trying all of them.
 int FlushCopies(const Batch& batch) {
+    int firstError = 0;
+    const auto note = [&](int result) {
+        if (result != 0 && firstError == 0) {
+            firstError = errno;
+        }
+    };
     // All the data written before the first flush: then that flush commits the file
     // system's journal for every copy at once, and the others find it done (on ext4 one
-    // commit and one cache flush of the disk per batch instead of one per copy).
+    // commit and one cache flush of the disk per batch instead of one per copy). The wait
+    // reports a failed write itself, and only once, so its result counts as the flush's.
     for (const auto& copy : batch.copies) {
         if (copy.written.valid()) {
-            ::sync_file_range(
+            note(::sync_file_range(
                 copy.written.get(), 0, 0,
-                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER));
         }
     }
-    int firstError = 0;
     for (const auto& copy : batch.copies) {
         // fdatasync, not syncfs: a FUSE file system never hears of syncfs.
-        if (copy.written.valid() && ::fdatasync(copy.written.get()) != 0 && firstError == 0) {
-            firstError = errno;
+        if (copy.written.valid()) {
+            note(::fdatasync(copy.written.get()));
         }
     }
     return firstError;
