@@ -57,6 +57,9 @@ PassResult Pass::Run() {
         &directories);
     directories_ = &directories;
     mover_ = &mover;
+    if (!SortsSeveral()) {
+        RemoveLeftovers(request_.destdir);
+    }
     for (const Candidate& candidate : candidates_) {
         if (!CheckCandidate(candidate)) {
             result_.cancelled = true;
@@ -184,7 +187,16 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
         }
     }
     folderReady_[target] = true;
+    RemoveLeftovers(folder);
     return std::nullopt;
+}
+
+// Removes what an interrupted earlier move left in a destination folder before this pass
+// moves anything there; a dry run touches nothing.
+void Pass::RemoveLeftovers(const std::string& folder) {
+    if (!request_.dryRun) {
+        result_.leftoversRemoved += platform::RemoveLeftoverCopies(folder);
+    }
 }
 
 // Why a dry run's directory could not be made, as far as can be told without making it.

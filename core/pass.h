@@ -61,6 +61,9 @@ struct PassResult {
     // A pass over several categories: each that moved (or would move) something, the
     // largest count first.
     std::vector<CategoryCount> perCategory;
+    // Temporary copies an interrupted earlier move had left in the destination folders,
+    // removed before this pass moved anything there.
+    std::size_t leftoversRemoved = 0;
 };
 
 // What a file measured for a pass is; only Full has an archive to move.
@@ -94,6 +97,7 @@ private:
     void MoveOrPlan(std::size_t target);
     std::optional<std::string> PrepareFolder(std::size_t target);
     std::optional<std::string> WouldMakeDirectory(const std::string& path);
+    void RemoveLeftovers(const std::string& folder);
     void RecordOutcome(const std::string& from, const std::optional<platform::Failure>& failure);
     void CountMoved(std::size_t target);
     void SortPerCategory();

@@ -37,6 +37,11 @@ MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures
     if (pass.cancelled) {
         head += "\nThe move was cancelled; the remaining archives were left where they are.";
     }
+    if (const auto removed = pass.leftoversRemoved; removed > 0) {
+        head += "\nRemoved " + std::to_string(removed) +
+                (removed == 1 ? " temporary copy" : " temporary copies") +
+                " left in the destination by an interrupted earlier move.";
+    }
     const auto& failed = pass.failed;
     if (!failed.empty()) {
         head += "\n" + std::to_string(failed.size()) + (failed.size() == 1 ? " file" : " files") +

@@ -87,10 +87,12 @@ using MoveOutcome =
     std::function<void(const std::string& from, const std::optional<Failure>& failure)>;
 
 // Moves files to new names and never replaces an existing file. On one file system a move
-// is a rename, done at once. Across file systems the files are copied in batches: each
-// batch is copied to temporary names beside the targets, flushed to disk together, put in
-// place, and only then are its sources removed, so an interrupted move never loses a file
-// and one flush serves many files; one batch is flushed while the next is copied. A
+// is a rename, done at once. Across file systems the files are copied in batches, which may
+// span many destination directories: each copy is written under a hidden temporary name
+// beside its target and flushed on its own, then the copies take their names, each
+// directory of the batch is flushed once, and only then are the batch's sources removed.
+// A name in the destination thus holds a whole archive or nothing, and an interrupted move
+// never loses a file; one batch completes on a second thread while the next is copied. A
 // symbolic link is moved as the link itself: nothing is ever read through it. Each move's
 // outcome is reported once it is complete, always on the thread that calls Move and Finish.
 class FileMover {
@@ -107,14 +109,10 @@ public:
     // Completes every move started so far.
     void Finish();
 
-private:
-    struct State;
-    void StartCompleting();
-    void CollectCompleted();
+    class Impl;  // each platform's own
 
-    MoveOutcome outcome_;
-    const PassDirectories* directories_;
-    std::unique_ptr<State> state_;
+private:
+    std::unique_ptr<Impl> impl_;
 };
 
 // Moves one file at once, as FileMover does.
@@ -123,6 +121,33 @@ std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::str
 // Marker at the end of the temporary name of a copy in progress; such a file never
 // ends in ".zip", so it is never taken for an archive.
 inline constexpr std::string_view kPartialSuffix = ".lorvex-partial";
+
+// The reason given for an archive whose name is taken in the destination by a file with
+// the same bytes, as an interrupted earlier move leaves it; both stay.
+inline constexpr std::string_view kSameContentsReason =
+    "already in the destination with the same contents (both copies kept)";
+
+// True when `name` is the hidden name lorvex gives a copy in progress:
+// ".<archive>.XXXXXX.lorvex-partial", the archive's name ending in ".zip" or cut short so
+// that the whole is as long as a file name may be, and XXXXXX six letters or digits.
+bool IsTemporaryCopyName(std::string_view name);
+
+// Removes the temporary copies that an interrupted earlier move left in `directory`
+// (ending in a separator), and no other file. Returns how many it removed.
+std::size_t RemoveLeftoverCopies(const std::string& directory);
+
+// For as long as it lives, a request from outside to stop (Ctrl+C, SIGTERM, SIGHUP; on
+// Windows also Ctrl+Break and a closed console window) is noted instead of ending the
+// program, so that a pass can finish the archives in hand and report. Writing to a
+// terminal or pipe that has gone away fails instead of ending the program.
+class StopRequests {
+public:
+    StopRequests();
+    StopRequests(const StopRequests&) = delete;
+    StopRequests& operator=(const StopRequests&) = delete;
+    ~StopRequests();
+    bool Requested() const;
+};
 
 // Reads a whole file. Throws DataFileError naming the file and the reason.
 // A whole file's bytes, in a buffer that is never filled with zeros first: a map runs to

@@ -1,55 +1,44 @@
-// POSIX (Linux) implementation of the platform services.
-#include "platform.h"
-
+// POSIX (Linux) implementation of the platform services; the file mover is in
+// file_mover_posix.cpp.
+#include <dirent.h>
 #include <fcntl.h>
-#include <stdio.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstring>
-#include <future>
 #include <memory>
-#include <random>
-#include <utility>
 #include <vector>
 
 #include "errors.h"
+#include "platform.h"
+#include "platform_posix.h"
 
 namespace lorvex::platform {
 namespace {
 
 Failure FailureFromErrno(int error) { return Failure{std::strerror(error)}; }
 
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports the result, since a failed close can mean lost data.
-    int Close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
-private:
-    int fd_;
-};
+// `path` relative to `fd` when it names a file directly inside `directory`.
+Place PlaceIn(const std::string& path, const std::string& directory, const FileDescriptor& fd) {
+    if (fd.valid() && path.size() > directory.size() && path.starts_with(directory) &&
+        path.find('/', directory.size()) == std::string::npos) {
+        return {fd.get(), path.c_str() + directory.size()};
+    }
+    return {AT_FDCWD, path.c_str()};
+}
+
+}  // namespace
 
 std::string DirectoryOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -64,42 +53,6 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool IsDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// A file named relative to a directory descriptor (AT_FDCWD: by its full path).
-struct Place {
-    int directory = AT_FDCWD;
-    const char* name = nullptr;
-};
-
-}  // namespace
-
-struct PassDirectories::Handles {
-    std::string searchdir;
-    std::string destdir;
-    FileDescriptor search{-1};
-    FileDescriptor dest{-1};
-};
-
-namespace {
-
-// `path` relative to `fd` when it names a file directly inside `directory`.
-Place PlaceIn(const std::string& path, const std::string& directory, const FileDescriptor& fd) {
-    if (fd.valid() && path.size() > directory.size() && path.starts_with(directory) &&
-        path.find('/', directory.size()) == std::string::npos) {
-        return {fd.get(), path.c_str() + directory.size()};
-    }
-    return {AT_FDCWD, path.c_str()};
-}
-
 Place SearchPlace(const std::string& path, const PassDirectories* directories) {
     const auto* held = directories ? directories->handles() : nullptr;
     return held ? PlaceIn(path, held->searchdir, held->search) : Place{AT_FDCWD, path.c_str()};
@@ -109,270 +62,6 @@ Place DestPlace(const std::string& path, const PassDirectories* directories) {
     const auto* held = directories ? directories->handles() : nullptr;
     return held ? PlaceIn(path, held->destdir, held->dest) : Place{AT_FDCWD, path.c_str()};
 }
-
-// Puts `from` in place as `to` unless `to` exists. Falls back to link and unlink on
-// file systems without the no-replace rename.
-int RenameNoReplace(Place from, Place to) {
-    if (::renameat2(from.directory, from.name, to.directory, to.name, RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return errno;
-    }
-    if (::linkat(from.directory, from.name, to.directory, to.name, 0) != 0) {
-        return errno;
-    }
-    if (::unlinkat(from.directory, from.name, 0) != 0) {
-        const int error = errno;
-        ::unlinkat(to.directory, to.name, 0);
-        return error;
-    }
-    return 0;
-}
-
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    return RenameNoReplace(Place{AT_FDCWD, from.c_str()}, Place{AT_FDCWD, to.c_str()});
-}
-
-int CopyData(int source, int target) {
-    // copy_file_range lets the kernel copy without a round trip through user space.
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(source, nullptr, target, nullptr, 1 << 30, 0);
-        if (copied == 0) {
-            return 0;
-        }
-        if (copied < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-                break;
-            }
-            return errno;
-        }
-    }
-    // 128 KiB, as cp uses, allocated once: through 1 MiB the copies took six times the CPU
-    // time while the previous batch was being flushed (docs/performance.md).
-    static thread_local std::vector<char> buffer(128 << 10);
-    for (;;) {
-        const ssize_t got = ::read(source, buffer.data(), buffer.size());
-        if (got == 0) {
-            return 0;
-        }
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(target, buffer.data() + done, got - done);
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return errno;
-            }
-            done += put;
-        }
-    }
-}
-
-// The temporary name of a copy of `to` in progress, ending in "XXXXXX" + kPartialSuffix
-// for the caller to fill in. It fits wherever the archive's own name fits.
-std::string TemporaryPattern(const std::string& to) {
-    constexpr std::size_t kRoom =
-        NAME_MAX - std::string_view("..XXXXXX").size() - kPartialSuffix.size();
-    std::string name = DirectoryOf(to) + "/." + BaseName(to).substr(0, kRoom) + ".XXXXXX";
-    return name += kPartialSuffix;
-}
-
-// Writes a complete copy of the regular file open as `source` under a temporary name
-// beside `to`, with the source's permissions and times, and starts writing it to disk.
-// Sets `temporary` to the name as soon as it exists and `bytes` to the size copied.
-int CopyToTemporary(int source, const std::string& to, std::string& temporary,
-                    std::uint64_t& bytes) {
-    struct stat st {};
-    if (::fstat(source, &st) != 0) {
-        return errno;
-    }
-    std::string name = TemporaryPattern(to);
-    FileDescriptor target(
-        ::mkostemps(name.data(), static_cast<int>(kPartialSuffix.size()), O_CLOEXEC));
-    if (!target.valid()) {
-        return errno;
-    }
-    temporary = name;
-    bytes = static_cast<std::uint64_t>(st.st_size);
-    int error = CopyData(source, target.get());
-    if (error == 0 && ::fchmod(target.get(), st.st_mode & 07777) != 0) {
-        error = errno;
-    }
-    if (error == 0) {
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(target.get(), times);  // times are a courtesy; the data is what matters
-        // The disk starts on this copy while the next ones are made; the batch's flush
-        // then has little left to wait for.
-        ::sync_file_range(target.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    }
-    if (target.Close() != 0 && error == 0) {
-        error = errno;
-    }
-    return error;
-}
-
-// The target text of a symbolic link, exactly as stored.
-int ReadLinkText(const std::string& path, std::string& text) {
-    text.resize(256);
-    for (;;) {
-        const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
-        if (length < 0) {
-            return errno;
-        }
-        if (static_cast<std::size_t>(length) < text.size()) {
-            text.resize(static_cast<std::size_t>(length));
-            return 0;
-        }
-        text.resize(text.size() * 2);
-    }
-}
-
-// Makes a link with the same target text as the link `from` under a temporary name beside
-// `to`, as mv does. The target is never opened, so a link to a file elsewhere cannot leak
-// that file's content into the destination.
-int LinkToTemporary(const std::string& from, const std::string& to, std::string& temporary) {
-    std::string target;
-    if (const int error = ReadLinkText(from, target); error != 0) {
-        return error;
-    }
-    static constexpr std::string_view kLetters =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937 random(std::random_device{}());
-    std::string name = TemporaryPattern(to);
-    const std::size_t unique = name.size() - kPartialSuffix.size() - 6;
-    // symlink has no mkstemp of its own: draw names until one is free, as mkstemp does.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        for (std::size_t i = unique; i < unique + 6; ++i) {
-            name[i] = kLetters[random() % kLetters.size()];
-        }
-        if (::symlink(target.c_str(), name.c_str()) == 0) {
-            temporary = name;
-            struct stat st {};
-            if (::lstat(from.c_str(), &st) == 0) {
-                const struct timespec times[2] = {st.st_atim, st.st_mtim};
-                ::utimensat(AT_FDCWD, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            }
-            return 0;
-        }
-        if (errno != EEXIST) {
-            return errno;
-        }
-    }
-    return EEXIST;
-}
-
-// The bounds of a batch. One flush costs about as much for many files as for one, and
-// while one batch is flushed the next is copied, so larger batches gain little (measured
-// in docs/performance.md); smaller ones keep what a failed flush takes back, the memory
-// waiting to be written and the wait for a cancelled pass short.
-constexpr std::size_t kBatchFiles = 64;
-constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
-
-struct Copy {
-    std::string from;
-    std::string to;
-    std::string temporary;
-};
-
-// Copies made and not yet put in place, all in one destination directory.
-struct Batch {
-    std::vector<Copy> copies;
-    std::uint64_t bytes = 0;
-    std::string directory;
-    // Opened before the first copy is written, so that syncfs reports every write error
-    // of the batch's copies.
-    FileDescriptor directoryFd{-1};
-};
-
-bool HasSource(const Batch& batch, const std::string& from) {
-    return std::any_of(batch.copies.begin(), batch.copies.end(),
-                       [&](const Copy& copy) { return copy.from == from; });
-}
-
-// Each archive's source with its error number, 0 when the move is complete.
-using Outcomes = std::vector<std::pair<std::string, int>>;
-
-void Deliver(const MoveOutcome& outcome, const std::string& from, int error) {
-    if (error == 0) {
-        outcome(from, std::nullopt);
-    } else {
-        outcome(from, FailureFromErrno(error));
-    }
-}
-
-void Deliver(const MoveOutcome& outcome, const Outcomes& outcomes) {
-    for (const auto& [from, error] : outcomes) {
-        Deliver(outcome, from, error);
-    }
-}
-
-// Flushes the batch's copies, puts them in place and removes their sources, in that
-// order, so that a source only goes once its copy is durable under its own name. Touches
-// nothing but the batch: it runs beside the copying of the next one.
-Outcomes CompleteBatch(const Batch& batch) {
-    Outcomes outcomes;
-    outcomes.reserve(batch.copies.size());
-    // Every copy durable before any takes the archive's name: a name in the destination
-    // always holds a whole archive, even after a power cut. A failed flush keeps every
-    // source of the batch.
-    if (::syncfs(batch.directoryFd.get()) != 0) {
-        const int error = errno;
-        for (const auto& copy : batch.copies) {
-            ::unlink(copy.temporary.c_str());
-            outcomes.emplace_back(copy.from, error);
-        }
-        return outcomes;
-    }
-    std::vector<const Copy*> placed;
-    for (const auto& copy : batch.copies) {
-        if (const int error = RenameNoReplace(copy.temporary, copy.to); error != 0) {
-            ::unlink(copy.temporary.c_str());
-            outcomes.emplace_back(copy.from, error);
-        } else {
-            placed.push_back(&copy);
-        }
-    }
-    // The names durable before any source goes; without that, the copies are taken back.
-    if (!placed.empty() && ::fsync(batch.directoryFd.get()) != 0) {
-        const int error = errno;
-        for (const auto* copy : placed) {
-            ::unlink(copy->to.c_str());
-            outcomes.emplace_back(copy->from, error);
-        }
-        return outcomes;
-    }
-    for (const auto* copy : placed) {
-        // A source that cannot be removed takes its copy back, so that the archive stays
-        // in exactly one place.
-        int error = 0;
-        if (::unlink(copy->from.c_str()) != 0) {
-            error = errno;
-            ::unlink(copy->to.c_str());
-        }
-        outcomes.emplace_back(copy->from, error);
-    }
-    return outcomes;
-}
-
-}  // namespace
-
-// The batch being copied, and the one before it, which completes meanwhile on a thread of
-// its own: the disk writes one batch while the next is read into memory.
-struct FileMover::State {
-    Batch building;
-    Batch completing;  // read by that thread until `completed` is ready
-    std::future<Outcomes> completed;
-};
 
 PassDirectories::PassDirectories(const std::string& searchdir, const std::string& destdir)
     : handles_(std::make_unique<Handles>()) {
@@ -384,115 +73,6 @@ PassDirectories::PassDirectories(const std::string& searchdir, const std::string
 }
 
 PassDirectories::~PassDirectories() = default;
-
-FileMover::FileMover(MoveOutcome outcome, const PassDirectories* directories)
-    : outcome_(std::move(outcome)), directories_(directories), state_(std::make_unique<State>()) {}
-
-FileMover::~FileMover() {
-    try {
-        Finish();
-    } catch (...) {
-        // A move left unfinished keeps its source, which loses nothing.
-    }
-}
-
-void FileMover::Move(const std::string& from, const std::string& to) {
-    const int error = RenameNoReplace(SearchPlace(from, directories_), DestPlace(to, directories_));
-    if (error != EXDEV) {
-        Deliver(outcome_, from, error);
-        return;
-    }
-    State& state = *state_;
-    if (state.completed.valid() &&
-        state.completed.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-        CollectCompleted();
-    }
-    // Already on its way; taking it twice would report the second attempt as a failure.
-    if (HasSource(state.building, from) || HasSource(state.completing, from)) {
-        return;
-    }
-    Batch& batch = state.building;
-    const std::string directory = DirectoryOf(to);
-    if (!batch.copies.empty() && directory != batch.directory) {
-        StartCompleting();
-    }
-    if (!batch.directoryFd.valid()) {
-        batch.directory = directory;
-        batch.directoryFd =
-            FileDescriptor(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!batch.directoryFd.valid()) {
-            Deliver(outcome_, from, errno);
-            return;
-        }
-    }
-    if (Exists(to)) {
-        Deliver(outcome_, from, EEXIST);  // spares a long copy that could never be put in place
-        return;
-    }
-    std::string temporary;
-    std::uint64_t bytes = 0;
-    int copyError = 0;
-    // O_NOFOLLOW: a link is never opened, even one put there after the archive was found.
-    FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (source.valid()) {
-        copyError = CopyToTemporary(source.get(), to, temporary, bytes);
-    } else if (errno == ELOOP) {
-        copyError = LinkToTemporary(from, to, temporary);
-    } else {
-        copyError = errno;
-    }
-    if (copyError != 0) {
-        if (!temporary.empty()) {
-            ::unlink(temporary.c_str());
-        }
-        Deliver(outcome_, from, copyError);
-        return;
-    }
-    batch.copies.push_back({from, to, std::move(temporary)});
-    batch.bytes += bytes;
-    if (batch.copies.size() >= kBatchFiles || batch.bytes >= kBatchBytes) {
-        StartCompleting();
-    }
-}
-
-void FileMover::StartCompleting() {
-    State& state = *state_;
-    if (state.building.copies.empty()) {
-        return;
-    }
-    CollectCompleted();  // one batch completes at a time
-    state.completing = std::exchange(state.building, Batch{});
-    try {
-        state.completed = std::async(std::launch::async,
-                                     [&batch = state.completing] { return CompleteBatch(batch); });
-    } catch (...) {
-        // No thread to spare: complete it here and now, which is just as safe.
-        std::promise<Outcomes> done;
-        done.set_value(CompleteBatch(state.completing));
-        state.completed = done.get_future();
-    }
-}
-
-void FileMover::CollectCompleted() {
-    State& state = *state_;
-    if (!state.completed.valid()) {
-        return;
-    }
-    const Outcomes outcomes = state.completed.get();
-    state.completing = Batch{};
-    Deliver(outcome_, outcomes);
-}
-
-void FileMover::Finish() {
-    CollectCompleted();
-    State& state = *state_;
-    if (state.building.copies.empty()) {
-        return;
-    }
-    // Nothing left to copy meanwhile, so no thread.
-    const Batch batch = std::exchange(state.building, Batch{});
-    Deliver(outcome_, CompleteBatch(batch));
-}
 
 bool IsPlainFileName(std::string_view name) {
     // A plain loop: find_first_of with a set of two costs ten times as much on every entry.
@@ -572,15 +152,6 @@ std::optional<Failure> MakeDirectory(const std::string& path) {
     return FailureFromErrno(error);
 }
 
-std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to) {
-    std::optional<Failure> result;
-    FileMover mover(
-        [&](const std::string&, const std::optional<Failure>& failure) { result = failure; });
-    mover.Move(from, to);
-    mover.Finish();
-    return result;
-}
-
 FileText ReadWholeFile(const std::string& path, std::string_view what) {
     const auto fail = [&](std::string_view reason) {
         return DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
@@ -630,5 +201,82 @@ FileText ReadWholeFile(const std::string& path, std::string_view what) {
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+bool IsTemporaryCopyName(std::string_view name) {
+    constexpr std::string_view kUnique = ".XXXXXX";
+    if (!name.starts_with('.') || !name.ends_with(kPartialSuffix) ||
+        name.size() < 2 + kUnique.size() + kPartialSuffix.size()) {
+        return false;
+    }
+    const std::string_view stem = name.substr(0, name.size() - kPartialSuffix.size());
+    const std::string_view unique = stem.substr(stem.size() - kUnique.size());
+    const std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
+    return unique.front() == '.' &&
+           std::all_of(unique.begin() + 1, unique.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
+           (archive.ends_with(".zip") || name.size() == NAME_MAX);
+}
+
+std::size_t RemoveLeftoverCopies(const std::string& directory) {
+    const FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* listing = fd.valid() ? ::fdopendir(::dup(fd.get())) : nullptr;
+    if (!listing) {
+        return 0;  // nothing can be there to remove, or nothing can be removed
+    }
+    std::vector<std::string> leftovers;
+    while (const dirent* entry = ::readdir(listing)) {
+        // Only files: a directory of that name is nobody's copy.
+        if ((entry->d_type == DT_REG || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+            IsTemporaryCopyName(entry->d_name)) {
+            leftovers.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(listing);
+    return static_cast<std::size_t>(std::count_if(
+        leftovers.begin(), leftovers.end(),
+        [&](const std::string& name) { return ::unlinkat(fd.get(), name.c_str(), 0) == 0; }));
+}
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void NoteStopRequest(int) { stopRequested = 1; }
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+struct SavedActions {
+    struct sigaction stop[std::size(kStopSignals)];
+    struct sigaction pipe;
+};
+
+SavedActions savedActions;
+
+}  // namespace
+
+StopRequests::StopRequests() {
+    stopRequested = 0;
+    struct sigaction note {};
+    note.sa_handler = NoteStopRequest;
+    sigemptyset(&note.sa_mask);
+    note.sa_flags = SA_RESTART;  // the file operations of the batch in hand go on
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        ::sigaction(kStopSignals[i], &note, &savedActions.stop[i]);
+    }
+    // A terminal or pipe that is gone makes a write fail (EIO, EPIPE) instead.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &savedActions.pipe);
+}
+
+StopRequests::~StopRequests() {
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        ::sigaction(kStopSignals[i], &savedActions.stop[i], nullptr);
+    }
+    ::sigaction(SIGPIPE, &savedActions.pipe, nullptr);
+}
+
+bool StopRequests::Requested() const { return stopRequested != 0; }
 
 }  // namespace lorvex::platform

@@ -5,9 +5,12 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <random>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "device_names.h"
@@ -188,7 +191,7 @@ DWORD Flush(const std::wstring& path) {
     return error;
 }
 
-// Copies `source` to a fresh temporary name beside `target` and flushes it. A symbolic
+// Copies `source` to a fresh temporary name beside `target`, not yet flushed. A symbolic
 // link is copied as a link, never read through. Returns the temporary name in `temporary`
 // (empty when nothing was created).
 DWORD CopyToTemporary(const std::wstring& source, const std::wstring& target,
@@ -198,7 +201,7 @@ DWORD CopyToTemporary(const std::wstring& source, const std::wstring& target,
         temporary = TemporaryName(target);
         if (::CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
                           COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
-            return Flush(temporary);
+            return ERROR_SUCCESS;
         }
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
@@ -212,30 +215,63 @@ DWORD CopyToTemporary(const std::wstring& source, const std::wstring& target,
     return ERROR_FILE_EXISTS;
 }
 
-// The same promise as a rename, across volumes: copy to a temporary name, flush, put the
-// copy in place without replacing anything, and only then delete the source. If the
-// source cannot be deleted the copy is taken back, so the archive is in one place.
-DWORD MoveAcrossVolumes(const std::wstring& source, const std::wstring& target) {
-    if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return ERROR_ALREADY_EXISTS;  // spares a long copy that could never be put in place
+HANDLE OpenForReading(const std::wstring& path) {
+    return ::CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+// The file's length when it is a regular file (not a link or a directory).
+std::optional<std::uint64_t> RegularLength(const UniqueHandle& file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        return std::nullopt;
     }
-    std::wstring temporary;
-    DWORD error = CopyToTemporary(source, target, temporary);
-    if (error == ERROR_SUCCESS && !::MoveFileExW(temporary.c_str(), target.c_str(), 0)) {
-        error = ::GetLastError();
+    return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+// True when both are regular files with the same bytes: the archive is already in the
+// destination, as a move interrupted after its rename leaves it.
+bool HoldSameBytes(const std::wstring& first, const std::wstring& second) {
+    const UniqueHandle one(OpenForReading(first));
+    const UniqueHandle two(OpenForReading(second));
+    const auto length = RegularLength(one);
+    if (!length || RegularLength(two) != length) {
+        return false;
     }
-    if (error != ERROR_SUCCESS) {
-        if (!temporary.empty()) {
-            DeleteAnyFile(temporary);
+    constexpr DWORD kChunk = 128 << 10;
+    std::vector<char> left(kChunk);
+    std::vector<char> right(kChunk);
+    for (;;) {
+        DWORD got = 0;
+        DWORD other = 0;
+        if (!::ReadFile(one.get(), left.data(), kChunk, &got, nullptr) ||
+            !::ReadFile(two.get(), right.data(), kChunk, &other, nullptr) || got != other ||
+            !std::equal(left.begin(), left.begin() + got, right.begin())) {
+            return false;
         }
-        return error;
+        if (got == 0) {
+            return true;
+        }
     }
-    // A read-only archive moves like any other: the attribute travels with the copy.
-    error = DeleteAnyFile(source);
-    if (error != ERROR_SUCCESS) {
-        DeleteAnyFile(target);
+}
+
+// The reason an archive was not moved; a taken name holding the same bytes says so.
+Failure Reason(DWORD error, const std::wstring& source, const std::wstring& target) {
+    if ((error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) &&
+        HoldSameBytes(source, target)) {
+        return Failure{std::string(kSameContentsReason)};
     }
-    return error;
+    return FailureFrom(error);
+}
+
+std::uint64_t FileLength(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 // Follows a symbolic link to what it names, as the POSIX stat does.
@@ -443,22 +479,12 @@ std::optional<Failure> MakeDirectory(const std::string& path) {
 }
 
 std::optional<Failure> MoveFileNoReplace(const std::string& from, const std::string& to) {
-    const std::wstring source = LongPath(from);
-    const std::wstring target = LongPath(to);
-    // Without MOVEFILE_REPLACE_EXISTING an existing target makes the rename fail. Never
-    // MOVEFILE_COPY_ALLOWED: its copy carries the archive's own name while it is written,
-    // so an interrupted move would leave a truncated archive that looks whole.
-    if (::MoveFileExW(source.c_str(), target.c_str(), 0)) {
-        return std::nullopt;
-    }
-    DWORD error = ::GetLastError();
-    if (error == ERROR_NOT_SAME_DEVICE) {
-        error = MoveAcrossVolumes(source, target);
-    }
-    if (error != ERROR_SUCCESS) {
-        return FailureFrom(error);
-    }
-    return std::nullopt;
+    std::optional<Failure> result;
+    FileMover mover(
+        [&](const std::string&, const std::optional<Failure>& failure) { result = failure; });
+    mover.Move(from, to);
+    mover.Finish();
+    return result;
 }
 
 FileText ReadWholeFile(const std::string& path, std::string_view what) {
@@ -546,23 +572,203 @@ bool IsSameDirectory(const std::string& first, const std::string& second) {
     return a && b && *a == *b;
 }
 
-// No batches here: every move, across volumes too, is flushed and complete before Move
-// returns.
-struct FileMover::State {};
+// Renames on one volume; across volumes copies in batches, each completed in the same
+// order as on POSIX: every copy flushed, then put in place without replacing anything,
+// and only then are the batch's sources deleted. (NTFS keeps its directories itself.)
+class FileMover::Impl {
+public:
+    explicit Impl(MoveOutcome outcome) : outcome_(std::move(outcome)) {}
 
-FileMover::FileMover(MoveOutcome outcome, const PassDirectories* directories)
-    : outcome_(std::move(outcome)), directories_(directories), state_(std::make_unique<State>()) {}
+    void Move(const std::string& from, const std::string& to) {
+        const std::wstring source = LongPath(from);
+        const std::wstring target = LongPath(to);
+        // Without MOVEFILE_REPLACE_EXISTING an existing target makes the rename fail. Never
+        // MOVEFILE_COPY_ALLOWED: its copy carries the archive's own name while it is
+        // written, so an interrupted move would leave a truncated archive that looks whole.
+        if (::MoveFileExW(source.c_str(), target.c_str(), 0)) {
+            outcome_(from, std::nullopt);
+            return;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_NOT_SAME_DEVICE) {
+            outcome_(from, Reason(error, source, target));
+            return;
+        }
+        CopyAcross(from, source, target);
+    }
 
-FileMover::~FileMover() = default;
+    void Finish() { CompleteBatch(); }
 
-void FileMover::Move(const std::string& from, const std::string& to) {
-    outcome_(from, MoveFileNoReplace(from, to));
+private:
+    struct Copy {
+        std::string from;
+        std::wstring source;
+        std::wstring target;
+        std::wstring temporary;
+    };
+
+    // The bounds of a batch, as on POSIX.
+    static constexpr std::size_t kBatchFiles = 64;
+    static constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
+
+    void CopyAcross(const std::string& from, const std::wstring& source,
+                    const std::wstring& target) {
+        if (std::any_of(batch_.begin(), batch_.end(),
+                        [&](const Copy& copy) { return copy.from == from; })) {
+            return;  // already on its way
+        }
+        if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // Spares a long copy that could never be put in place.
+            outcome_(from, Reason(ERROR_ALREADY_EXISTS, source, target));
+            return;
+        }
+        std::wstring temporary;
+        if (const DWORD error = CopyToTemporary(source, target, temporary);
+            error != ERROR_SUCCESS) {
+            outcome_(from, FailureFrom(error));
+            return;
+        }
+        bytes_ += FileLength(temporary);
+        batch_.push_back({from, source, target, std::move(temporary)});
+        if (batch_.size() >= kBatchFiles || bytes_ >= kBatchBytes) {
+            CompleteBatch();
+        }
+    }
+
+    void CompleteBatch() {
+        const std::vector<Copy> batch = std::exchange(batch_, {});
+        bytes_ = 0;
+        // A failed flush keeps every source of the batch.
+        DWORD flushError = ERROR_SUCCESS;
+        for (const auto& copy : batch) {
+            if (const DWORD error = Flush(copy.temporary);
+                error != ERROR_SUCCESS && flushError == ERROR_SUCCESS) {
+                flushError = error;
+            }
+        }
+        std::vector<const Copy*> placed;
+        for (const auto& copy : batch) {
+            if (flushError != ERROR_SUCCESS) {
+                DeleteAnyFile(copy.temporary);
+                outcome_(copy.from, FailureFrom(flushError));
+            } else if (!::MoveFileExW(copy.temporary.c_str(), copy.target.c_str(), 0)) {
+                const DWORD error = ::GetLastError();
+                DeleteAnyFile(copy.temporary);
+                outcome_(copy.from, Reason(error, copy.source, copy.target));
+            } else {
+                placed.push_back(&copy);
+            }
+        }
+        for (const auto* copy : placed) {
+            // A read-only archive moves like any other: the attribute travels with the
+            // copy. A source that cannot be deleted takes its copy back.
+            if (const DWORD error = DeleteAnyFile(copy->source); error != ERROR_SUCCESS) {
+                DeleteAnyFile(copy->target);
+                outcome_(copy->from, FailureFrom(error));
+            } else {
+                outcome_(copy->from, std::nullopt);
+            }
+        }
+    }
+
+    MoveOutcome outcome_;
+    std::vector<Copy> batch_;
+    std::uint64_t bytes_ = 0;
+};
+
+FileMover::FileMover(MoveOutcome outcome, const PassDirectories*)
+    : impl_(std::make_unique<Impl>(std::move(outcome))) {}
+
+FileMover::~FileMover() {
+    try {
+        Finish();
+    } catch (...) {
+        // A move left unfinished keeps its source, which loses nothing.
+    }
 }
 
-void FileMover::Finish() {}
+void FileMover::Move(const std::string& from, const std::string& to) { impl_->Move(from, to); }
 
-void FileMover::StartCompleting() {}
+void FileMover::Finish() { impl_->Finish(); }
 
-void FileMover::CollectCompleted() {}
+bool IsTemporaryCopyName(std::string_view name) {
+    constexpr std::string_view kUnique = ".XXXXXX";
+    if (!name.starts_with('.') || !name.ends_with(kPartialSuffix) ||
+        name.size() < 2 + kUnique.size() + kPartialSuffix.size()) {
+        return false;
+    }
+    const std::string_view stem = name.substr(0, name.size() - kPartialSuffix.size());
+    const std::string_view unique = stem.substr(stem.size() - kUnique.size());
+    const std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
+    // A name cut short fills the 255 UTF-16 units, or one less before a surrogate pair.
+    return unique.front() == '.' &&
+           std::all_of(unique.begin() + 1, unique.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
+           (archive.ends_with(".zip") || Widen(name).size() >= 254);
+}
+
+std::size_t RemoveLeftoverCopies(const std::string& directory) {
+    const std::wstring folder = LongPath(directory);
+    const std::wstring pattern =
+        folder + L".*" + std::wstring(kPartialSuffix.begin(), kPartialSuffix.end());
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    std::vector<std::wstring> leftovers;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            IsTemporaryCopyName(Narrow(found.cFileName))) {
+            leftovers.push_back(folder + found.cFileName);
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return static_cast<std::size_t>(std::count_if(
+        leftovers.begin(), leftovers.end(),
+        [](const std::wstring& path) { return DeleteAnyFile(path) == ERROR_SUCCESS; }));
+}
+
+namespace {
+
+// What the console's control handler, which runs on a thread of its own, shares with the
+// pass.
+struct StopState {
+    volatile LONG requested = 0;
+    HANDLE passOver = nullptr;  // set once the run has reported
+};
+
+StopState stopState;
+
+BOOL WINAPI NoteStopRequest(DWORD event) {
+    ::InterlockedExchange(&stopState.requested, 1);
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        return TRUE;
+    }
+    // A closed console window (or logoff, shutdown) ends the process once this returns,
+    // a few seconds at most after the event: the batch in hand is finished first.
+    ::WaitForSingleObject(stopState.passOver, INFINITE);
+    ::ExitProcess(1);
+}
+
+}  // namespace
+
+StopRequests::StopRequests() {
+    ::InterlockedExchange(&stopState.requested, 0);
+    // Kept for the life of the process: a handler may still be waiting on it.
+    if (!stopState.passOver) {
+        stopState.passOver = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ::ResetEvent(stopState.passOver);
+    ::SetConsoleCtrlHandler(NoteStopRequest, TRUE);
+}
+
+StopRequests::~StopRequests() {
+    ::SetEvent(stopState.passOver);
+    ::SetConsoleCtrlHandler(NoteStopRequest, FALSE);
+}
+
+bool StopRequests::Requested() const { return stopState.requested != 0; }
 
 }  // namespace lorvex::platform

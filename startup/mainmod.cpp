@@ -1,7 +1,6 @@
 #include "mainmod.h"
 
 #include <chrono>
-#include <csignal>
 #include <exception>
 #include <iostream>
 #include <vector>
@@ -68,12 +67,8 @@ private:
     }
 };
 
-// Set by Ctrl+C during a pass; the pass stops before its next archive.
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void NoteInterrupt(int) { interrupted = 1; }
-
-// For as long as it lives: Ctrl+C ends the pass between two archives, and a pass longer
+// For as long as it lives: Ctrl+C, SIGTERM, SIGHUP (on Windows Ctrl+Break and a closed
+// console) end the pass between two archives, after the batch in hand, and a pass longer
 // than half a second shows one line of progress on standard error when that is a
 // terminal. A pipe or a log sees nothing of it.
 class TerminalProgress : public PassProgress {
@@ -84,15 +79,13 @@ public:
     ~TerminalProgress() override { form_.SetPassProgress(nullptr); }
 
     void PassBegins() override {
-        interrupted = 0;
-        previousHandler_ = std::signal(SIGINT, NoteInterrupt);
         delay_.Restart();
         lastDrawn_ = delay_.Began();
         drawing_ = platform::StandardErrorIsTerminal();
     }
 
     bool ContinuePass(const PassStatus& status) override {
-        if (interrupted) {
+        if (stopRequests_.Requested()) {
             return false;
         }
         const auto now = Clock::now();
@@ -107,7 +100,6 @@ public:
         if (shown_) {
             std::cerr << "\r\x1b[K" << std::flush;  // the report starts on a clean line
         }
-        std::signal(SIGINT, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
     }
 
 private:
@@ -126,7 +118,9 @@ private:
     }
 
     Form1& form_;
-    void (*previousHandler_)(int) = SIG_DFL;
+    // From before the pass until its report is written: a report to a terminal or pipe
+    // that has gone away is lost, but the exit status still tells.
+    platform::StopRequests stopRequests_;
     ProgressDelay delay_;
     Clock::time_point lastDrawn_;
     bool drawing_ = false;

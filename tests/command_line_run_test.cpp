@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <functional>
@@ -67,6 +68,38 @@ TEST_F(CommandLineRun, MovesACategoryAndPrintsOnlyTheCount) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ListDirectory(dest), (Names{"Night Ferries.zip", "Slow Tide.zip"}));
     EXPECT_EQ(ListDirectory(search), (Names{"Gas 2024.zip"}));
+}
+
+TEST_F(CommandLineRun, LeftoversOfAnInterruptedMoveGoAndAnArchiveAlreadyThereIsNamedSo) {
+    // Night Ferries is already there, byte for byte; Slow Tide's name holds other bytes.
+    fs::create_directory(dest);
+    WriteFile(dest / "Night Ferries.zip", "PK");
+    WriteFile(dest / "Slow Tide.zip", "PK, another archive");
+    const Names leftovers{".Night Ferries.zip.a1B2c3.lorvex-partial",
+                          ".Slow Tide.zip.ZZZZZZ.lorvex-partial"};
+    // Near misses of the pattern, which are somebody else's files.
+    const Names others{".Slow Tide.zip.abc.lorvex-partial", "Slow Tide.zip.a1B2c3.lorvex-partial",
+                       ".Slow Tide.zip.a1B2c3.lorvex-partial.zip", ".notes.a1B2c3.lorvex-partial"};
+    for (const auto* names : {&leftovers, &others}) {
+        for (const auto& name : *names) {
+            WriteFile(dest / name, "");
+        }
+    }
+    const auto run = Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()});
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    std::string head = " 0" + std::string(kMoved);
+    head.pop_back();
+    EXPECT_EQ(run.out, head +
+                           "\nRemoved 2 temporary copies left in the destination by an "
+                           "interrupted earlier move.\n2 files could not be moved:\n"
+                           "Night Ferries.zip: already in the destination with the same contents "
+                           "(both copies kept)\nSlow Tide.zip: " +
+                           test::FileExistsReason() + "\n");
+    Names expected = others;
+    expected.insert(expected.end(), {"Night Ferries.zip", "Slow Tide.zip"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListDirectory(dest), expected);
+    EXPECT_EQ(ListDirectory(search), (Names{"Gas 2024.zip", "Night Ferries.zip", "Slow Tide.zip"}));
 }
 
 TEST_F(CommandLineRun, QuotedCategoryWithACommaAndGluedSwitchLetters) {
@@ -519,6 +552,47 @@ protected:
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seen};
     }
 
+    // Stops a run on a terminal with `signal` once 20 archives have arrived: it finishes
+    // the batch in hand, reports and exits with 1, every archive whole in one place.
+    void ExpectStoppedLikeCtrlC(int signal) {
+        bool sent = false;
+        const auto [status, seen] = OnTerminal(
+            {"-c", "Music / Jazz", "-e", shmSearch.string(), "-d", dest.string()}, [&](pid_t pid) {
+                if (!sent && MovedSoFar() >= 20) {
+                    ::kill(pid, signal);
+                    sent = true;
+                }
+            });
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(status, 1) << seen;
+        // " N files were successfully found and moved!", then the cancel line.
+        const std::string sentence =
+            " files were successfully found and moved!\r\nThe move was cancelled";
+        const auto at = seen.find(sentence);
+        ASSERT_NE(at, std::string::npos) << seen;
+        const auto digits = seen.find_last_not_of("0123456789", at - 1) + 1;
+        ASSERT_LT(digits, at) << seen;
+        const auto moved = std::stoul(seen.substr(digits, at - digits));
+        EXPECT_LT(moved, static_cast<unsigned long>(kArchives));
+        EXPECT_EQ(ListDirectory(dest).size(), moved);  // no partial copy left behind
+        for (int i = 0; i < kArchives; ++i) {
+            const std::string name = "Track " + std::to_string(i) + ".zip";
+            const bool inDest = fs::exists(dest / name);
+            ASSERT_NE(inDest, fs::exists(shmSearch / name)) << name;
+            ASSERT_EQ(test::ReadFile(inDest ? dest / name : shmSearch / name),
+                      std::string(8192, static_cast<char>('a' + i % 26)))
+                << name;
+        }
+    }
+
+    // Puts every archive back in the search directory.
+    void MoveBack() {
+        for (const auto& name : ListDirectory(dest)) {
+            fs::copy_file(dest / name, shmSearch / name);
+        }
+        fs::remove_all(dest);
+    }
+
     std::size_t MovedSoFar() const { return fs::exists(dest) ? ListDirectory(dest).size() : 0; }
 
     void TearDown() override {
@@ -561,34 +635,40 @@ TEST_F(LongPass, ProgressIsDrawnOnATerminalAndNeverOnAPipe) {
         << seen;
 }
 
-TEST_F(LongPass, CtrlCFinishesTheArchiveInHandAndReports) {
-    bool sent = false;
-    const auto [status, seen] = OnTerminal(
-        {"-c", "Music / Jazz", "-e", shmSearch.string(), "-d", dest.string()}, [&](pid_t pid) {
-            if (!sent && MovedSoFar() >= 20) {
-                ::kill(pid, SIGINT);
-                sent = true;
-            }
-        });
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(status, 1) << seen;
-    // " N files were successfully found and moved!", then the cancel line.
-    const std::string sentence =
-        " files were successfully found and moved!\r\nThe move was cancelled";
-    const auto at = seen.find(sentence);
-    ASSERT_NE(at, std::string::npos) << seen;
-    const auto digits = seen.find_last_not_of("0123456789", at - 1) + 1;
-    ASSERT_LT(digits, at) << seen;
-    const auto moved = std::stoul(seen.substr(digits, at - digits));
-    EXPECT_LT(moved, static_cast<unsigned long>(kArchives));
-    EXPECT_EQ(ListDirectory(dest).size(), moved);  // no partial copy left behind
+TEST_F(LongPass, CtrlCFinishesTheArchiveInHandAndReports) { ExpectStoppedLikeCtrlC(SIGINT); }
+
+TEST_F(LongPass, TerminationAndHangUpStopLikeCtrlC) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ExpectStoppedLikeCtrlC(signal);
+        MoveBack();
+    }
+    // The terminal itself closed: the report has nowhere to go, the exit status tells.
+    std::vector<std::string> environment = test::ProgramEnvironment();
+    std::vector<std::string> args{lorvex.string(),    "-c", "Music / Jazz", "-e",
+                                  shmSearch.string(), "-d", dest.string()};
+    const auto envp = test::ExecArray(environment);
+    const auto argv = test::ExecArray(args);
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    char buffer[4096];
+    for (pollfd ready{terminal, POLLIN, 0}; MovedSoFar() < 20;) {
+        if (::poll(&ready, 1, 10) > 0 && ::read(terminal, buffer, sizeof buffer) <= 0) {
+            break;
+        }
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
     for (int i = 0; i < kArchives; ++i) {
         const std::string name = "Track " + std::to_string(i) + ".zip";
-        const bool inDest = fs::exists(dest / name);
-        ASSERT_NE(inDest, fs::exists(shmSearch / name)) << name;
-        ASSERT_EQ(test::ReadFile(inDest ? dest / name : shmSearch / name),
-                  std::string(8192, static_cast<char>('a' + i % 26)))
-            << name;
+        EXPECT_NE(fs::exists(dest / name), fs::exists(shmSearch / name)) << name;
     }
 }
 
