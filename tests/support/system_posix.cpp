@@ -124,6 +124,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.rawOut = result.out;
     return result;
 }
 

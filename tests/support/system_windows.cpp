@@ -112,6 +112,17 @@ std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extr
     return environment;
 }
 
+// Windows programs end lines in CR LF in files and pipes; the tests compare lines.
+std::string WithLineFeeds(const std::string& text) {
+    std::string lines;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            lines += text[i];
+        }
+    }
+    return lines;
+}
+
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
               const std::vector<std::string>& extraEnvironment, std::chrono::seconds limit) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -165,8 +176,10 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
         }
     });
     std::thread errReader([&] { result.err = ReadAll(errRead.get()); });
-    result.out = ReadAll(outRead.get());
+    result.rawOut = ReadAll(outRead.get());
     errReader.join();
+    result.out = WithLineFeeds(result.rawOut);
+    result.err = WithLineFeeds(result.err);
     watchdog.join();
     ::WaitForSingleObject(processHandle.get(), INFINITE);
     DWORD status = 0;
