@@ -137,7 +137,7 @@ void PassProgressWindow::Update(const PassStatus& status) {
         status.total > 0 ? static_cast<double>(status.checked) / static_cast<double>(status.total)
                          : 0.0;
     ::SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(share * (1 << 30)), 0);
-    ::SetWindowTextW(label_, Widen(ProgressLabel(status)).c_str());
+    ::SetWindowTextW(label_, platform::Widen(ProgressLabel(status)).c_str());
 }
 
 void PassProgressWindow::PumpMessages() {
