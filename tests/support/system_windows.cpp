@@ -5,6 +5,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -101,11 +102,21 @@ std::string FileExistsReason() { return Message(ERROR_ALREADY_EXISTS); }
 
 std::string NoSuchFileReason() { return Message(ERROR_FILE_NOT_FOUND); }
 
+// True when `extra` sets the variable of `entry` ("NAME=value"), which it then replaces.
+bool SetBy(const std::vector<std::string>& extra, std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    return std::any_of(extra.begin(), extra.end(),
+                       [&](const std::string& e) { return e.starts_with(name); });
+}
+
 std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> environment;
     wchar_t* block = ::GetEnvironmentStringsW();
     for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
-        environment.push_back(Narrow(entry));
+        const std::string line = Narrow(entry);
+        if (!SetBy(extra, line)) {
+            environment.push_back(line);
+        }
     }
     ::FreeEnvironmentStringsW(block);
     environment.insert(environment.end(), extra.begin(), extra.end());
