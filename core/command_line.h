@@ -6,9 +6,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "list_mode.h"
+#include "platform.h"
 
 namespace lorvex {
 
@@ -22,16 +24,32 @@ struct CommandSwitches {
     bool version = false;                      // --version
     bool allCategories = false;                // --all: every category, each into its own folder
     bool dryRun = false;                       // --dry-run: say what would move, move nothing
+    bool listCategories = false;               // --categories: the map's categories, counted
+    // Why the words must not run at all, "" when they may: a long option lorvex does not
+    // know, a value switch given twice with different values, a one-dash word that reads as
+    // a long option ("-dry-run" would otherwise be -d "ry-run"), a value word that begins
+    // with a typographic dash. Each would otherwise move archives somewhere unmeant.
+    std::string refusal;
 };
 
 // Reads the words after the program's name. Does no I/O.
 CommandSwitches ParseSwitches(std::span<const std::string_view> words);
 
-std::string UsageText();
+// The program's name as the user typed it: "lorvex", or "lorvex.com" or "lorvex.exe".
+std::string UsageText(std::string_view program = platform::kExecutableName);
+
+// Where --help says things are.
+struct HelpPlaces {
+    std::string program = std::string(platform::kExecutableName);
+    std::string programDirectory;   // without a trailing separator
+    std::string userDataDirectory;  // "" when the user has none
+    // Each data file's name and the path it is read from.
+    std::vector<std::pair<std::string, std::string>> dataFiles;
+};
 
 // The text of --help: the usage, the switches, the exit statuses and where the data files
-// and the user's guide are, for a program that lives in `programDirectory`.
-std::string HelpText(const std::string& programDirectory);
+// and the user's guide are.
+std::string HelpText(const HelpPlaces& places);
 
 // "lorvex 3.0.0"
 std::string VersionText();

@@ -6,6 +6,7 @@
 #include "category_folder.h"
 #include "category_list.h"
 #include "category_map.h"
+#include "data_files.h"
 #include "errors.h"
 #include "pass_report.h"
 #include "platform.h"
@@ -101,12 +102,11 @@ ListMode Form1::CurrentListMode() const {
 }
 
 std::string Form1::CategoryListPath() const {
-    return programDirectory_ + platform::kSeparator +
-           std::string(DataFilesOf(CurrentListMode()).categoryList);
+    return DataFilePath(programDirectory_, DataFilesOf(CurrentListMode()).categoryList);
 }
 
 std::string Form1::CategoryMapPath(ListMode mode) const {
-    return programDirectory_ + platform::kSeparator + std::string(DataFilesOf(mode).categoryMap);
+    return DataFilePath(programDirectory_, DataFilesOf(mode).categoryMap);
 }
 
 FileState Form1::FileExists(const std::string& strFile) const { return MeasureFile(strFile); }
@@ -130,6 +130,7 @@ void Form1::createFolder(const std::string& path) {
         throw LorvexError("cannot create destination directory " + Quoted(path) + ": " +
                           failure->reason);
     }
+    RequireWritableDestination(path);
 }
 
 void Form1::Command2_Click() {

@@ -32,7 +32,8 @@ struct Form1Variables {
 
 class Form1 {
 public:
-    // The data files are read from `programDirectory`, given without a trailing separator.
+    // The data files are read from the user's data folder, else from `programDirectory`
+    // (given without a trailing separator).
     explicit Form1(std::string programDirectory);
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
@@ -70,12 +71,16 @@ public:
     FileState CheckForFile(const std::string& path, std::string_view file) const;
     // Moves one file at once, never replacing; a failure is named in LastPass().
     bool MoveFiles(const std::string& fromdir, const std::string& todir);
-    // Creates the destination directory; throws when it cannot.
+    // Creates the destination directory; throws when it cannot, or when nothing could be
+    // put into it.
     void createFolder(const std::string& path);
 
     // Reads the map of the request's list mode and runs one pass over it. Throws
     // LorvexError when the map cannot be read.
     PassResult RunPass(const PassRequest& request);
+    // Reads the map of `mode`. Throws when it cannot be read or has no header, so that a
+    // move can stop before it creates anything.
+    platform::FileText ReadCategoryMap(ListMode mode) const;
 
     const Form1Variables& Variables() const { return vars_; }
     const PassResult& LastPass() const { return lastPass_; }
@@ -93,7 +98,6 @@ private:
     void MoveAction();
     void LoadCategories();
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
-    platform::FileText ReadCategoryMap(ListMode mode) const;
     PassRequest RequestFromVariables() const;
     std::vector<CategoryTarget> AllCategoryTargets() const;
     const PassResult& RunPassOver(std::string_view mapText, const PassRequest& request);

@@ -18,7 +18,21 @@ bool NameTaken(const std::string& path) {
            !platform::CheckSearchableDirectory(path);
 }
 
+std::string WithoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && path.back() == platform::kSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
 }  // namespace
+
+void RequireWritableDestination(const std::string& destdir) {
+    if (const auto failure = platform::CheckWritableDirectory(destdir)) {
+        throw LorvexError("cannot write to destination directory " + Quoted(destdir) + ": " +
+                          failure->reason);
+    }
+}
 
 FileState MeasureFile(const std::string& path, const platform::PassDirectories* directories) {
     const auto length = platform::RegularFileLength(path, directories);
@@ -35,6 +49,7 @@ Pass::Pass(std::string_view mapText, PassRequest request, PassProgress* progress
     folderReady_.assign(folders, !SortsSeveral());
     folderFailures_.assign(folders, std::nullopt);
     movedPerTarget_.assign(folders, 0);
+    folderUnwritable_.assign(folders, std::nullopt);
 }
 
 PassResult Pass::Run() {
@@ -44,6 +59,9 @@ PassResult Pass::Run() {
         if (const auto why = WouldMakeDirectory(request_.destdir)) {
             throw LorvexError("cannot create destination directory " + Quoted(request_.destdir) +
                               ": " + *why);
+        }
+        if (!plannedFolders_.contains(WithoutTrailingSeparators(request_.destdir))) {
+            RequireWritableDestination(request_.destdir);
         }
     }
     CollectCandidates();
@@ -144,6 +162,10 @@ void Pass::MoveOrPlan(std::size_t target) {
         result_.failed.push_back({archiveName_, std::string(kNameTaken)});
         return;
     }
+    if (const auto why = WhyMoveWouldFail(target)) {
+        result_.failed.push_back({archiveName_, *why});
+        return;
+    }
     result_.planned.push_back({archiveName_, targetPath_});
     CountMoved(target);
 }
@@ -203,12 +225,13 @@ void Pass::RemoveLeftovers(const std::string& folder) {
 // A directory it would make counts as made for the rest of the run.
 std::optional<std::string> Pass::WouldMakeDirectory(const std::string& path) {
     // Without its trailing separator, so that a file of that name is seen as a file.
-    std::string bare = path;
-    while (bare.size() > 1 && bare.back() == platform::kSeparator) {
-        bare.pop_back();
-    }
+    const std::string bare = WithoutTrailingSeparators(path);
     if (plannedFolders_.contains(bare) || !platform::CheckSearchableDirectory(bare)) {
         return std::nullopt;
+    }
+    // In the order mkdir finds them: the name's length, the parent, then the right to write.
+    if (const auto failure = platform::CheckNameFits(bare)) {
+        return failure->reason;
     }
     if (NameTaken(bare)) {
         return "a file is in the way";
@@ -216,10 +239,36 @@ std::optional<std::string> Pass::WouldMakeDirectory(const std::string& path) {
     const auto slash = bare.find_last_of(platform::kSeparator);
     const std::string parent = slash == std::string::npos ? "." : bare.substr(0, slash + 1);
     const std::string bareParent = parent.size() > 1 ? parent.substr(0, parent.size() - 1) : parent;
-    if (!plannedFolders_.contains(bareParent) && platform::CheckSearchableDirectory(parent)) {
-        return "No such file or directory";
+    if (!plannedFolders_.contains(bareParent)) {
+        if (platform::CheckSearchableDirectory(parent)) {
+            return "No such file or directory";
+        }
+        if (const auto failure = platform::CheckWritableDirectory(parent)) {
+            return failure->reason;
+        }
     }
     plannedFolders_.insert(bare);
+    return std::nullopt;
+}
+
+// What a real move of sourcePath_ to targetPath_ would meet after the name check: a name
+// too long for the destination, a source that cannot be removed, a folder that exists but
+// takes nothing.
+std::optional<std::string> Pass::WhyMoveWouldFail(std::size_t target) {
+    if (const auto failure = platform::CheckNameFits(targetPath_)) {
+        return failure->reason;
+    }
+    if (const auto failure = platform::CheckRemovable(sourcePath_)) {
+        return failure->reason;
+    }
+    const std::string folder = WithoutTrailingSeparators(FolderOf(target));
+    if (!folderUnwritable_[target] && !plannedFolders_.contains(folder)) {
+        const auto failure = platform::CheckWritableDirectory(folder);
+        folderUnwritable_[target] = failure ? failure->reason : std::string();
+    }
+    if (folderUnwritable_[target] && !folderUnwritable_[target]->empty()) {
+        return folderUnwritable_[target];
+    }
     return std::nullopt;
 }
 

@@ -73,6 +73,11 @@ enum class FileState { Missing = -1, Empty = 0, Full = 1 };
 FileState MeasureFile(const std::string& path,
                       const platform::PassDirectories* directories = nullptr);
 
+// Stops a pass before it starts when nothing can be put into the existing directory
+// `destdir` (a read-only file system, no right to write there): one message instead of one
+// failure per archive. Throws LorvexError.
+void RequireWritableDestination(const std::string& destdir);
+
 class Pass {
 public:
     // `mapText` must outlive the pass; `progress` (may be null) hears of every name.
@@ -98,6 +103,7 @@ private:
     std::optional<std::string> PrepareFolder(std::size_t target);
     std::optional<std::string> WouldMakeDirectory(const std::string& path);
     void RemoveLeftovers(const std::string& folder);
+    std::optional<std::string> WhyMoveWouldFail(std::size_t target);
     void RecordOutcome(const std::string& from, const std::optional<platform::Failure>& failure);
     void CountMoved(std::size_t target);
     void SortPerCategory();
@@ -114,8 +120,10 @@ private:
     std::vector<bool> folderReady_;
     std::vector<std::optional<std::string>> folderFailures_;
     std::vector<std::int64_t> movedPerTarget_;
-    // A dry run's folders it would already have made.
+    // A dry run's folders it would already have made, and why each target's existing
+    // folder could not take an archive ("" when it could), once looked at.
     std::unordered_set<std::string> plannedFolders_;
+    std::vector<std::optional<std::string>> folderUnwritable_;
     // Archives the mover has in hand, and the target each goes to.
     std::unordered_map<std::string, std::size_t> pendingTargets_;
     // Work buffers kept across archives, so that a pass allocates no strings per archive.

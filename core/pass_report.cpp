@@ -3,34 +3,58 @@
 namespace lorvex {
 namespace {
 
-std::string DryRunReport(const PassResult& pass) {
-    std::string report;
+std::string Files(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+// Every planned move, then what would not move, then the count per category and in all.
+MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
+    std::string planned;
     for (const auto& move : pass.planned) {
-        report += move.archive + " -> " + move.target + "\n";
+        planned += move.archive + " -> " + move.target + "\n";
     }
-    if (pass.cancelled) {
-        report += "The dry run was cancelled; the remaining archives were not looked at.\n";
-    }
-    if (!pass.failed.empty()) {
-        const auto count = pass.failed.size();
-        report +=
-            std::to_string(count) + (count == 1 ? " file" : " files") + " would not be moved:\n";
-        for (const auto& failure : pass.failed) {
-            report += failure.archive + ": " + failure.reason + "\n";
+    const std::string cancelled =
+        pass.cancelled ? "The dry run was cancelled; the remaining archives were not looked at.\n"
+                       : "";
+    const auto& failed = pass.failed;
+    std::string failures;
+    std::string firstFailures;
+    if (!failed.empty()) {
+        failures = Files(failed.size()) + " would not be moved:\n";
+        firstFailures = failures;
+        for (std::size_t i = 0; i < failed.size(); ++i) {
+            const std::string line = failed[i].archive + ": " + failed[i].reason + "\n";
+            failures += line;
+            if (i < shownFailures) {
+                firstFailures += line;
+            }
+        }
+        if (failed.size() > shownFailures) {
+            firstFailures += "... and " + std::to_string(failed.size() - shownFailures) + " more\n";
         }
     }
+    std::string perCategory;
     for (const auto& [category, moved] : pass.perCategory) {
-        report += category + ": " + std::to_string(moved) + "\n";
+        perCategory += category + ": " + std::to_string(moved) + "\n";
     }
-    return report + " " + std::to_string(pass.planned.size()) + " files would be moved.";
+    const std::string count = " " + Files(pass.planned.size()) + " would be moved.";
+    const std::string full = planned + cancelled + failures + perCategory + count;
+    // A box leads with the count and keeps the list of moves behind "Show Details...".
+    if (pass.planned.size() + failed.size() <= shownFailures) {
+        return {full, full, {}};
+    }
+    std::string summary = count + "\n" + cancelled + firstFailures + perCategory;
+    std::string details = planned + cancelled + failures;
+    summary.pop_back();
+    details.pop_back();
+    return {full, summary, details};
 }
 
 }  // namespace
 
 MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures) {
     if (pass.dryRun) {
-        const std::string report = DryRunReport(pass);
-        return {report, report, {}};
+        return DryRunReport(pass, shownFailures);
     }
     std::string head =
         " " + std::to_string(pass.moved) + " files were successfully found and moved!";

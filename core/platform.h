@@ -41,6 +41,25 @@ bool StandardErrorIsTerminal();
 // Directory of the running executable, symlinks resolved, without a trailing separator.
 std::string ProgramDirectory();
 
+// The program's name as usages show it: "lorvex"; on Windows "lorvex.com" or "lorvex.exe",
+// whichever is running.
+std::string ExecutableName();
+
+// The user's own folder for lorvex's data files, whether or not it exists:
+// $XDG_DATA_HOME/lorvex (by default ~/.local/share/lorvex), or %APPDATA%\lorvex on Windows;
+// "" when the environment names no such place.
+std::string UserDataDirectory();
+
+// True when anything at all stands under `path` (a file, a directory, a link).
+bool EntryExists(const std::string& path);
+
+// Columns of the terminal that standard error is, 0 when it is none or cannot tell.
+int TerminalColumns();
+
+// Draws `line` over the one line of progress on standard error, a terminal; "" clears it.
+// A Windows console gets no escape codes, which not every console understands.
+void DrawStatusLine(std::string_view line);
+
 // The search and destination directories of a pass, held open so that each archive is
 // measured and renamed relative to them: the kernel walks each directory's path once per
 // pass instead of once per archive. A path not directly inside one of them, or a directory
@@ -72,6 +91,20 @@ struct Failure {
 
 // Fails unless `path` is a directory whose files can be looked up by name.
 std::optional<Failure> CheckSearchableDirectory(const std::string& path);
+
+// Fails unless files may be created in the directory `path` (not a read-only file system,
+// and the user has the right).
+std::optional<Failure> CheckWritableDirectory(const std::string& path);
+
+// Fails when the file `path` could certainly not be removed from its directory: a
+// read-only file system, no right to change the directory, or a sticky directory that is
+// neither the user's nor holds the user's file. (On Windows the file's own rights may allow
+// what the directory's do not, so only a write-protected volume fails there.)
+std::optional<Failure> CheckRemovable(const std::string& path);
+
+// Fails with the system's "name too long" when `path` or its last name is longer than the
+// file system allows; the last name is measured against the nearest existing directory.
+std::optional<Failure> CheckNameFits(const std::string& path);
 
 // True when both names lead to one and the same directory, however they are spelled
 // (compared by device and inode, or volume and file ID); false when either cannot be reached.

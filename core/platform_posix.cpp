@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -278,5 +281,87 @@ StopRequests::~StopRequests() {
 }
 
 bool StopRequests::Requested() const { return stopRequested != 0; }
+std::string ExecutableName() { return std::string(kExecutableName); }
+
+std::string UserDataDirectory() {
+    // A relative XDG_DATA_HOME is invalid and ignored, as the XDG base directory rules say.
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/') {
+        return std::string(data) + "/lorvex";
+    }
+    const char* home = std::getenv("HOME");
+    return home && home[0] == '/' ? std::string(home) + "/.local/share/lorvex" : std::string();
+}
+
+bool EntryExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+int TerminalColumns() {
+    winsize size{};
+    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+void DrawStatusLine(std::string_view line) {
+    std::string text = "\r\x1b[K";
+    text += line;
+    // One write, so that the line never shows half drawn.
+    for (std::string_view rest = text; !rest.empty();) {
+        const ssize_t written = ::write(STDERR_FILENO, rest.data(), rest.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;
+        }
+        rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+std::optional<Failure> CheckWritableDirectory(const std::string& path) {
+    if (const auto failure = CheckSearchableDirectory(path)) {
+        return failure;
+    }
+    if (::access(path.c_str(), W_OK | X_OK) != 0) {
+        return FailureFromErrno(errno);
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> CheckRemovable(const std::string& path) {
+    const std::string directory = DirectoryOf(path);
+    if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+        return FailureFromErrno(errno);
+    }
+    struct stat dir {};
+    struct stat file {};
+    const uid_t user = ::geteuid();
+    if (::stat(directory.c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) && user != 0 &&
+        dir.st_uid != user && ::lstat(path.c_str(), &file) == 0 && file.st_uid != user) {
+        return FailureFromErrno(EPERM);
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> CheckNameFits(const std::string& path) {
+    std::string bare = path;
+    while (bare.size() > 1 && bare.back() == '/') {
+        bare.pop_back();
+    }
+    if (bare.size() >= PATH_MAX) {
+        return FailureFromErrno(ENAMETOOLONG);
+    }
+    std::string existing = DirectoryOf(bare);
+    while (!IsDirectory(existing) && existing != DirectoryOf(existing)) {
+        existing = DirectoryOf(existing);
+    }
+    const long limit = ::pathconf(existing.c_str(), _PC_NAME_MAX);
+    const std::size_t name = bare.size() - bare.find_last_of('/') - 1;
+    if (limit > 0 && name > static_cast<std::size_t>(limit)) {
+        return FailureFromErrno(ENAMETOOLONG);
+    }
+    return std::nullopt;
+}
 
 }  // namespace lorvex::platform

@@ -389,6 +389,57 @@ bool StandardInputIsTerminal() { return IsCharacterDevice(STD_INPUT_HANDLE); }
 
 bool StandardErrorIsTerminal() { return IsCharacterDevice(STD_ERROR_HANDLE); }
 
+std::string ExecutableName() {
+    std::wstring module(MAX_PATH, L'\0');
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
+    module.resize(length < module.size() ? length : 0);
+    const std::string name = Narrow(BaseName(module));
+    return name.empty() ? std::string(kExecutableName) : name;
+}
+
+std::string UserDataDirectory() {
+    const DWORD size = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring folder(size, L'\0');
+    folder.resize(::GetEnvironmentVariableW(L"APPDATA", folder.data(), size));
+    return folder.empty() ? std::string() : Narrow(folder) + "\\lorvex";
+}
+
+bool EntryExists(const std::string& path) {
+    return ::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+void DrawStatusLine(std::string_view line) {
+    // Plain characters only: back to the start of the line, the text, blanks over the rest
+    // of what was there, and back again, so the report starts on a clean line.
+    static std::size_t drawn = 0;
+    const HANDLE console = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!::GetConsoleMode(console, &mode)) {
+        return;
+    }
+    std::wstring text = L"\r" + Widen(line);
+    const std::size_t shown = text.size() - 1;
+    if (shown < drawn) {
+        text.append(drawn - shown, L' ');
+        text += line.empty() ? L"\r" : L"\r" + Widen(line);
+    }
+    drawn = shown;
+    DWORD written = 0;
+    ::WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 std::string ProgramDirectory() {
     std::wstring module(MAX_PATH, L'\0');
     for (;;) {
@@ -462,6 +513,44 @@ std::optional<Failure> CheckSearchableDirectory(const std::string& path) {
     }
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return FailureFrom(ERROR_DIRECTORY);
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> CheckWritableDirectory(const std::string& path) {
+    if (const auto failure = CheckSearchableDirectory(path)) {
+        return failure;
+    }
+    // Asking for the right to add a file checks the folder's rights and the volume's write
+    // protection without writing anything.
+    UniqueHandle directory(::CreateFileW(LongPath(path).c_str(), FILE_ADD_FILE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+    return directory.valid() ? std::nullopt : std::optional(LastFailure());
+}
+
+std::optional<Failure> CheckRemovable(const std::string& path) {
+    UniqueHandle file(::CreateFileW(
+        LongPath(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr));
+    if (!file.valid() && ::GetLastError() == ERROR_WRITE_PROTECT) {
+        return LastFailure();
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> CheckNameFits(const std::string& path) {
+    std::wstring wide = Widen(path);
+    while (wide.size() > 1 && (wide.back() == L'\\' || wide.back() == L'/')) {
+        wide.pop_back();
+    }
+    // Names of up to 255 UTF-16 units on every Windows file system; paths of up to 32,767
+    // in the \\?\ form lorvex uses.
+    const std::size_t name = wide.size() - wide.find_last_of(L"\\/") - 1;
+    if (name > 255 || LongPath(path).size() > 32767) {
+        return FailureFrom(ERROR_FILENAME_EXCED_RANGE);
     }
     return std::nullopt;
 }

@@ -11,6 +11,12 @@ namespace lorvex {
 // "4353 of 13066 names checked, 4100 moved"
 std::string ProgressLabel(const PassStatus& status);
 
+// The terminal's line of progress: the label, the time left once the pace is known, and as
+// much of the archive's file name as fits in `columns` (the line never wraps, so that each
+// redraw covers the last).
+std::string ProgressLine(const PassStatus& status, std::chrono::steady_clock::duration elapsed,
+                         int columns);
+
 // Keeps a pass's progress out of sight for its first half second, so that a short pass
 // shows none; a test may start it at once.
 class ProgressDelay {

@@ -5,9 +5,12 @@
 #include <iostream>
 #include <vector>
 
+#include "category_census.h"
 #include "command_line.h"
+#include "data_files.h"
 #include "desktop.h"
 #include "errors.h"
+#include "nearest_names.h"
 #include "platform.h"
 #include "progress_label.h"
 
@@ -98,7 +101,7 @@ public:
 
     void PassEnds() override {
         if (shown_) {
-            std::cerr << "\r\x1b[K" << std::flush;  // the report starts on a clean line
+            platform::DrawStatusLine({});  // the report starts on a clean line
         }
     }
 
@@ -107,13 +110,9 @@ private:
     static constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
 
     void Draw(const PassStatus& status) {
-        std::string archive(
-            status.archive.substr(status.archive.find_last_of(platform::kSeparator) + 1));
-        constexpr std::size_t kWidest = 40;  // one line on an ordinary terminal
-        if (archive.size() > kWidest) {
-            archive = archive.substr(0, kWidest - 3) + "...";
-        }
-        std::cerr << "\r\x1b[K" << ProgressLabel(status) << ": " << archive << std::flush;
+        const auto line =
+            ProgressLine(status, Clock::now() - delay_.Began(), platform::TerminalColumns());
+        platform::DrawStatusLine(line);
         shown_ = true;
     }
 
@@ -158,6 +157,14 @@ void ApplyListMode(Form1& form, std::optional<ListMode> listMode) {
     }
 }
 
+std::vector<std::string> ListedCategories(const ComboBox& combo) {
+    std::vector<std::string> categories;
+    for (int i = 0; i < combo.ListCount(); ++i) {
+        categories.push_back(combo.List(i));
+    }
+    return categories;
+}
+
 // Chooses the first item equal to `category`; false when there is none, so that the
 // run never falls back to another category's archives.
 bool SelectCategory(ComboBox& combo, const std::string& category) {
@@ -171,9 +178,59 @@ bool SelectCategory(ComboBox& combo, const std::string& category) {
     return false;
 }
 
+HelpPlaces PlacesOf(const Form1& form) {
+    HelpPlaces places{
+        platform::ExecutableName(), form.ProgramDirectory(), platform::UserDataDirectory(), {}};
+    for (const ListMode mode : {ListMode::Full, ListMode::Simple}) {
+        for (const std::string_view name :
+             {DataFilesOf(mode).categoryList, DataFilesOf(mode).categoryMap}) {
+            places.dataFiles.emplace_back(name, DataFilePath(form.ProgramDirectory(), name));
+        }
+    }
+    return places;
+}
+
+// --categories: the map's categories with their counts, and with -e the archives there.
+int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutput& output) {
+    if (!switches.cmdCategory.empty() || !switches.cmdDestDir.empty() || switches.allCategories ||
+        switches.dryRun) {
+        output.Error("--categories takes no -c, -d, --all or --dry-run, only -s, -f and -e");
+        return kExitNotRun;
+    }
+    // Without a category list (a new map has none yet) every category is marked unlisted.
+    ApplyListMode(form, switches.cmdListMode);
+    const std::vector<std::string> listed = ListedCategories(form.Combo1);
+    const platform::FileText map =
+        form.ReadCategoryMap(switches.cmdListMode.value_or(ListMode::Full));
+    ArchivePresent present;
+    std::string searchdir = switches.cmdSearchDir;
+    if (!searchdir.empty()) {
+        if (searchdir.back() != platform::kSeparator) {
+            searchdir += platform::kSeparator;
+        }
+        if (const auto failure = platform::CheckSearchableDirectory(searchdir)) {
+            output.Error("cannot search directory " + Quoted(searchdir) + ": " + failure->reason);
+            return kExitNotRun;
+        }
+        present = [&searchdir, path = std::string()](std::string_view name) mutable {
+            path.assign(searchdir).append(name).append(".zip");
+            return MeasureFile(path) == FileState::Full;
+        };
+    }
+    const auto counts = CountCategories(map.view(), listed, present);
+    std::string text = CategoryCountsText(counts, static_cast<bool>(present));
+    text.pop_back();
+    const std::string summary = std::to_string(counts.size()) + " categories in " +
+                                Quoted(form.CategoryMapPath(form.CurrentListMode())) +
+                                "; each with its count under Show Details...";
+    output.MoveReport(
+        {text, counts.size() <= 20 ? text : summary, counts.size() <= 20 ? "" : text});
+    return kExitAllMoved;
+}
+
 // The usage line without its "Usage: ", as a command to type.
 std::string CommandToType() {
-    const std::string usage = UsageText();
+    const std::string usage = UsageText(platform::ExecutableName());
     const std::string line = usage.substr(0, usage.find('\n'));
     return line.substr(line.find(' ') + 1);
 }
@@ -201,15 +258,29 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
     const std::vector<std::string_view> views(words.begin(), words.end());
     const CommandSwitches switches = ParseSwitches(views);
     if (switches.help) {
-        output.Report(HelpText(form.ProgramDirectory()));
+        output.Report(HelpText(PlacesOf(form)));
         return kExitAllMoved;
     }
     if (switches.version) {
         output.Report(VersionText());
         return kExitAllMoved;
     }
-    for (std::size_t i = 0; i < switches.unknownSwitches.size(); ++i) {
-        output.Usage(UsageText());
+    // Nothing is done with words that may not say what was meant.
+    if (!switches.refusal.empty()) {
+        output.Error(switches.refusal + " (nothing was done)");
+        return kExitNotRun;
+    }
+    for (const std::string& word : switches.unknownSwitches) {
+        output.Usage("lorvex: unknown switch " + Quoted(word) + ", ignored\n" +
+                     UsageText(platform::ExecutableName()));
+    }
+    if (switches.listCategories) {
+        try {
+            return ListCategories(switches, form, output);
+        } catch (const LorvexError& error) {
+            output.Error(error.what());
+            return kExitNotRun;
+        }
     }
     if (const std::string missing = SwitchProblem(switches); !missing.empty()) {
         output.Error(missing);
@@ -224,8 +295,10 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
     form.Endd.SetText(switches.cmdDestDir);
     form.SetMoveOptions({switches.allCategories, switches.dryRun});
     if (!switches.allCategories && !SelectCategory(form.Combo1, switches.cmdCategory)) {
+        const std::vector<std::string> listed = ListedCategories(form.Combo1);
         output.Error("category " + Quoted(switches.cmdCategory) + " is not in the category list " +
-                     Quoted(form.CategoryListPath()));
+                     Quoted(form.CategoryListPath()) +
+                     DidYouMean(NearestNames(switches.cmdCategory, listed)));
         return kExitNotRun;
     }
     form.Refresh();

@@ -233,11 +233,74 @@ TEST_F(CommandLineRun, ArchivesThatCannotBeMovedGiveStatusOne) {
 TEST_F(CommandLineRun, UnknownSwitchesShowTheUsageAndTheRunGoesOn) {
     const auto run =
         Lorvex({"-x", "-c", "Music / Jazz", "--", "-e", search.string(), "-d", dest.string()});
-    const std::string usage = std::string("Usage: ") + (kWindows ? "lorvex.exe" : "lorvex") +
-                              " -c category -e searchdir -d destdir -[s|f]\nSee readme.txt\n";
-    EXPECT_EQ(run.err, usage + usage);
+    const std::string program = kWindows ? "lorvex.com" : "lorvex";
+    const std::string usage = "Usage: " + program +
+                              " -c category|--all -e searchdir -d destdir [-s|-f] [--dry-run]\n"
+                              "See " +
+                              program + " --help and readme.txt\n";
+    EXPECT_EQ(run.err, "lorvex: unknown switch \"-x\", ignored\n" + usage +
+                           "lorvex: unknown switch \"--\", ignored\n" + usage);
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, std::string(" 2") + kMoved);
+}
+
+// Words that may not say what was meant stop the run before anything is made or moved.
+TEST_F(CommandLineRun, TyposMoveNothing) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--dryrun"}, "unknown option \"--dryrun\"; did you mean \"--dry-run\"?"},
+        {{"-dry-run"}, "\"-dry-run\" would be -d \"ry-run\"; did you mean \"--dry-run\"?"},
+        {{"-dryrun"}, "did you mean \"--dry-run\"?"},
+        {{"-all"}, "did you mean \"--all\"?"},
+        {{"-d", "elsewhere"}, "-d was given twice"},
+        {{"\u2014dry-run"}, "begins with a typographic dash"},
+    };
+    for (const auto& [typo, error] : cases) {
+        std::vector<std::string> arguments = {"-c", "Music / Jazz", "-e", search.string(),
+                                              "-d", dest.string()};
+        arguments.insert(arguments.end(), typo.begin(), typo.end());
+        const auto run = Lorvex(arguments);
+        EXPECT_EQ(run.exitStatus, 2) << typo[0];
+        EXPECT_EQ(run.out, "") << typo[0];
+        EXPECT_NE(run.err.find(error), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+    }
+    EXPECT_FALSE(fs::exists(dest));
+    EXPECT_FALSE(fs::exists("ry-run"));
+    EXPECT_EQ(ListDirectory(search).size(), 3u);
+}
+
+// A user's own data files come before those beside the program, each file on its own.
+TEST_F(CommandLineRun, TheUsersDataFolderComesFirst) {
+    const TempDir home;
+    const fs::path own = home / "lorvex";
+    fs::create_directory(own);
+    WriteFile(own / "cats.txt", "Mine\n");
+    WriteFile(own / "lorvex.ini", MapWithHeader("Gas 2024=Mine\n"));
+    const std::string variable = kWindows ? "APPDATA=" : "XDG_DATA_HOME=";
+    const std::vector<std::string> environment = {variable + home.path().string()};
+    auto run = Lorvex({"-c", "Mine", "-e", search.string(), "-d", dest.string()}, environment);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(ListDirectory(dest), (Names{"Gas 2024.zip"}));
+    // The Simple Lists are still the program's.
+    run = Lorvex({"-s", "-c", "Music", "-e", search.string(), "-d", dest.string()}, environment);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(ListDirectory(dest), (Names{"Gas 2024.zip", "Night Ferries.zip"}));
+    const auto help = Lorvex({"--help"}, environment);
+    EXPECT_NE(help.out.find("cats.txt    read from " + own.string() + "\n"), std::string::npos)
+        << help.out;
+    EXPECT_NE(help.out.find("cats2.txt   read from " + fs::canonical(program).string()),
+              std::string::npos)
+        << help.out;
+    // An error about a data file names the path it tried.
+    fs::remove(own / "lorvex.ini");
+    fs::create_directory(own / "lorvex.ini");
+    run = Lorvex({"-c", "Mine", "-e", search.string(), "-d", dest.string()}, environment);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(
+        run.err.rfind(
+            "lorvex: cannot read category map \"" + (own / "lorvex.ini").string() + "\": ", 0),
+        0u)
+        << run.err;
 }
 
 #ifndef _WIN32
@@ -292,8 +355,16 @@ TEST_F(CommandLineRun, HelpAndVersionAnswerAndDoNothingElse) {
         Lorvex({"-c", "Music / Jazz", "-e", search.string(), "-d", dest.string(), "-x", "--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.out.rfind("Usage: lorvex -c category -e searchdir -d destdir -[s|f]\n", 0), 0u)
+    EXPECT_EQ(help.out.rfind("Usage: lorvex -c category|--all -e searchdir -d destdir [-s|-f] "
+                             "[--dry-run]\n",
+                             0),
+              0u)
         << help.out;
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), line.find(root.path().string()) == std::string::npos ? 79u : 200u)
+            << line;
+    }
     for (const char* mentioned : {"--version", "Exit status", "man lorvex", "readme.txt"}) {
         EXPECT_NE(help.out.find(mentioned), std::string::npos) << mentioned;
     }
@@ -308,7 +379,8 @@ TEST_F(CommandLineRun, HelpAndVersionAnswerAndDoNothingElse) {
     // A single letter is still a switch of its own: unknown, so the usage, and the run goes on.
     const auto shortHelp =
         Lorvex({"-h", "-c", "Music / Jazz", "-e", search.string(), "-d", dest.string()});
-    EXPECT_EQ(shortHelp.err.rfind("Usage: lorvex", 0), 0u) << shortHelp.err;
+    EXPECT_EQ(shortHelp.err.rfind("lorvex: unknown switch \"-h\", ignored\nUsage: lorvex", 0), 0u)
+        << shortHelp.err;
     EXPECT_EQ(shortHelp.out, std::string(" 2") + kMoved);
 }
 
@@ -493,6 +565,25 @@ TEST_F(WholeCollection, DryRunListsWhatWouldHappenAndTouchesNothing) {
     EXPECT_FALSE(fs::exists(root / "no"));
 }
 
+// The map's categories in map order, then the listed ones it never names; the first field
+// of each line is a category list's line.
+TEST_F(WholeCollection, CategoriesCountsNamesAndArchivesHere) {
+    const auto run = Lorvex({"--categories", "-e", search.string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "Music / Jazz\t3 names\t3 here\n"
+              "Music / Rock\t2 names\t1 here\n"
+              "\"Letters, Bills\"\t1 name\t1 here\n"
+              "..\t1 name\t1 here\n"
+              "a/b\t1 name\t1 here\n"
+              "Old /  / Tapes\t1 name\t1 here\n"
+              "Unlisted\t1 name\t1 here\tnot in the category list\n"
+              "\t1 name\t1 here\tnot in the category list\n");
+    const auto refused = Lorvex({"--categories", "-d", dest.string()});
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_FALSE(fs::exists(dest));
+}
+
 // A pass long enough to be watched: archives copied across file systems, each flushed to
 // disk, from a search directory on /dev/shm.
 class LongPass : public CommandLineRun {
@@ -521,14 +612,16 @@ protected:
     // Runs lorvex with a pseudo-terminal as its standard input, output and error;
     // `whileRunning` is called with its process id every few milliseconds until it ends.
     std::pair<int, std::string> OnTerminal(const std::vector<std::string>& arguments,
-                                           const std::function<void(pid_t)>& whileRunning) {
+                                           const std::function<void(pid_t)>& whileRunning,
+                                           unsigned short columns = 80) {
         std::vector<std::string> environment = test::ProgramEnvironment();
         std::vector<std::string> args{lorvex.string()};
         args.insert(args.end(), arguments.begin(), arguments.end());
         const auto envp = test::ExecArray(environment);
         const auto argv = test::ExecArray(args);
         int terminal = -1;
-        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        winsize size{24, columns, 0, 0};
+        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
         if (pid == 0) {
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
@@ -616,20 +709,29 @@ TEST_F(LongPass, ProgressIsDrawnOnATerminalAndNeverOnAPipe) {
     }
     fs::remove_all(dest);
     // Held still for a while once it has started, so the pass outlasts the quiet start
-    // however fast this machine moves archives.
+    // however fast this machine moves archives. A narrow terminal: every line fits it.
     bool held = false;
-    const auto [status, seen] =
-        OnTerminal({"--all", "-e", shmSearch.string(), "-d", dest.string()}, [&](pid_t pid) {
+    const auto [status, seen] = OnTerminal(
+        {"--all", "-e", shmSearch.string(), "-d", dest.string()},
+        [&](pid_t pid) {
             if (!held && MovedSoFar() > 0) {
                 ::kill(pid, SIGSTOP);
                 std::this_thread::sleep_for(std::chrono::milliseconds(700));
                 ::kill(pid, SIGCONT);
                 held = true;
             }
-        });
+        },
+        40);
     ASSERT_TRUE(held);
     EXPECT_EQ(status, 0) << seen;
     EXPECT_NE(seen.find(" names checked, "), std::string::npos) << seen;
+    for (std::size_t at = seen.find("\r\x1b[K"); at != std::string::npos;) {
+        const std::string line = seen.substr(at + 4, seen.find_first_of("\r\n", at + 1) - at - 4);
+        if (line.find(" names checked") != std::string::npos) {
+            EXPECT_LT(line.size(), 40u) << line;  // the last column stays empty
+        }
+        at = seen.find("\r\x1b[K", at + 1);
+    }
     // The last progress line is cleared before the report.
     EXPECT_NE(seen.find("\r\x1b[K " + std::to_string(kArchives) + " files were"), std::string::npos)
         << seen;

@@ -95,8 +95,9 @@ TEST(CommandLine, WordsBeforeTheFirstSwitchAreIgnored) {
 }
 
 TEST(CommandLine, UsageNamesTheProgramAndTheGuide) {
-    EXPECT_EQ(UsageText(), std::string("Usage: ") + (kWindows ? "lorvex.exe" : "lorvex") +
-                               " -c category -e searchdir -d destdir -[s|f]\nSee readme.txt");
+    EXPECT_EQ(UsageText("lorvex.com"),
+              "Usage: lorvex.com -c category|--all -e searchdir -d destdir [-s|-f] [--dry-run]\n"
+              "See lorvex.com --help and readme.txt");
 }
 
 TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {

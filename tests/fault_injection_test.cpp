@@ -158,7 +158,8 @@ protected:
     }
 
     // The executable, copied beside the data files, optionally as an unprivileged user.
-    test::ChildResult Lorvex(const fs::path& from, const fs::path& to, bool unprivileged) {
+    test::ChildResult Lorvex(const fs::path& from, const fs::path& to, bool unprivileged,
+                             const std::vector<std::string>& switches = {"-c", kCategory}) {
         if (!fs::exists(program / "lorvex")) {
             fs::copy_file(test::LorvexExecutable(), program / "lorvex");
         }
@@ -166,7 +167,8 @@ protected:
         if (unprivileged) {
             command = test::AsUnprivilegedUser(command.front());
         }
-        command.insert(command.end(), {"-c", kCategory, "-e", from.string(), "-d", to.string()});
+        command.insert(command.end(), switches.begin(), switches.end());
+        command.insert(command.end(), {"-e", from.string(), "-d", to.string()});
         TempDir output;
         ChildProcess child(command.front(), {command.begin() + 1, command.end()}, output.path());
         return child.Wait();
@@ -266,9 +268,15 @@ TEST_F(FaultInjection, UnwritableSearchDirectoryOrDestinationMovesNothing) {
             fs::permissions(search, lockSearch ? readOnly : fs::perms::all);
             fs::permissions(to, lockSearch ? fs::perms::all : readOnly);
             const auto run = Lorvex(search, to, true);
-            EXPECT_EQ(run.exitStatus, 1) << run.err;
-            EXPECT_EQ(run.out.rfind(" 0 files were successfully found and moved!\n", 0), 0u);
-            EXPECT_EQ(FailuresInReport(run.out), AllFailing("Permission denied"));
+            // A destination that takes nothing is refused before the pass, in one line.
+            EXPECT_EQ(run.exitStatus, lockSearch ? 1 : 2) << run.err;
+            if (lockSearch) {
+                EXPECT_EQ(run.out.rfind(" 0 files were successfully found and moved!\n", 0), 0u);
+                EXPECT_EQ(FailuresInReport(run.out), AllFailing("Permission denied"));
+            } else {
+                EXPECT_EQ(run.err, "lorvex: cannot write to destination directory \"" +
+                                       to.string() + "/\": Permission denied\n");
+            }
             ExpectNothingLost(search, to);
             EXPECT_EQ(ListDirectory(search).size(), archives.size());
             EXPECT_EQ(ListDirectory(to), Names{});
@@ -300,11 +308,11 @@ TEST_F(FaultInjection, ReadOnlyFileSystemOnEitherSideMovesNothing) {
     EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
     ExpectNothingLost(inside, dest);
     EXPECT_EQ(ListDirectory(dest), Names{});
-    // Into it.
+    // Into it: refused before the pass.
     WriteArchivesAndData(search);
     pass = Pass(search, empty);
     EXPECT_EQ(pass.moved, 0);
-    EXPECT_EQ(pass.failures, AllFailing("Read-only file system"));
+    EXPECT_EQ(pass.failures, Failures{});
     ExpectNothingLost(search, empty);
     EXPECT_EQ(ListDirectory(empty), Names{});
     EXPECT_EQ(ListDirectory(search), Names{"Read Only.zip"});
@@ -339,6 +347,100 @@ TEST_F(FaultInjection, DestinationThatCannotBeCreatedStopsBeforeMoving) {
         ExpectNothingLost(search, destination);
     }
     EXPECT_EQ(ReadFile(root / "a file"), "in the way");
+}
+
+// A dry run meets what the real run meets, and says so with the same lines and status.
+TEST_F(FaultInjection, DryRunAndRealRunAgree) {
+    AddArchive("First", 3000);
+    AddArchive("Second", 500);
+    WriteArchivesAndData(search);
+    const std::string tooLong(300, 'x');
+    // --all sends First to a folder too long to make (its first line decides); -c moves both.
+    WriteFile(program / "cats.txt", std::string(kCategory) + "\n" + tooLong + "\n");
+    WriteFile(program / "lorvex.ini",
+              test::MapWithHeader("First=" + tooLong + "\nFirst=Fault\nSecond=Fault\n"));
+    const auto locked = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                        fs::perms::others_exec;
+    Tmpfs readOnly(root / "ro-fs", "size=1m");
+    struct Case {
+        std::string name;
+        fs::path from;
+        fs::path to;
+        bool unprivileged;
+        std::vector<std::string> switches;
+        int exitStatus;
+        std::string said;  // on standard error, or a failure on standard output
+    };
+    std::vector<Case> cases = {
+        {"category folder name too long", search, dest, false, {"--all"}, 1, "File name too long"},
+    };
+    if (readOnly.mounted()) {
+        fs::create_directory(root / "ro-fs" / "there");
+        ASSERT_TRUE(readOnly.MakeReadOnly());
+        cases.push_back({"read-only, existing",
+                         search,
+                         root / "ro-fs" / "there",
+                         false,
+                         {"-c", kCategory},
+                         2,
+                         "cannot write to destination directory"});
+        cases.push_back({"read-only, to be made",
+                         search,
+                         root / "ro-fs" / "new",
+                         false,
+                         {"-c", kCategory},
+                         2,
+                         "Read-only file system"});
+    }
+    if (!test::AsUnprivilegedUser("lorvex").empty()) {
+        fs::create_directory(root / "locked");
+        fs::permissions(root / "locked", locked);
+        cases.push_back({"unwritable destination",
+                         search,
+                         root / "locked",
+                         true,
+                         {"-c", kCategory},
+                         2,
+                         "Permission denied"});
+        cases.push_back({"unwritable parent",
+                         search,
+                         root / "locked" / "new",
+                         true,
+                         {"-c", kCategory},
+                         2,
+                         "Permission denied"});
+        fs::create_directory(root / "fixed");
+        fs::copy(search, root / "fixed");
+        fs::permissions(root / "fixed", locked);
+        fs::create_directory(root / "open");
+        fs::permissions(root / "open", fs::perms::all);
+        cases.push_back({"search directory not removable",
+                         root / "fixed",
+                         root / "open",
+                         true,
+                         {"-c", kCategory},
+                         1,
+                         "Permission denied"});
+    }
+    for (const auto& [name, from, to, unprivileged, switches, exitStatus, said] : cases) {
+        SCOPED_TRACE(name);
+        auto dry = switches;
+        dry.push_back("--dry-run");
+        const auto planned = Lorvex(from, to, unprivileged, dry);
+        const auto real = Lorvex(from, to, unprivileged, switches);
+        EXPECT_EQ(planned.exitStatus, exitStatus) << planned.err << planned.out;
+        EXPECT_EQ(real.exitStatus, exitStatus) << real.err << real.out;
+        EXPECT_EQ(planned.err, real.err);
+        EXPECT_EQ(FailuresInReport(planned.out), FailuresInReport(real.out));
+        EXPECT_NE((planned.err + planned.out).find(said), std::string::npos)
+            << planned.err << planned.out;
+        if (exitStatus == 2) {
+            EXPECT_EQ(std::count(real.err.begin(), real.err.end(), '\n'), 1) << real.err;
+        }
+    }
+    if (!readOnly.mounted() || test::AsUnprivilegedUser("lorvex").empty()) {
+        GTEST_SKIP() << "some cases need root: a tmpfs of its own and the user nobody";
+    }
 }
 
 // Every regular file under `dir` whose bytes are `contents`.

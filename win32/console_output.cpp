@@ -77,9 +77,18 @@ void WriteText(HANDLE stream, std::string_view text) {
     DWORD mode = 0;
     if (::GetConsoleMode(stream, &mode)) {
         WriteToConsole(stream, platform::Widen(text));
-    } else {
-        WriteBytes(stream, text);
+        return;
     }
+    // Files and pipes get Windows line ends, as Notepad and findstr expect.
+    std::string lines;
+    lines.reserve(text.size() + text.size() / 32);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+            lines += '\r';
+        }
+        lines += text[i];
+    }
+    WriteBytes(stream, lines);
 }
 
 void ConsoleOutput::Usage(std::string_view usage) {

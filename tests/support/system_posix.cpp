@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -68,12 +69,19 @@ bool DrainAll(int outFd, int errFd, std::chrono::seconds limit, RunResult& resul
 
 }  // namespace
 
+// True when `extra` sets the variable of `entry` ("NAME=value"), which it then replaces.
+bool SetBy(const std::vector<std::string>& extra, std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    return std::any_of(extra.begin(), extra.end(),
+                       [&](const std::string& e) { return e.starts_with(name); });
+}
+
 std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> environment;
     for (char** e = environ; *e; ++e) {
         const std::string_view entry(*e);
         if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
-            !entry.starts_with("QT_QPA_PLATFORM=")) {
+            !entry.starts_with("QT_QPA_PLATFORM=") && !SetBy(extra, entry)) {
             environment.emplace_back(entry);
         }
     }
@@ -124,6 +132,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.rawOut = result.out;
     return result;
 }
 

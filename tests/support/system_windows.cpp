@@ -5,6 +5,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -101,15 +102,36 @@ std::string FileExistsReason() { return Message(ERROR_ALREADY_EXISTS); }
 
 std::string NoSuchFileReason() { return Message(ERROR_FILE_NOT_FOUND); }
 
+// True when `extra` sets the variable of `entry` ("NAME=value"), which it then replaces.
+bool SetBy(const std::vector<std::string>& extra, std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    return std::any_of(extra.begin(), extra.end(),
+                       [&](const std::string& e) { return e.starts_with(name); });
+}
+
 std::vector<std::string> ProgramEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> environment;
     wchar_t* block = ::GetEnvironmentStringsW();
     for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
-        environment.push_back(Narrow(entry));
+        const std::string line = Narrow(entry);
+        if (!SetBy(extra, line)) {
+            environment.push_back(line);
+        }
     }
     ::FreeEnvironmentStringsW(block);
     environment.insert(environment.end(), extra.begin(), extra.end());
     return environment;
+}
+
+// Windows programs end lines in CR LF in files and pipes; the tests compare lines.
+std::string WithLineFeeds(const std::string& text) {
+    std::string lines;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            lines += text[i];
+        }
+    }
+    return lines;
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
@@ -165,8 +187,10 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
         }
     });
     std::thread errReader([&] { result.err = ReadAll(errRead.get()); });
-    result.out = ReadAll(outRead.get());
+    result.rawOut = ReadAll(outRead.get());
     errReader.join();
+    result.out = WithLineFeeds(result.rawOut);
+    result.err = WithLineFeeds(result.err);
     watchdog.join();
     ::WaitForSingleObject(processHandle.get(), INFINITE);
     DWORD status = 0;

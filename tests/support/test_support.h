@@ -66,7 +66,8 @@ public:
 
 struct RunResult {
     int exitStatus = -1;
-    std::string out;
+    std::string out;  // with LF line ends; lorvex.com writes CR LF, which rawOut keeps
+    std::string rawOut;
     std::string err;
     bool timedOut = false;  // killed when its time limit ran out
 };

@@ -14,7 +14,7 @@ category='Música / 日本'
 script -q -e -c "wine '$scratch/lorvex.com' -x -c '$category' -e C:\\\\ -d C:\\\\" \
     "$scratch/terminal" </dev/null >/dev/null 2>&1 || true
 shown=$(tr -d '\r' <"$scratch/terminal")
-for expected in "Usage: lorvex.exe -c category -e searchdir -d destdir -[s|f]" \
+for expected in "lorvex: unknown switch \"-x\", ignored" "Usage: lorvex.com -c category|--all" \
     "lorvex: category \"$category\" is not in the category list"; do
     case $shown in
         *"$expected"*) ;;

@@ -1,0 +1,19 @@
+#include "data_files.h"
+
+#include "platform.h"
+
+namespace lorvex {
+
+std::string DataFilePath(const std::string& programDirectory, std::string_view fileName) {
+    if (const std::string own = platform::UserDataDirectory(); !own.empty()) {
+        // Anything under that name counts, so that an unreadable copy is reported by its
+        // path rather than passed over in silence.
+        std::string path = own + platform::kSeparator + std::string(fileName);
+        if (platform::EntryExists(path)) {
+            return path;
+        }
+    }
+    return programDirectory + platform::kSeparator + std::string(fileName);
+}
+
+}  // namespace lorvex
