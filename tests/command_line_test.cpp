@@ -1,5 +1,6 @@
 #include "command_line.h"
 #include "category_folder.h"
+#include "errors.h"
 
 #include <gtest/gtest.h>
 
@@ -128,3 +129,18 @@ TEST(CategoryFolder, EachLevelBecomesASafeFolderName) {
 
 }  // namespace
 }  // namespace lorvex
+
+// Every box begins its message as a sentence, whichever window or program shows it.
+TEST(AsSentence, CapitalisesTheFirstLetterOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"category \"Nope\" is not in the category list",
+         "Category \"Nope\" is not in the category list"},
+        {"Already", "Already"},
+        {" 3 files were successfully found and moved!",
+         " 3 files were successfully found and moved!"},
+        {"", ""},
+    };
+    for (const auto& [text, sentence] : cases) {
+        EXPECT_EQ(lorvex::AsSentence(text), sentence);
+    }
+}

@@ -1,5 +1,6 @@
-// The category drop-down: a scrolling popup of a limited height, and type-ahead by
-// prefix as in a file manager's list, blanks included.
+// The category drop-down: a scrolling popup of a limited height, as wide as its longest
+// name within the screen, type-ahead by prefix as in a file manager's list (blanks
+// included), and the chosen name whole in a tooltip over the closed box.
 #pragma once
 
 #include <QComboBox>
@@ -15,6 +16,8 @@ public:
     static constexpr int kTypeAheadMilliseconds = 1000;
 
     explicit CategoryComboBox(QWidget* parent = nullptr);
+
+    void showPopup() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
