@@ -50,7 +50,6 @@ public:
         ::DeleteDC(dc_);
     }
     HDC dc() const { return dc_; }
-    HFONT font() const { return font_.get(); }
     // Dialog units across to pixels: four to the font's average character width.
     int DialogUnitsToPixels(int units) const {
         SIZE alphabet{};
