@@ -21,4 +21,8 @@ public:
 
 std::string Quoted(std::string_view text);
 
+// `text` as a box shows it, a sentence of its own: its first letter in upper case. Errors
+// begin in lower case, as a command line's do, and always with an ASCII word.
+std::string AsSentence(std::string_view text);
+
 }  // namespace lorvex

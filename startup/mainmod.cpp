@@ -51,7 +51,7 @@ public:
     }
     void Error(std::string_view error) override {
         ConsoleOutput::Error(error);
-        Box(error);
+        Box(AsSentence(error));
     }
     // The console gets every failure; the box names the first few and keeps the rest on
     // demand, so that it always fits the screen.

@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "errors.h"
 
 #include <gtest/gtest.h>
 
@@ -113,3 +114,18 @@ TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {
 
 }  // namespace
 }  // namespace lorvex
+
+// Every box begins its message as a sentence, whichever window or program shows it.
+TEST(AsSentence, CapitalisesTheFirstLetterOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"category \"Nope\" is not in the category list",
+         "Category \"Nope\" is not in the category list"},
+        {"Already", "Already"},
+        {" 3 files were successfully found and moved!",
+         " 3 files were successfully found and moved!"},
+        {"", ""},
+    };
+    for (const auto& [text, sentence] : cases) {
+        EXPECT_EQ(lorvex::AsSentence(text), sentence);
+    }
+}

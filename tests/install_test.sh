@@ -25,7 +25,7 @@ if readelf -d "$root/usr/lib/lorvex/lorvex" | grep NEEDED | grep -qi qt; then
 fi
 for file in applications/lorvex.desktop metainfo/org.lorvex.lorvex.metainfo.xml \
             icons/hicolor/scalable/apps/lorvex.svg icons/hicolor/48x48/apps/lorvex.png \
-            man/man1/lorvex.1.gz; do
+            man/man1/lorvex.1.gz doc/lorvex/copyright; do
     [ -f "$root/usr/share/$file" ] || fail "share/$file is missing"
 done
 if command -v desktop-file-validate >/dev/null; then

@@ -1,7 +1,11 @@
 #include "category_combo_box.h"
 
+#include <QFrame>
 #include <QKeyEvent>
 #include <QListView>
+#include <QScreen>
+#include <QScrollBar>
+#include <algorithm>
 
 #include "encoding.h"
 
@@ -15,6 +19,21 @@ CategoryComboBox::CategoryComboBox(QWidget* parent) : QComboBox(parent) {
     setView(new QListView(this));
     view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setMaxVisibleItems(kVisibleRows);
+    connect(this, &QComboBox::currentTextChanged, this, [this](const QString& name) {
+        setToolTip(name);  // the closed box may cut a long name short
+    });
+}
+
+// The popup as wide as the longest name, so that names alike at the start can be told
+// apart, but never wider than the screen nor narrower than the box.
+void CategoryComboBox::showPopup() {
+    const int frame = 2 * view()->frameWidth() + view()->verticalScrollBar()->sizeHint().width();
+    const int wanted = view()->sizeHintForColumn(0) + frame;
+    // The popup frames the list: a list as wide as the screen leaves room for that.
+    const auto* popup = qobject_cast<const QFrame*>(view()->parentWidget());
+    const int room = screen()->availableGeometry().width() - (popup ? 2 * popup->frameWidth() : 0);
+    view()->setMinimumWidth(std::max(width(), std::min(wanted, room)));
+    QComboBox::showPopup();
 }
 
 void CategoryComboBox::keyPressEvent(QKeyEvent* event) {

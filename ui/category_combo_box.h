@@ -1,5 +1,6 @@
-// The category drop-down: a scrolling popup of a limited height, and type-ahead by
-// prefix as in a file manager's list, blanks included.
+// The category drop-down: a scrolling popup of a limited height, as wide as its longest
+// name within the screen, type-ahead by prefix as in a file manager's list (blanks
+// included), and the chosen name whole in a tooltip over the closed box.
 #pragma once
 
 #include <QComboBox>
@@ -18,6 +19,8 @@ public:
     explicit CategoryComboBox(QWidget* parent = nullptr);
     // The clock that times the keys; a test sets its own.
     void SetClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
+
+    void showPopup() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

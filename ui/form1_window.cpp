@@ -14,6 +14,7 @@
 #include "category_combo_box.h"
 #include "control_table.h"
 #include "encoding.h"
+#include "errors.h"
 
 // The icons live in a static library, whose resources must be registered by hand, and
 // from outside any namespace.
@@ -227,12 +228,7 @@ void Form1Window::ShowMoveReport(std::string_view title, const MoveReportText& r
 }
 
 void Form1Window::ShowError(std::string_view title, std::string_view text) {
-    // A box is read as a sentence of its own, so it begins with a capital letter.
-    QString sentence = FromUtf8(text);
-    if (!sentence.isEmpty()) {
-        sentence[0] = sentence[0].toUpper();
-    }
-    dialogs_.ShowMessage(this, FromUtf8(title), sentence, {});
+    dialogs_.ShowMessage(this, FromUtf8(title), FromUtf8(AsSentence(text)), {});
 }
 
 void Form1Window::MirrorCore() {

@@ -2,12 +2,15 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
+
+#include "encoding.h"
+#include "folder_picker_start.h"
 
 namespace lorvex::modFolderBrowse {
 
 QString BrowseFolder(QWidget* owner, const QString& prompt, const QString& startAt) {
-    const QString start = QFileInfo(startAt).isDir() ? startAt : QDir::rootPath();
+    const QString nearest = ui::FromUtf8(FolderPickerStart(ui::ToUtf8(startAt)));
+    const QString start = nearest.isEmpty() ? QDir::rootPath() : nearest;
     QFileDialog chooser(owner, prompt, start);
     chooser.setFileMode(QFileDialog::Directory);
     chooser.setOption(QFileDialog::ShowDirsOnly);

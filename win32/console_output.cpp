@@ -5,6 +5,7 @@
 #include <string>
 
 #include "desktop_windows.h"
+#include "errors.h"
 
 namespace lorvex::win32 {
 namespace {
@@ -115,7 +116,7 @@ void ConsoleAndBoxes::Report(std::string_view report) {
 
 void ConsoleAndBoxes::Error(std::string_view error) {
     ConsoleOutput::Error(error);
-    desktop::ShowStandaloneMessage("lorvex", error);
+    desktop::ShowStandaloneMessage("lorvex", AsSentence(error));
 }
 
 void ConsoleAndBoxes::MoveReport(const MoveReportText& report) {

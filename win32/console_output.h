@@ -44,7 +44,8 @@ public:
     void Usage(std::string_view usage) override;
     void Report(std::string_view report) override;
     void Error(std::string_view error) override;
-    // The console gets every failure, the box the first few, so that it fits the screen.
+    // The console gets every failure; the box names the first few, and all behind its
+    // details.
     void MoveReport(const MoveReportText& report) override;
 };
 

@@ -18,16 +18,10 @@ namespace lorvex::desktop {
 // A Windows program always runs on a desktop that a person sees.
 bool PersonCanSeeDisplay() { return true; }
 
+// The window's own kind of box, without an owner: every failure behind "Show details".
 void ShowStandaloneMessage(std::string_view title, std::string_view text,
                            std::string_view details) {
-    std::string shown(text);
-    if (!details.empty()) {
-        shown +=
-            "\n\nEvery archive that could not be moved is named when lorvex.com runs the"
-            " same command at a prompt.";
-    }
-    ::MessageBoxW(nullptr, platform::Widen(shown).c_str(), platform::Widen(title).c_str(),
-                  MB_OK | MB_SETFOREGROUND);
+    win32::ModalDialogs().ShowMessage(nullptr, title, text, details);
 }
 
 int RunWindow(const std::string& programDirectory) {

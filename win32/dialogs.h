@@ -2,6 +2,7 @@
 // boxes and answer the folder picker without a real modal dialog on screen.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,9 +23,16 @@ public:
                                      std::string_view startAt) = 0;
 };
 
-// The real ones: MessageBoxW and the system's folder dialog (IFileOpenDialog).
+// The real ones: a box and the system's folder dialog (IFileOpenDialog), opening at
+// FolderPickerStart of the field. A box is a Task Dialog, or with details (or without a
+// Task Dialog) a box of lorvex's own whose "Show details" opens the whole list in a field
+// that scrolls. A box never grows past the work area; long names are wrapped.
 class ModalDialogs : public Dialogs {
 public:
+    // Called with each box once it is laid out, before it takes any input: tests measure
+    // the real box there and close it.
+    std::function<void(HWND box)> onShown;
+
     void ShowMessage(HWND owner, std::string_view title, std::string_view text,
                      std::string_view details) override;
     std::string ChooseFolder(HWND owner, std::string_view prompt,

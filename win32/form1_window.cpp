@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 #include <utility>
@@ -104,12 +105,12 @@ void SetFont(HWND control, HFONT font) {
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }
 
-void RegisterWindowClass() {
-    static const bool registered = [] {
+void RegisterWindowClass(WNDPROC procedure) {
+    static const bool registered = [procedure] {
         const HINSTANCE instance = ::GetModuleHandleW(nullptr);
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &DefWindowProcW;
+        windowClass.lpfnWndProc = procedure;
         windowClass.hInstance = instance;
         windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -119,7 +120,8 @@ void RegisterWindowClass() {
         windowClass.hIconSm = static_cast<HICON>(
             ::LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
                          ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        INITCOMMONCONTROLSEX controls{sizeof controls,
+                                      ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES};
         ::InitCommonControlsEx(&controls);
         return ::RegisterClassExW(&windowClass) != 0;
     }();
@@ -133,23 +135,45 @@ void RegisterWindowClass() {
 // window to paint the face beneath it.
 constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
 
+// The work area of the monitor the window is on: no list or box may be larger.
+RECT WorkAreaOf(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    return monitor.rcWork;
+}
+
+// The widest of `items` in the control's font, in pixels.
+int WidestText(HWND control, const ComboBox& items) {
+    const HDC dc = ::GetDC(control);
+    const HGDIOBJ previous =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    int widest = 0;
+    for (int i = 0; i < items.ListCount(); ++i) {
+        const std::wstring item = platform::Widen(items.List(i));
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, item.c_str(), static_cast<int>(item.size()), &size);
+        widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(control, dc);
+    return widest;
+}
+
 }  // namespace
 
 Form1Window::Form1Window(Form1& form, Dialogs& dialogs) : form_(form), dialogs_(dialogs) {
-    RegisterWindowClass();
-    // The procedure is set once the window knows this object (see WindowProcedure), so
-    // that no message before WM_NCCREATE reaches a handler without its state.
+    RegisterWindowClass(&WindowProcedure);
     const HWND made =
         ::CreateWindowExW(0, kClassName, platform::Widen(kForm1Window.caption).c_str(),
                           kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                          nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+                          nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
     if (!made) {
+        if (createFailure_) {
+            std::rethrow_exception(createFailure_);
+        }
         throw LorvexError("cannot open the window: " + platform::SystemMessage(::GetLastError()));
     }
-    window_ = made;
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProcedure));
-    OnCreate();
 }
 
 Form1Window::~Form1Window() {
@@ -161,18 +185,33 @@ Form1Window::~Form1Window() {
              &form_.Combo1, &form_.Option1, &form_.Option2, &form_.Start, &form_.Endd}) {
         control->OnChange(nullptr);
     }
-    if (::IsWindow(window_)) {
+    if (window_) {
         ::DestroyWindow(window_);
     }
 }
 
 LRESULT CALLBACK Form1Window::WindowProcedure(HWND window, UINT message, WPARAM wParam,
                                               LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* created = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<Form1Window*>(created->lpCreateParams);
+        self->window_ = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
     auto* self = reinterpret_cast<Form1Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self) {
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
     switch (message) {
+        case WM_CREATE:
+            return self->OnCreate();
+        case WM_SETFOCUS:
+            self->OnSetFocus();
+            return 0;
+        case WM_NCDESTROY:
+            ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            self->window_ = nullptr;
+            return ::DefWindowProcW(window, message, wParam, lParam);
         case WM_COMMAND:
             self->OnCommand(LOWORD(wParam), HIWORD(wParam));
             return 0;
@@ -190,8 +229,15 @@ LRESULT CALLBACK Form1Window::WindowProcedure(HWND window, UINT message, WPARAM 
     }
 }
 
+// -1 fails the window's creation; the constructor then throws why.
 LRESULT Form1Window::OnCreate() {
-    CreateControls();
+    try {
+        CreateControls();
+    } catch (...) {
+        createFailure_ = std::current_exception();
+        return -1;
+    }
+    CreateCategoryTip();
     const UINT dpi = WindowDpi(window_);
     LayOut(dpi);
     FitClientArea(dpi);
@@ -315,27 +361,60 @@ void Form1Window::OnCommand(int id, int code) {
     }
 }
 
+void Form1Window::CreateCategoryTip() {
+    categoryTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                     WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                                     ::GetModuleHandleW(nullptr), nullptr);
+    if (!categoryTip_) {
+        return;  // the list works without its tip
+    }
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window_;
+    tool.uId = reinterpret_cast<UINT_PTR>(Control("Combo1"));
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(categoryTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// The control the focus belongs on: the one last used, else the first in the tab order.
+HWND Form1Window::FocusTarget() const {
+    if (focused_ && ::IsChild(window_, focused_) && ::IsWindowVisible(focused_) &&
+        ::IsWindowEnabled(focused_)) {
+        return focused_;
+    }
+    return ::GetNextDlgTabItem(window_, nullptr, FALSE);
+}
+
 void Form1Window::OnActivate(bool active) {
     if (active) {
-        const HWND first = ::GetNextDlgTabItem(window_, nullptr, FALSE);
-        ::SetFocus(focused_ && ::IsWindowEnabled(focused_) ? focused_ : first);
-    } else {
-        const HWND focus = ::GetFocus();
-        if (focus && ::IsChild(window_, focus)) {
-            focused_ = focus;
-        }
+        ::SetFocus(FocusTarget());
+    } else if (const HWND focus = ::GetFocus(); focus && ::IsChild(window_, focus)) {
+        focused_ = focus;
+    }
+}
+
+// The window itself never keeps the focus, or plain letters would act as access keys; it
+// gets it when the focused control is hidden or the window is restored.
+void Form1Window::OnSetFocus() {
+    if (const HWND target = FocusTarget()) {
+        ::SetFocus(target);
     }
 }
 
 void Form1Window::OnDpiChanged(UINT dpi, const RECT& suggested) {
     LayOut(dpi);
+    FitDroppedWidth();
     ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
                    suggested.right - suggested.left, suggested.bottom - suggested.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form1Window::OnDestroy() {
-    ::RemoveWindowSubclass(Control("Combo1"), &CategoryListProcedure, kTypeAheadSubclass);
+    if (const auto combo = controls_.find("Combo1"); combo != controls_.end()) {
+        ::RemoveWindowSubclass(combo->second, &CategoryListProcedure, kTypeAheadSubclass);
+    }
     if (quitOnDestroy_) {
         ::PostQuitMessage(0);
     }
@@ -396,7 +475,7 @@ bool Form1Window::OnCategoryChar(wchar_t typed) {
 void Form1Window::Show() {
     ::ShowWindow(window_, SW_SHOW);
     ::UpdateWindow(window_);
-    ::SetFocus(::GetNextDlgTabItem(window_, nullptr, FALSE));
+    ::SetFocus(FocusTarget());
 }
 
 void Form1Window::Refresh() {
@@ -416,12 +495,7 @@ void Form1Window::ShowMoveReport(std::string_view title, const MoveReportText& r
 }
 
 void Form1Window::ShowError(std::string_view title, std::string_view text) {
-    // A box is read as a sentence of its own, so it begins with a capital letter.
-    std::wstring sentence = platform::Widen(text);
-    if (!sentence.empty()) {
-        ::CharUpperBuffW(sentence.data(), 1);
-    }
-    dialogs_.ShowMessage(window_, title, platform::Narrow(sentence), {});
+    dialogs_.ShowMessage(window_, title, AsSentence(text), {});
 }
 
 std::string Form1Window::ControlText(std::string_view name) const {
@@ -463,9 +537,15 @@ void Form1Window::MirrorOptions() {
 void Form1Window::MirrorCombo() {
     const ComboBox& model = form_.Combo1;
     const HWND combo = Control("Combo1");
-    ::ShowWindow(combo, model.Visible() ? SW_SHOWNA : SW_HIDE);
     if (!model.Visible()) {
+        // Hiding the focused list hands the focus on; it comes back with the list.
+        listRegainsFocus_ = listRegainsFocus_ || ::GetFocus() == combo;
+        ::ShowWindow(combo, SW_HIDE);
         return;  // a list being refilled is copied once it is shown again
+    }
+    ::ShowWindow(combo, SW_SHOWNA);
+    if (std::exchange(listRegainsFocus_, false)) {
+        ::SetFocus(combo);
     }
     ++mirroring_;
     if (mirroredItems_ != model.ItemsRevision()) {
@@ -478,9 +558,43 @@ void Form1Window::MirrorCombo() {
         ::SendMessageW(combo, WM_SETREDRAW, TRUE, 0);
         ::InvalidateRect(combo, nullptr, TRUE);
         mirroredItems_ = model.ItemsRevision();
+        FitDroppedWidth();
     }
     ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(model.ListIndex()), 0);
+    ShowChosenCategoryTip();
     --mirroring_;
+}
+
+// The open list as wide as its longest name, so that names alike at the start can be told
+// apart, but never wider than the screen's work area nor narrower than the closed box.
+void Form1Window::FitDroppedWidth() {
+    const HWND combo = Control("Combo1");
+    const UINT dpi = WindowDpi(window_);
+    const int wanted = WidestText(combo, form_.Combo1) +
+                       ::GetSystemMetricsForDpi(SM_CXVSCROLL, dpi) + ScaleForDpi(8, dpi);
+    RECT closed{};
+    ::GetWindowRect(combo, &closed);
+    const RECT work = WorkAreaOf(window_);
+    const int width = std::clamp(wanted, static_cast<int>(closed.right - closed.left),
+                                 std::max<int>(closed.right - closed.left, work.right - work.left));
+    ::SendMessageW(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(width), 0);
+}
+
+// The closed list may cut a long name short; its tip shows the chosen one whole, wrapped
+// within the screen.
+void Form1Window::ShowChosenCategoryTip() {
+    if (!categoryTip_) {
+        return;
+    }
+    const RECT work = WorkAreaOf(window_);
+    ::SendMessageW(categoryTip_, TTM_SETMAXTIPWIDTH, 0, (work.right - work.left) / 2);
+    const std::wstring name = platform::Widen(form_.Combo1.Text());
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = window_;
+    tool.uId = reinterpret_cast<UINT_PTR>(Control("Combo1"));
+    tool.lpszText = const_cast<wchar_t*>(name.c_str());
+    ::SendMessageW(categoryTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 }  // namespace lorvex::win32

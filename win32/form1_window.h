@@ -1,10 +1,14 @@
 // The Win32 window of Form1: native controls built from the core's control table,
 // mirroring the core's control values both ways and calling its handlers, as the Qt
-// window does on Linux. One window class; its procedure only dispatches to the handlers
-// below, and all state lives in this object, reached from the window's user data.
+// window does on Linux. One window class, whose procedure only dispatches to the handlers
+// below; all state lives in this object, handed to CreateWindowExW and kept in the
+// window's user data from WM_NCCREATE on. Like a dialog, the window keeps the keyboard
+// focus on one of its controls: the first in the tab order at start, and the one last
+// used whenever the window is activated again.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <string>
 #include <string_view>
@@ -56,11 +60,16 @@ private:
     LRESULT OnCreate();
     void OnCommand(int id, int code);
     void OnActivate(bool active);
+    void OnSetFocus();
     void OnDpiChanged(UINT dpi, const RECT& suggested);
     void OnDestroy();
     bool OnCategoryChar(wchar_t typed);
 
     void CreateControls();
+    void CreateCategoryTip();
+    HWND FocusTarget() const;
+    void FitDroppedWidth();
+    void ShowChosenCategoryTip();
     void LayOut(UINT dpi);
     void FitClientArea(UINT dpi);
     void MirrorCore();
@@ -75,8 +84,11 @@ private:
     std::map<std::string_view, HWND> controls_;  // by the core's control name
     std::vector<UniqueFont> fonts_;              // the message font, then fitted captions
     PassProgressWindow progress_{nullptr};
-    HWND focused_ = nullptr;  // restored when the window is activated again
-    int mirroring_ = 0;       // > 0 while core values are copied onto the controls
+    HWND categoryTip_ = nullptr;        // the chosen category's full name over the closed list
+    std::exception_ptr createFailure_;  // why WM_CREATE failed, thrown by the constructor
+    HWND focused_ = nullptr;            // restored when the window is activated again
+    bool listRegainsFocus_ = false;     // the list had the focus when it was hidden to refill
+    int mirroring_ = 0;                 // > 0 while core values are copied onto the controls
     std::uint64_t mirroredItems_ = ~std::uint64_t{0};
     bool quitOnDestroy_ = false;
     std::wstring typedPrefix_;

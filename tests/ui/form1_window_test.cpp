@@ -445,6 +445,35 @@ private slots:
         QCOMPARE(combo->currentText(), QStringLiteral("Group 2 / Kind 0"));
     }
 
+    // Two long names alike at the start tell apart in the open list, which stays on the
+    // screen however long a name is; the closed box tips the chosen name whole.
+    void shouldOpenTheListAsWideAsItsLongestNameAndTipTheChoice_data() {
+        QTest::addColumn<int>("length");
+        QTest::newRow("longer than the box") << 40;
+        QTest::newRow("longer than the screen") << 600;
+    }
+    void shouldOpenTheListAsWideAsItsLongestNameAndTipTheChoice() {
+        QFETCH(int, length);
+        Window w;
+        const QString start = QStringLiteral("Game Console / Home Video ");
+        const QString longest = start + QString(length, QLatin1Char('W'));
+        WriteFile(w.program / "cats.txt",
+                  "Music / Jazz\n" + (start + "Handheld\n" + longest + "\n").toStdString());
+        w.form.Form_Load();
+        w.window.show();
+        auto* combo = w.Find<QComboBox>("Combo1");
+        combo->showPopup();
+        QVERIFY(combo->view()->isVisible());
+        const QRect screen = combo->screen()->availableGeometry();
+        const int needed = combo->view()->fontMetrics().horizontalAdvance(longest);
+        QVERIFY2(combo->view()->width() >= std::min(needed, screen.width() - 40),
+                 qPrintable(QString::number(combo->view()->width())));
+        QVERIFY(combo->view()->window()->width() <= screen.width());
+        combo->hidePopup();
+        combo->setCurrentIndex(2);
+        QCOMPARE(combo->toolTip(), longest);
+    }
+
     void shouldOnlyClaimADisplayThatCanBeReached() {
         // Restores the environment the other tests run in.
         struct SavedEnvironment {

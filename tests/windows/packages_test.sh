@@ -1,8 +1,9 @@
 #!/bin/sh
 # The Windows packages: what the portable zip holds, then the installer under wine, end to
 # end: a silent install (/S) into a scratch prefix, the installed console twin moving an
-# archive, then the silent uninstall, after which every file, shortcut, registry entry
-# and PATH entry the installer made is gone.
+# archive, an uninstall while lorvex.com runs (which must fail and remove nothing), then
+# the silent uninstall, after which every file, shortcut, registry entry and PATH entry
+# the installer made is gone.
 #
 # The scratch prefix has registry files and a drive C: of its own; only C:\windows, the
 # system files, is shared with the tests' prefix, which spares creating a prefix (seconds
@@ -15,16 +16,25 @@ version=$(sed -n 's/^project(lorvex VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")
 cmake --build "$build" --target windows-package >/dev/null
 setup=$build/lorvex-$version-setup.exe
 
-# The portable zip: the programs, the data files and the guide with Windows line ends.
+# The portable zip: the programs, the data files, the Windows guide and the licence, the
+# texts with Windows line ends.
 python3 - "$build/lorvex-$version-windows-x64.zip" <<'PYTHON' || exit 1
 import sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
 names = sorted(archive.namelist())
-expected = sorted(["lorvex.exe", "lorvex.com", "readme.txt", "cats.txt", "cats2.txt",
-                   "lorvex.ini", "lorvex2.ini"])
+expected = sorted(["lorvex.exe", "lorvex.com", "readme.txt", "LICENSE.txt", "cats.txt",
+                   "cats2.txt", "lorvex.ini", "lorvex2.ini"])
+if names != expected:
+    sys.exit(f"packages test: the portable zip holds {names}")
+for text in ("readme.txt", "LICENSE.txt"):
+    lines = archive.read(text)
+    if b"\r\n" not in lines or lines.replace(b"\r\n", b"").count(b"\n"):
+        sys.exit(f"packages test: {text} is not all CR LF")
 readme = archive.read("readme.txt")
-if names != expected or b"\r\n" not in readme or readme.replace(b"\r\n", b"").count(b"\n"):
-    sys.exit(f"packages test: the portable zip holds {names}, readme.txt not all CR LF")
+if b"lorvex.com" not in readme or b"/usr/lib" in readme:
+    sys.exit("packages test: readme.txt is not the Windows guide")
+if b"MIT License" not in archive.read("LICENSE.txt"):
+    sys.exit("packages test: LICENSE.txt is not the MIT licence")
 PYTHON
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/lorvex-installer-XXXXXX")
@@ -49,23 +59,27 @@ wineboot </dev/null >/dev/null 2>&1
 
 files() { (cd "$drive" && find . -path ./windows -prune -o -print | sort); }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\lorvex'
-user_path() { wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*SZ *//p'; }
+system_path() {
+    wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path \
+        2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*SZ *//p'
+}
 files >"$scratch/before"
-path_before=$(user_path)
+path_before=$(system_path)
 
 wine "Z:$setup" /S </dev/null >/dev/null 2>&1 || fail "the silent install failed"
 files >"$scratch/after-install"
 comm -13 "$scratch/before" "$scratch/after-install" >"$scratch/installed"
 program="./Program Files/lorvex"
-for file in lorvex.exe lorvex.com cats.txt cats2.txt lorvex.ini lorvex2.ini readme.txt uninstall.exe; do
+for file in lorvex.exe lorvex.com cats.txt cats2.txt lorvex.ini lorvex2.ini readme.txt LICENSE.txt \
+    uninstall.exe; do
     grep -qxF "$program/$file" "$scratch/installed" || fail "$file was not installed"
 done
 grep -q '/Start Menu/Programs/lorvex.lnk$' "$scratch/installed" || fail "no Start-menu shortcut"
 wine reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 ||
     fail "no uninstaller registered in Apps & features"
-case ";$(user_path);" in
+case ";$(system_path);" in
     *";C:\\Program Files\\lorvex;"*) ;;
-    *) fail "the folder is not on the user's PATH: $(user_path)" ;;
+    *) fail "the folder is not on the system PATH: $(system_path)" ;;
 esac
 
 # The installed console twin moves the first "Music / Jazz" archive of the installed map.
@@ -82,6 +96,34 @@ out=$(wine 'C:\Program Files\lorvex\lorvex.com' -c "Music / Jazz" -e "Z:$scratch
 [ -f "$scratch/in/not in the map.zip" ] || fail "an archive of no category was moved"
 rm -r "$drive/sorted"
 
+# An uninstall while lorvex.com runs: lorvex.com is held in the middle of writing its
+# report (a dry run of 3,000 archives, more than a pipe holds) until its output is read.
+# The uninstaller, run in place (_?=) so that its exit status is its own, must fail and
+# remove nothing.
+cp "$drive/$program/lorvex.ini" "$scratch/lorvex.ini"
+awk 'BEGIN { print ";\r"; print ";\r"; print "[Catalogue]\r";
+             for (i = 0; i < 3000; i++) printf "album %d=Music / Jazz\r\n", i }' \
+    >"$drive/$program/lorvex.ini"
+mkdir "$scratch/many"
+(cd "$scratch/many" && for i in $(seq 0 2999); do printf 'PK' >"album $i.zip"; done)
+mkfifo "$scratch/report"
+wine 'C:\Program Files\lorvex\lorvex.com' -c "Music / Jazz" -e "Z:$scratch/many" -d 'C:\sorted' \
+    --dry-run </dev/null >"$scratch/report" 2>/dev/null &
+running=$!
+exec 3<"$scratch/report"
+read -r first_line <&3 || fail "lorvex.com wrote no report"
+status=0
+wine 'C:\Program Files\lorvex\uninstall.exe' /S '_?=C:\Program' 'Files\lorvex' </dev/null \
+    >/dev/null 2>&1 || status=$?
+[ "$status" -ne 0 ] || fail "the uninstaller reported success while lorvex.com was running"
+files | comm -13 - "$scratch/installed" >"$scratch/missing"
+[ ! -s "$scratch/missing" ] || fail "removed while lorvex.com was running: $(cat "$scratch/missing")"
+wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "unregistered while lorvex.com was running"
+cat <&3 >/dev/null
+exec 3<&-
+wait "$running" || true
+cp "$scratch/lorvex.ini" "$drive/$program/lorvex.ini"
+
 # The uninstaller runs from a copy of itself in the temporary directory, so the wait is
 # for the wine session to end, which it does shortly after its last program.
 wine 'C:\Program Files\lorvex\uninstall.exe' /S </dev/null >/dev/null 2>&1 ||
@@ -92,5 +134,5 @@ left=$(files | comm -12 - "$scratch/installed")
 if wine reg query "$uninstall_key" >/dev/null 2>&1; then
     fail "still registered in Apps & features"
 fi
-[ "$(user_path)" = "$path_before" ] || fail "PATH is \"$(user_path)\", was \"$path_before\""
+[ "$(system_path)" = "$path_before" ] || fail "PATH is \"$(system_path)\", was \"$path_before\""
 echo "installed, moved \"$jazz.zip\" with the installed lorvex.com, uninstalled without a trace"

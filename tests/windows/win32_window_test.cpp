@@ -13,8 +13,10 @@
 
 #include "control_table.h"
 #include "dialogs.h"
+#include "folder_picker_start.h"
 #include "form1.h"
 #include "form1_window.h"
+#include "long_path.h"
 #include "test_support.h"
 
 namespace {
@@ -84,6 +86,18 @@ RECT ClientRectOf(HWND control) {
     ::GetWindowRect(control, &rect);
     ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+RECT WorkArea(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    return monitor.rcWork;
+}
+
+bool Within(const RECT& inner, const RECT& outer) {
+    RECT both{};
+    return ::IntersectRect(&both, &inner, &outer) && ::EqualRect(&both, &inner);
 }
 
 // Twips to pixels as the table means them: 15 to a pixel at 96 dots per inch.
@@ -385,6 +399,190 @@ TEST(Win32Window, MovesWithTheKeyboardAlone) {
     EXPECT_EQ(w.dialogs.boxes[0].text, " 1 files were successfully found and moved!");
     EXPECT_EQ(ListDirectory(w.dest), (std::vector<std::string>{"Night Ferries.zip"}));
     EXPECT_EQ(ListDirectory(w.search), (std::vector<std::string>{"Saltmarsh.zip"}));
+}
+
+TEST(Win32Window, FocusesTheFirstControlAtStartAndTheLastUsedOneWhenActivatedAgain) {
+    Window w;
+    // As the program starts: the window shows, then the list is filled (hidden meanwhile).
+    w.form.Show();
+    w.form.Form_Load();
+    w.Pump();
+    ASSERT_EQ(::GetFocus(), w.Find("Combo1"));
+    w.Type("music / r");  // the first keys find a category, and open no picker
+    EXPECT_EQ(w.form.Combo1.Text(), "Music / Rock");
+    EXPECT_TRUE(w.dialogs.prompts.empty());
+
+    ::SetFocus(w.Find("Endd"));
+    const HWND other = ::CreateWindowExW(0, WC_STATICW, L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                         0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ::SetActiveWindow(other);
+    w.Pump();
+    EXPECT_NE(::GetFocus(), w.Find("Endd"));
+    ::SetActiveWindow(w.window.Handle());
+    w.Pump();
+    EXPECT_EQ(::GetFocus(), w.Find("Endd"));
+    ::DestroyWindow(other);
+}
+
+// What a real box showed: where it lay, and the text of its visible parts, collapsed and
+// with its details opened.
+struct RealBox {
+    bool taskDialog = false;
+    std::vector<RECT> places;
+    std::wstring collapsedText;
+    std::wstring expandedText;
+};
+
+std::wstring VisibleText(HWND box) {
+    std::wstring text;
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (::GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) {  // the box may not show yet
+            std::wstring part(static_cast<std::size_t>(::GetWindowTextLengthW(child)) + 1, L'\0');
+            part.resize(static_cast<std::size_t>(
+                ::GetWindowTextW(child, part.data(), static_cast<int>(part.size()))));
+            text += part + L"\n";
+        }
+    }
+    std::erase(text, L'\r');
+    std::erase(text, L'\n');  // names are wrapped anywhere
+    return text;
+}
+
+RealBox ShowRealBox(HWND owner, const SeenBox& seen) {
+    RealBox real;
+    lorvex::win32::ModalDialogs dialogs;
+    dialogs.onShown = [&](HWND box) {
+        wchar_t windowClass[64] = {};
+        ::GetClassNameW(box, windowClass, 64);
+        real.taskDialog = std::wstring(windowClass) == L"#32770";
+        RECT place{};
+        ::GetWindowRect(box, &place);
+        real.places.push_back(place);
+        real.collapsedText = VisibleText(box);
+        for (HWND child = ::GetWindow(box, GW_CHILD); child;
+             child = ::GetWindow(child, GW_HWNDNEXT)) {
+            if (TextOf(child) == "Show details") {
+                ::SendMessageW(child, BM_CLICK, 0, 0);
+                ::GetWindowRect(box, &place);
+                real.places.push_back(place);
+                break;
+            }
+        }
+        real.expandedText = VisibleText(box);
+        ::SendMessageW(box, real.taskDialog ? TDM_CLICK_BUTTON : WM_COMMAND, IDOK, 0);
+    };
+    dialogs.ShowMessage(owner, seen.title, seen.text, seen.details);
+    return real;
+}
+
+// Failures of names of any length, a few or many: the box fits the work area, collapsed
+// and opened, and opened it names every failure.
+TEST(Win32Window, ResultBoxFitsTheWorkAreaAndOpensOnEveryFailure) {
+    struct Case {
+        int failures;
+        std::size_t nameLength;
+        bool taskDialog;  // the summary names them all; else the details open in a box of our own
+    };
+    for (const Case& c : {Case{3, 200, true}, Case{300, 12, false}}) {
+        Window w;
+        std::filesystem::create_directories(w.dest);
+        std::string map;
+        std::vector<std::string> names;
+        for (int i = 0; i < c.failures; ++i) {
+            std::string name = std::to_string(i) + "-";
+            name.resize(c.nameLength, 'x');
+            names.push_back(name + ".zip");
+            map += name + "=Music / Jazz\n";
+            w.WriteArchive(names.back(), "PK");
+            WriteFile(w.dest / names.back(), "taken");
+        }
+        w.WriteMap(map);
+        w.form.Show();
+        w.FillFields(0);
+        w.Click("Command2");
+        ASSERT_EQ(w.dialogs.boxes.size(), 1u);
+        const RealBox real = ShowRealBox(w.window.Handle(), w.dialogs.boxes[0]);
+        EXPECT_EQ(real.taskDialog, c.taskDialog) << c.failures;
+        ASSERT_EQ(real.places.size(), c.taskDialog ? 1u : 2u) << c.failures;
+        for (const RECT& place : real.places) {
+            EXPECT_TRUE(Within(place, WorkArea(w.window.Handle())))
+                << place.left << "," << place.top << " " << place.right << "," << place.bottom;
+        }
+        if (!c.taskDialog) {  // the details open on demand
+            EXPECT_EQ(real.collapsedText.find(Widen(names.back())), std::wstring::npos);
+        }
+        EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                                [&](const std::string& name) {
+                                    return real.expandedText.find(Widen(name + ": ")) ==
+                                           std::wstring::npos;
+                                }),
+                  0)
+            << "failures not shown";
+        EXPECT_NE(real.expandedText.find(L" 0 files were successfully found and moved!"),
+                  std::wstring::npos);
+    }
+}
+
+TEST(Win32Window, OpenListIsAsWideAsItsLongestNameWithinTheScreenAndTipsTheChoice) {
+    for (const std::size_t length : {std::size_t{60}, std::size_t{600}}) {
+        Window w;
+        const std::string longest = "Misc. / Time-Access Control " + std::string(length, 'W');
+        WriteFile(w.program / "cats.txt", "Music / Jazz\n" + longest + "\n");
+        w.form.Form_Load();
+        w.form.Show();
+        const HWND combo = w.Find("Combo1");
+        const HDC dc = ::GetDC(combo);
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(combo, WM_GETFONT, 0, 0)));
+        SIZE text{};
+        const std::wstring wide = Widen(longest);
+        ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &text);
+        ::ReleaseDC(combo, dc);
+        const RECT work = WorkArea(w.window.Handle());
+        const auto dropped = static_cast<int>(::SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0));
+        EXPECT_GE(dropped, std::min<int>(text.cx, work.right - work.left)) << length;
+        EXPECT_LE(dropped, work.right - work.left) << length;
+
+        ::SendMessageW(combo, CB_SETCURSEL, 1, 0);
+        ::SendMessageW(w.window.Handle(), WM_COMMAND, MAKEWPARAM(101, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(combo));
+        HWND tip = nullptr;
+        while ((tip = ::FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr)) &&
+               ::GetWindow(tip, GW_OWNER) != w.window.Handle()) {
+        }
+        ASSERT_NE(tip, nullptr);
+        std::wstring shown(2048, L'\0');
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = w.window.Handle();
+        tool.uId = reinterpret_cast<UINT_PTR>(combo);
+        tool.lpszText = shown.data();
+        ::SendMessageW(tip, TTM_GETTEXTW, shown.size(), reinterpret_cast<LPARAM>(&tool));
+        EXPECT_EQ(Narrow(shown.c_str()), longest);
+    }
+}
+
+// The folder pickers open at the field's folder at any length, or at its nearest existing
+// parent when lorvex would still create it.
+TEST(Win32Window, FolderPickerStartsAtTheNearestFolderThatExists) {
+    Window w;
+    const std::string root = Utf8(w.root.path());
+    std::string deep = root;
+    while (deep.size() < 300) {
+        deep += "\\" + std::string(40, 'd');
+        ASSERT_TRUE(::CreateDirectoryW(lorvex::test::Verbatim(deep).c_str(), nullptr));
+    }
+    const struct {
+        std::string field;
+        std::string start;
+    } cases[] = {
+        {root, root}, {root + "\\new\\newer\\", root}, {root + "/new/", root},
+        {deep, deep}, {deep + "\\not yet", deep},      {"Q:\\nowhere", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(lorvex::FolderPickerStart(c.field), c.start) << c.field;
+    }
+    lorvex::test::RemoveLongTree(w.root / std::string(40, 'd'));
 }
 
 }  // namespace
