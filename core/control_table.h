@@ -41,17 +41,19 @@ struct WindowLayout {
 
 inline constexpr WindowLayout kForm1Window{"Virelle 3.0", 6552, 2136};
 
-// In tab order. Command1 carries the sorting pass and is never shown; it lies inside Frame1.
+// In tab order: the category, the two fields and the move, so that a user types the three
+// in a row and moves, then the list mode and the pickers. Command1 carries the sorting pass
+// and is never shown; it lies inside Frame1.
 // clang-format off
 inline constexpr std::array<ControlLayout, 10> kForm1Controls{{
     {"Command1", ControlKind::Button, "", "Command1", {1680, 1680, 972, 372}, 0, false, "", ""},
     {"Combo1", ControlKind::DropDownList, "", "", {120, 120, 3132, 288}, 1, true, "Category",
      "The category whose archives are moved"},
-    {"Command2", ControlKind::Button, "", "&Move Files!", {120, 1440, 972, 372}, 2, true, "", ""},
-    {"Start", ControlKind::TextBox, "", "", {120, 480, 5412, 372}, 3, true, "Search directory",
+    {"Start", ControlKind::TextBox, "", "", {120, 480, 5412, 372}, 2, true, "Search directory",
      "Where the archives are now"},
-    {"Endd", ControlKind::TextBox, "", "", {120, 960, 5412, 372}, 4, true,
+    {"Endd", ControlKind::TextBox, "", "", {120, 960, 5412, 372}, 3, true,
      "Destination directory", "Where the archives are moved to"},
+    {"Command2", ControlKind::Button, "", "&Move Files!", {120, 1440, 972, 372}, 4, true, "", ""},
     {"Frame1", ControlKind::Frame, "", "", {1200, 1320, 2532, 732}, 5, true, "", ""},
     {"Option1", ControlKind::OptionButton, "Frame1", "Simple Lists", {120, 120, 1932, 252}, 6,
      true, "", ""},

@@ -41,6 +41,7 @@ public:
     void SetVisible(bool visible);
     // Grows whenever the items change, so a binding can tell when to copy them again.
     std::uint64_t ItemsRevision() const { return itemsRevision_; }
+    const std::vector<std::string>& Items() const { return items_; }
 
 private:
     std::vector<std::string> items_;

@@ -107,23 +107,10 @@ Form1Window::Form1Window(Form1& form, Dialogs& dialogs, QWidget* parent)
     resize(Pixels(kForm1Window.clientWidthTwips), Pixels(kForm1Window.clientHeightTwips));
     CreateControls();
     ConnectControls();
-    form_.SetWindowView(this);
-    form_.SetMessageSink(this);
-    form_.SetFolderPicker(this);
-    form_.SetPassProgress(&progress_);
     MirrorCore();
 }
 
-Form1Window::~Form1Window() {
-    form_.SetWindowView(nullptr);
-    form_.SetMessageSink(nullptr);
-    form_.SetFolderPicker(nullptr);
-    form_.SetPassProgress(nullptr);
-    for (Control* control : std::initializer_list<Control*>{
-             &form_.Combo1, &form_.Option1, &form_.Option2, &form_.Start, &form_.Endd}) {
-        control->OnChange(nullptr);
-    }
-}
+Form1Window::~Form1Window() = default;
 
 template <class Widget>
 Widget* Form1Window::Find(std::string_view name) const {
@@ -173,11 +160,10 @@ void Form1Window::CreateControls() {
 }
 
 void Form1Window::ConnectControls() {
-    form_.Combo1.OnChange([this] { MirrorCombo(); });
-    form_.Start.OnChange([this] { MirrorField(start_, form_.Start); });
-    form_.Endd.OnChange([this] { MirrorField(endd_, form_.Endd); });
-    form_.Option1.OnChange([this] { MirrorOptions(); });
-    form_.Option2.OnChange([this] { MirrorOptions(); });
+    attachment_.emplace(
+        form_, WindowSeams{this, this, this, &progress_},
+        ControlListeners{[this] { MirrorCombo(); }, [this] { MirrorField(start_, form_.Start); },
+                         [this] { MirrorField(endd_, form_.Endd); }, [this] { MirrorOptions(); }});
 
     connect(combo1_, &QComboBox::currentIndexChanged, this,
             [this](int index) { form_.Combo1.SetListIndex(index); });
@@ -193,16 +179,12 @@ void Form1Window::ConnectControls() {
         form_.Option2.SetValue(on);
         MirrorCore();
     });
-    const std::pair<std::string_view, void (Form1::*)()> clicks[] = {
-        {"Command1", &Form1::Command1_Click},
-        {"Command2", &Form1::Command2_Click},
-        {"Command3", &Form1::Command3_Click},
-        {"Command4", &Form1::Command4_Click},
-    };
     Form1* form = &form_;
-    for (const auto& [name, handler] : clicks) {
-        connect(Find<QPushButton>(name), &QPushButton::clicked, this,
-                [form, handler = handler] { (form->*handler)(); });
+    for (const auto& layout : kForm1Controls) {
+        if (layout.kind == ControlKind::Button) {
+            connect(Find<QPushButton>(layout.name), &QPushButton::clicked, this,
+                    [form, name = layout.name] { ClickButton(*form, name); });
+        }
     }
 }
 

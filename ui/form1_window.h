@@ -7,12 +7,14 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "control_table.h"
 #include "dialogs.h"
 #include "form1.h"
 #include "pass_progress_dialog.h"
+#include "window_binding.h"
 
 class QComboBox;
 class QLineEdit;
@@ -59,6 +61,7 @@ private:
     QLineEdit* endd_ = nullptr;
     QRadioButton* option1_ = nullptr;
     QRadioButton* option2_ = nullptr;
+    std::optional<WindowAttachment> attachment_;  // gone before the widgets are
 };
 
 }  // namespace lorvex::ui

@@ -177,14 +177,7 @@ Form1Window::Form1Window(Form1& form, Dialogs& dialogs) : form_(form), dialogs_(
 }
 
 Form1Window::~Form1Window() {
-    form_.SetWindowView(nullptr);
-    form_.SetMessageSink(nullptr);
-    form_.SetFolderPicker(nullptr);
-    form_.SetPassProgress(nullptr);
-    for (lorvex::Control* control : std::initializer_list<lorvex::Control*>{
-             &form_.Combo1, &form_.Option1, &form_.Option2, &form_.Start, &form_.Endd}) {
-        control->OnChange(nullptr);
-    }
+    attachment_.reset();
     if (window_) {
         ::DestroyWindow(window_);
     }
@@ -243,15 +236,10 @@ LRESULT Form1Window::OnCreate() {
     FitClientArea(dpi);
     progress_.SetOwner(window_);
 
-    form_.Combo1.OnChange([this] { MirrorCombo(); });
-    form_.Start.OnChange([this] { MirrorField("Start", form_.Start); });
-    form_.Endd.OnChange([this] { MirrorField("Endd", form_.Endd); });
-    form_.Option1.OnChange([this] { MirrorOptions(); });
-    form_.Option2.OnChange([this] { MirrorOptions(); });
-    form_.SetWindowView(this);
-    form_.SetMessageSink(this);
-    form_.SetFolderPicker(this);
-    form_.SetPassProgress(&progress_);
+    attachment_.emplace(
+        form_, WindowSeams{this, this, this, &progress_},
+        ControlListeners{[this] { MirrorCombo(); }, [this] { MirrorField("Start", form_.Start); },
+                         [this] { MirrorField("Endd", form_.Endd); }, [this] { MirrorOptions(); }});
     MirrorCore();
     return 0;
 }
@@ -347,17 +335,7 @@ void Form1Window::OnCommand(int id, int code) {
         }
         MirrorCore();  // a failed reload leaves the core as it was; show that
     } else if (code == BN_CLICKED) {
-        static constexpr std::array<std::pair<std::string_view, void (Form1::*)()>, 4> kClicks{{
-            {"Command1", &Form1::Command1_Click},
-            {"Command2", &Form1::Command2_Click},
-            {"Command3", &Form1::Command3_Click},
-            {"Command4", &Form1::Command4_Click},
-        }};
-        for (const auto& [button, handler] : kClicks) {
-            if (button == name) {
-                (form_.*handler)();
-            }
-        }
+        ClickButton(form_, name);
     }
 }
 
@@ -445,31 +423,14 @@ LRESULT CALLBACK Form1Window::CategoryListProcedure(HWND combo, UINT message, WP
 }
 
 bool Form1Window::OnCategoryChar(wchar_t typed) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now - lastTypedAt_ >= kTypeAheadMilliseconds) {
-        typedPrefix_.clear();
-    }
-    lastTypedAt_ = now;
-    typedPrefix_ += typed;
+    const int found = typeAhead_.Type(platform::Narrow(std::wstring_view(&typed, 1)),
+                                      form_.Combo1.Items(), TypeAhead::Clock::now());
     const HWND combo = Control("Combo1");
-    const auto count = static_cast<int>(::SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    std::wstring item;
-    for (int i = 0; i < count; ++i) {
-        item.resize(static_cast<std::size_t>(::SendMessageW(combo, CB_GETLBTEXTLEN, i, 0)) + 1);
-        ::SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
-        if (item.size() > typedPrefix_.size() &&
-            ::CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, item.c_str(),
-                              static_cast<int>(typedPrefix_.size()), typedPrefix_.c_str(),
-                              static_cast<int>(typedPrefix_.size()), nullptr, nullptr,
-                              0) == CSTR_EQUAL) {
-            if (::SendMessageW(combo, CB_GETCURSEL, 0, 0) != i) {
-                ::SendMessageW(combo, CB_SETCURSEL, i, 0);
-                form_.Combo1.SetListIndex(i);
-            }
-            return true;
-        }
+    if (found >= 0 && ::SendMessageW(combo, CB_GETCURSEL, 0, 0) != found) {
+        ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
+        form_.Combo1.SetListIndex(found);
     }
-    return true;  // no category begins so: the choice stays
+    return true;  // when no category begins so, the choice stays
 }
 
 void Form1Window::Show() {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <exception>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,14 +20,14 @@
 #include "form1.h"
 #include "pass_progress_window.h"
 #include "platform_windows.h"
+#include "type_ahead.h"
 #include "win32_handles.h"
+#include "window_binding.h"
 
 namespace lorvex::win32 {
 
 class Form1Window : public WindowView, public FolderPicker, public MessageSink {
 public:
-    // Keys typed into the category list within this time of each other make one prefix.
-    static constexpr unsigned kTypeAheadMilliseconds = 1000;
     static constexpr int kVisibleRows = 20;
 
     // Creates the window, not yet shown. Throws LorvexError when it cannot be made.
@@ -91,8 +92,8 @@ private:
     int mirroring_ = 0;                 // > 0 while core values are copied onto the controls
     std::uint64_t mirroredItems_ = ~std::uint64_t{0};
     bool quitOnDestroy_ = false;
-    std::wstring typedPrefix_;
-    ULONGLONG lastTypedAt_ = 0;
+    TypeAhead typeAhead_;
+    std::optional<WindowAttachment> attachment_;  // gone before the window is
 };
 
 }  // namespace lorvex::win32

@@ -263,7 +263,7 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             visited << QApplication::focusWidget()->objectName();
         }
-        QCOMPARE(visited, (QStringList{"Combo1", "Command2", "Start", "Endd", "Option1", "Command3",
+        QCOMPARE(visited, (QStringList{"Combo1", "Start", "Endd", "Command2", "Option1", "Command3",
                                        "Command4", "Combo1"}));
     }
 

@@ -227,7 +227,7 @@ TEST(Win32Window, TabsThroughTheControlsInTheTableOrder) {
     }
     // Command1 is never shown, the frame is no stop, and Option2 is reached from Option1
     // with the arrow keys.
-    EXPECT_EQ(stops, (std::vector<std::string>{"Combo1", "Command2", "Start", "Endd", "Option1",
+    EXPECT_EQ(stops, (std::vector<std::string>{"Combo1", "Start", "Endd", "Command2", "Option1",
                                                "Command3", "Command4"}));
 }
 
@@ -387,7 +387,6 @@ TEST(Win32Window, MovesWithTheKeyboardAlone) {
     w.form.Show();
     ASSERT_EQ(::GetFocus(), w.Find("Combo1"));
     w.Type("Music / J");
-    w.PressKey(VK_TAB);
     w.PressKey(VK_TAB);
     ASSERT_EQ(::GetFocus(), w.Find("Start"));
     w.Type(Utf8(w.search));
