@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <iostream>
 #include <vector>
 
 #include "category_census.h"
@@ -35,39 +34,6 @@ public:
 private:
     Form1& form_;
     CommandLineOutput& output_;
-};
-
-// A run started from a desktop launcher or by another program has no terminal to read
-// its output, so what it says is shown in boxes as well.
-class ConsoleAndBoxes : public ConsoleOutput {
-public:
-    void Usage(std::string_view usage) override {
-        ConsoleOutput::Usage(usage);
-        Box(usage);
-    }
-    void Report(std::string_view report) override {
-        ConsoleOutput::Report(report);
-        Box(report);
-    }
-    void Error(std::string_view error) override {
-        ConsoleOutput::Error(error);
-        Box(AsSentence(error));
-    }
-    // The console gets every failure; the box names the first few and keeps the rest on
-    // demand, so that it always fits the screen.
-    void MoveReport(const MoveReportText& report) override {
-        ConsoleOutput::Report(report.full);
-        Box(report.summary, report.details);
-    }
-
-private:
-    // The console already has the text, so a desktop that cannot show it costs nothing.
-    static void Box(std::string_view text, std::string_view details = {}) {
-        try {
-            desktop::ShowStandaloneMessage("lorvex", text, details);
-        } catch (const LorvexError&) {
-        }
-    }
 };
 
 // For as long as it lives: Ctrl+C, SIGTERM, SIGHUP (on Windows Ctrl+Break and a closed
@@ -228,31 +194,45 @@ int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutp
     return kExitAllMoved;
 }
 
-// The usage line without its "Usage: ", as a command to type.
+}  // namespace
+
+namespace {
+
+// The console already has the text, so a desktop that cannot show it costs nothing.
+void Box(std::string_view text, std::string_view details = {}) {
+    try {
+        desktop::ShowStandaloneMessage("lorvex", text, details);
+    } catch (const LorvexError&) {
+    }
+}
+
+}  // namespace
+
+void AlsoInBoxes::Usage(std::string_view usage) {
+    console_.Usage(usage);
+    Box(usage);
+}
+
+void AlsoInBoxes::Report(std::string_view report) {
+    console_.Report(report);
+    Box(report);
+}
+
+void AlsoInBoxes::MoveReport(const MoveReportText& report) {
+    console_.Report(report.full);
+    Box(report.summary, report.details);
+}
+
+void AlsoInBoxes::Error(std::string_view error) {
+    console_.Error(error);
+    Box(AsSentence(error));
+}
+
 std::string CommandToType() {
     const std::string usage = UsageText(platform::ExecutableName());
     const std::string line = usage.substr(0, usage.find('\n'));
     return line.substr(line.find(' ') + 1);
 }
-
-int RunWindowMode(CommandLineOutput& output) {
-    if (!desktop::PersonCanSeeDisplay()) {
-        output.Error(
-            "no graphical display to show the window on (no X11 or Wayland display"
-            " can be reached); to sort from the command line, run: " +
-            CommandToType());
-        return kExitNotRun;
-    }
-    return desktop::RunWindow(platform::ProgramDirectory());
-}
-
-}  // namespace
-
-void ConsoleOutput::Usage(std::string_view usage) { std::cerr << usage << '\n'; }
-
-void ConsoleOutput::Report(std::string_view report) { std::cout << report << std::endl; }
-
-void ConsoleOutput::Error(std::string_view error) { std::cerr << "lorvex: " << error << '\n'; }
 
 int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineOutput& output) {
     const std::vector<std::string_view> views(words.begin(), words.end());
@@ -325,16 +305,6 @@ int Main(std::span<const std::string> words, CommandLineOutput& output,
         output.Error(error.what());
         return kExitNotRun;
     }
-}
-
-int Main(std::span<const std::string> words) {
-    ConsoleOutput console;
-    ConsoleAndBoxes boxes;
-    // Boxes only where a person can see and close them; a script never waits at one.
-    const bool showBoxes =
-        !words.empty() && !platform::StandardInputIsTerminal() && desktop::PersonCanSeeDisplay();
-    CommandLineOutput& output = showBoxes ? static_cast<CommandLineOutput&>(boxes) : console;
-    return Main(words, output, [&output] { return RunWindowMode(output); });
 }
 
 }  // namespace lorvex::mainmod

@@ -6,33 +6,24 @@
 #include <string>
 #include <string_view>
 
+#include "command_line_output.h"
 #include "form1.h"
 
 namespace lorvex::mainmod {
 
-// Exit statuses of a run, for scripts.
-// Every archive found was moved (also none); also the status of --help and --version.
-inline constexpr int kExitAllMoved = 0;
-inline constexpr int kExitSomeNotMoved = 1;  // the pass ran, some archives could not be moved
-inline constexpr int kExitNotRun = 2;        // the move did not run: bad input or data file
-
-// Where a command-line run shows what it has to say.
-class CommandLineOutput {
+// Every message on `console`, and in a box as well: for a run started without a terminal
+// on a desktop. A move's box names the first few failures and keeps the rest on demand,
+// so that it fits the screen; an error's box begins with a capital letter.
+class AlsoInBoxes : public CommandLineOutput {
 public:
-    virtual ~CommandLineOutput() = default;
-    virtual void Usage(std::string_view usage) = 0;
-    virtual void Report(std::string_view report) = 0;  // the move's message, help, version
-    // The result of a move; an output that cannot show details on demand prints it whole.
-    virtual void MoveReport(const MoveReportText& report) { Report(report.full); }
-    virtual void Error(std::string_view error) = 0;  // why the move did not run
-};
-
-// Usage and errors on standard error, the report on standard output.
-class ConsoleOutput : public CommandLineOutput {
-public:
+    explicit AlsoInBoxes(CommandLineOutput& console) : console_(console) {}
     void Usage(std::string_view usage) override;
     void Report(std::string_view report) override;
+    void MoveReport(const MoveReportText& report) override;
     void Error(std::string_view error) override;
+
+private:
+    CommandLineOutput& console_;
 };
 
 // Fills the window state from the switches as a user would and runs the move action.
@@ -48,9 +39,7 @@ using WindowMode = std::function<int()>;
 int Main(std::span<const std::string> words, CommandLineOutput& output,
          const WindowMode& windowMode);
 
-// The same for a program that runs as a console program on a desktop: its messages go to
-// the console, and also to boxes when it was started without a terminal and a person can
-// see them; without words it shows the desktop's window.
-int Main(std::span<const std::string> words);
+// The usage line without its "Usage: ", as a command to type.
+std::string CommandToType();
 
 }  // namespace lorvex::mainmod

@@ -104,24 +104,4 @@ void ConsoleOutput::Error(std::string_view error) {
     WriteText(streams_.error, "lorvex: " + std::string(error) + "\n");
 }
 
-void ConsoleAndBoxes::Usage(std::string_view usage) {
-    ConsoleOutput::Usage(usage);
-    desktop::ShowStandaloneMessage("lorvex", usage);
-}
-
-void ConsoleAndBoxes::Report(std::string_view report) {
-    ConsoleOutput::Report(report);
-    desktop::ShowStandaloneMessage("lorvex", report);
-}
-
-void ConsoleAndBoxes::Error(std::string_view error) {
-    ConsoleOutput::Error(error);
-    desktop::ShowStandaloneMessage("lorvex", AsSentence(error));
-}
-
-void ConsoleAndBoxes::MoveReport(const MoveReportText& report) {
-    ConsoleOutput::Report(report.full);
-    desktop::ShowStandaloneMessage("lorvex", report.summary, report.details);
-}
-
 }  // namespace lorvex::win32

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "mainmod.h"
+#include "command_line_output.h"
 #include "platform_windows.h"
 
 namespace lorvex::win32 {
@@ -34,19 +34,6 @@ public:
 
 private:
     StandardStreams streams_;
-};
-
-// The windowed program's command line: every message in a box, and on the parent's
-// console as well when there is one.
-class ConsoleAndBoxes : public ConsoleOutput {
-public:
-    using ConsoleOutput::ConsoleOutput;
-    void Usage(std::string_view usage) override;
-    void Report(std::string_view report) override;
-    void Error(std::string_view error) override;
-    // The console gets every failure; the box names the first few, and all behind its
-    // details.
-    void MoveReport(const MoveReportText& report) override;
 };
 
 }  // namespace lorvex::win32

@@ -30,7 +30,8 @@ int StartWindowedProgram() {
 }
 
 int RunWindowedProgram() {
-    ConsoleAndBoxes output(StandardStreams::OfParent());
+    ConsoleOutput console(StandardStreams::OfParent());
+    mainmod::AlsoInBoxes output(console);
     const auto words = platform::CommandLineWords(0, nullptr);
     return mainmod::Main(words, output,
                          [] { return desktop::RunWindow(platform::ProgramDirectory()); });
