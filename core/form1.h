@@ -1,5 +1,5 @@
-// The state of the one window, Form1: its controls, its variables and every operation of
-// the sorting core. The window bindings and the command line all work on this object.
+// The one window, Form1: its controls, its variables and its handlers. The window bindings
+// and the command line all work on this object; the move action runs one Pass (pass.h).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The small set of operating-system services lorvex needs: the program's arguments and
 // directory, measuring a file, creating a directory and moving a file without replacing
-// anything. One implementation file per platform (platform_posix.cpp, platform_windows.cpp).
+// anything. One implementation per system: platform_posix.cpp (with the mover in
+// file_mover_posix.cpp) and platform_windows.cpp.
 // Text is UTF-8 on every platform; the Windows layer converts at its API calls.
 #pragma once
 
@@ -182,7 +183,6 @@ public:
     bool Requested() const;
 };
 
-// Reads a whole file. Throws DataFileError naming the file and the reason.
 // A whole file's bytes, in a buffer that is never filled with zeros first: a map runs to
 // megabytes, and the read fills it anyway.
 class FileText {
@@ -201,6 +201,7 @@ private:
     std::size_t size_ = 0;
 };
 
+// Reads a whole file. Throws DataFileError naming the file and the reason.
 FileText ReadWholeFile(const std::string& path, std::string_view what);
 
 }  // namespace lorvex::platform
