@@ -22,7 +22,8 @@ std::string ProgressLine(const PassStatus& status, std::chrono::steady_clock::du
 class ProgressDelay {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr Clock::duration kQuietStart = std::chrono::milliseconds(500);
+    static constexpr std::chrono::milliseconds kQuietMilliseconds{500};
+    static constexpr Clock::duration kQuietStart = kQuietMilliseconds;
 
     explicit ProgressDelay(Clock::duration delay = kQuietStart) : delay_(delay) {}
     void SetDelay(Clock::duration delay) { delay_ = delay; }

@@ -20,7 +20,7 @@ namespace lorvex::ui {
 class PassProgressDialog : public PassProgress {
 public:
     explicit PassProgressDialog(QWidget* owner,
-                                std::chrono::milliseconds delay = std::chrono::milliseconds(500));
+                                std::chrono::milliseconds delay = ProgressDelay::kQuietMilliseconds);
     ~PassProgressDialog() override;
 
     void SetDelay(std::chrono::milliseconds delay) { delay_.SetDelay(delay); }

@@ -16,7 +16,7 @@ namespace lorvex::win32 {
 class PassProgressWindow : public PassProgress {
 public:
     explicit PassProgressWindow(HWND owner,
-                                std::chrono::milliseconds delay = std::chrono::milliseconds(500));
+                                std::chrono::milliseconds delay = ProgressDelay::kQuietMilliseconds);
     PassProgressWindow(const PassProgressWindow&) = delete;
     PassProgressWindow& operator=(const PassProgressWindow&) = delete;
     ~PassProgressWindow() override;
