@@ -166,6 +166,25 @@ inline constexpr std::string_view kSameContentsReason =
 // that the whole is as long as a file name may be, and XXXXXX six letters or digits.
 bool IsTemporaryCopyName(std::string_view name);
 
+// The shape of that name, with whether a name fills the system's limit (as one cut short
+// does) left to each system.
+template <class FillsNameLimit>
+bool HasTemporaryCopyShape(std::string_view name, FillsNameLimit fillsNameLimit) {
+    constexpr std::string_view kUnique = ".XXXXXX";
+    if (!name.starts_with('.') || !name.ends_with(kPartialSuffix) ||
+        name.size() < 2 + kUnique.size() + kPartialSuffix.size()) {
+        return false;
+    }
+    const std::string_view stem = name.substr(0, name.size() - kPartialSuffix.size());
+    const std::string_view unique = stem.substr(stem.size() - kUnique.size());
+    const std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
+    const auto letterOrDigit = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    };
+    return unique.front() == '.' && std::all_of(unique.begin() + 1, unique.end(), letterOrDigit) &&
+           (archive.ends_with(".zip") || fillsNameLimit(name));
+}
+
 // Removes the temporary copies that an interrupted earlier move left in `directory`
 // (ending in a separator), and no other file. Returns how many it removed.
 std::size_t RemoveLeftoverCopies(const std::string& directory);

@@ -206,18 +206,8 @@ FileText ReadWholeFile(const std::string& path, std::string_view what) {
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 bool IsTemporaryCopyName(std::string_view name) {
-    constexpr std::string_view kUnique = ".XXXXXX";
-    if (!name.starts_with('.') || !name.ends_with(kPartialSuffix) ||
-        name.size() < 2 + kUnique.size() + kPartialSuffix.size()) {
-        return false;
-    }
-    const std::string_view stem = name.substr(0, name.size() - kPartialSuffix.size());
-    const std::string_view unique = stem.substr(stem.size() - kUnique.size());
-    const std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
-    return unique.front() == '.' &&
-           std::all_of(unique.begin() + 1, unique.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
-           (archive.ends_with(".zip") || name.size() == NAME_MAX);
+    return HasTemporaryCopyShape(name,
+                                 [](std::string_view whole) { return whole.size() == NAME_MAX; });
 }
 
 std::size_t RemoveLeftoverCopies(const std::string& directory) {

@@ -781,19 +781,9 @@ void FileMover::Move(const std::string& from, const std::string& to) { impl_->Mo
 void FileMover::Finish() { impl_->Finish(); }
 
 bool IsTemporaryCopyName(std::string_view name) {
-    constexpr std::string_view kUnique = ".XXXXXX";
-    if (!name.starts_with('.') || !name.ends_with(kPartialSuffix) ||
-        name.size() < 2 + kUnique.size() + kPartialSuffix.size()) {
-        return false;
-    }
-    const std::string_view stem = name.substr(0, name.size() - kPartialSuffix.size());
-    const std::string_view unique = stem.substr(stem.size() - kUnique.size());
-    const std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
     // A name cut short fills the 255 UTF-16 units, or one less before a surrogate pair.
-    return unique.front() == '.' &&
-           std::all_of(unique.begin() + 1, unique.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }) &&
-           (archive.ends_with(".zip") || Widen(name).size() >= 254);
+    return HasTemporaryCopyShape(name,
+                                 [](std::string_view whole) { return Widen(whole).size() >= 254; });
 }
 
 std::size_t RemoveLeftoverCopies(const std::string& directory) {
