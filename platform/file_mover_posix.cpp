@@ -1,6 +1,7 @@
 // The POSIX file mover: renames on one file system, and across file systems copies in
 // batches that become durable in a fixed order (see FileMover in platform.h).
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -243,12 +244,37 @@ int LinkToTemporary(const std::string& from, const std::string& to, std::string&
     return EEXIST;
 }
 
-// The bounds of a batch. The flushes of a batch cost little more for many files than for
-// one, and while one batch completes the next is copied, so larger batches gain little
-// (measured in docs/performance.md); smaller ones keep what a failed flush takes back, the
-// memory waiting to be written and the wait for a cancelled pass short.
-constexpr std::size_t kBatchFiles = 64;
+// The bounds of a batch. Each batch costs the destination's journal a commit or two
+// whatever its size, which a pass of many small archives feels (measured in
+// docs/performance.md); the bytes bound keeps what a failed flush takes back, the memory
+// waiting to be written and the wait for a cancelled pass short.
+constexpr std::size_t kBatchFiles = 512;
+constexpr std::size_t kFewestBatchFiles = 16;
 constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
+
+// How many copies a batch may hold. Each keeps its descriptor open until its flush, and
+// two batches are in hand at once, so the bound follows the descriptors the process may
+// open; the soft limit is first raised to the hard one, as a program that opens many files
+// at once does.
+std::size_t BatchFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return kFewestBatchFiles;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    constexpr rlim_t kKeptForTheRest = 256;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= 2 * kBatchFiles + kKeptForTheRest) {
+        return kBatchFiles;
+    }
+    const rlim_t room = limit.rlim_cur > kKeptForTheRest ? limit.rlim_cur - kKeptForTheRest : 0;
+    return std::max<std::size_t>(kFewestBatchFiles, static_cast<std::size_t>(room / 2));
+}
 
 // A destination directory of a batch, open for its flush and for naming the copies in it.
 struct Directory {
@@ -393,7 +419,7 @@ void Deliver(const MoveOutcome& outcome, const Outcomes& outcomes) {
 class FileMover::Impl {
 public:
     Impl(MoveOutcome outcome, const PassDirectories* directories)
-        : outcome_(std::move(outcome)), directories_(directories) {}
+        : outcome_(std::move(outcome)), directories_(directories), batchFiles_(BatchFileLimit()) {}
 
     void Move(const std::string& from, const std::string& to);
     void Finish();
@@ -406,6 +432,7 @@ private:
 
     MoveOutcome outcome_;
     const PassDirectories* directories_;
+    std::size_t batchFiles_;
     Batch building_;
     Batch completing_;  // read by that thread until `completed_` is ready
     std::future<Outcomes> completed_;
@@ -466,7 +493,7 @@ void FileMover::Impl::CopyAcross(const std::string& from, const std::string& to)
     }
     building_.copies.push_back(std::move(copy));
     building_.bytes += bytes;
-    if (building_.copies.size() >= kBatchFiles || building_.bytes >= kBatchBytes) {
+    if (building_.copies.size() >= batchFiles_ || building_.bytes >= kBatchBytes) {
         StartCompleting();
     }
 }

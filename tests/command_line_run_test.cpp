@@ -584,6 +584,22 @@ TEST_F(WholeCollection, CategoriesCountsNamesAndArchivesHere) {
     EXPECT_FALSE(fs::exists(dest));
 }
 
+// A batch keeps a descriptor open for each of its copies, so one started with few
+// descriptors must make its batches smaller, never fail archives for want of them.
+TEST_F(CommandLineRun, ManyArchivesAcrossFileSystemsMoveWithFewDescriptors) {
+    const test::OtherFileSystemDirectory other(root.path());
+    if (!other.found() || !fs::exists("/usr/bin/prlimit")) {
+        GTEST_SKIP() << "no second file system at /dev/shm, or no prlimit";
+    }
+    WriteAlbums(600);
+    const auto run = test::Run("/usr/bin/prlimit",
+                               {"--nofile=64:64", lorvex.string(), "-c", "Music / Jazz", "-e",
+                                search.string(), "-d", (other.path() / "out").string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_EQ(ListDirectory(other.path() / "out").size(), 600u);
+    EXPECT_EQ(ListDirectory(search).size(), 0u);
+}
+
 // A pass long enough to be watched: archives copied across file systems, each flushed to
 // disk, from a search directory on /dev/shm.
 class LongPass : public CommandLineRun {
@@ -591,14 +607,10 @@ protected:
     static constexpr int kArchives = 1000;
 
     void SetUp() override {
-        struct stat shm {};
-        struct stat here {};
-        std::string pattern = "/dev/shm/lorvex-test-XXXXXX";
-        if (::stat("/dev/shm", &shm) != 0 || ::stat(root.path().c_str(), &here) != 0 ||
-            shm.st_dev == here.st_dev || !::mkdtemp(pattern.data())) {
+        if (!other.found()) {
             GTEST_SKIP() << "no second file system at /dev/shm";
         }
-        shmSearch = pattern;
+        shmSearch = other.path();
         std::string map;
         for (int i = 0; i < kArchives; ++i) {
             const std::string name = "Track " + std::to_string(i);
@@ -688,12 +700,7 @@ protected:
 
     std::size_t MovedSoFar() const { return fs::exists(dest) ? ListDirectory(dest).size() : 0; }
 
-    void TearDown() override {
-        if (!shmSearch.empty()) {
-            fs::remove_all(shmSearch);
-        }
-    }
-
+    test::OtherFileSystemDirectory other{root.path()};
     fs::path shmSearch;
 };
 

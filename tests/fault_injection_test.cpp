@@ -101,7 +101,8 @@ Failures FailuresInReport(const std::string& report) {
     return failures;
 }
 
-struct PassResult {
+// What a pass in this process did, as the tests compare it.
+struct PassOutcome {
     std::int64_t moved = 0;
     Failures failures;
     std::string report;
@@ -142,7 +143,7 @@ protected:
     }
 
     // The move action of the window, run in this process.
-    PassResult Pass(const fs::path& from, const fs::path& to, PassProgress* progress = nullptr) {
+    PassOutcome Pass(const fs::path& from, const fs::path& to, PassProgress* progress = nullptr) {
         Form1 form(program.string());
         form.SetPassProgress(progress);
         form.Form_Load();
@@ -150,7 +151,7 @@ protected:
         form.Start.SetText(from.string());
         form.Endd.SetText(to.string());
         form.Command2_Click();
-        PassResult result{form.LastPass().moved, {}, MoveReportParts(form.LastPass()).full};
+        PassOutcome result{form.LastPass().moved, {}, MoveReportParts(form.LastPass()).full};
         for (const auto& failure : form.LastPass().failed) {
             result.failures[failure.archive] = failure.reason;
         }
@@ -235,7 +236,7 @@ TEST_F(FaultInjection, DestinationHoldingTheSameNameKeepsBoth) {
         WriteArchivesAndData(search);
         fs::create_directory(to);
         WriteFile(to / "Same Name.zip", "the copy that was there first");
-        const PassResult pass = Pass(search, to);
+        const PassOutcome pass = Pass(search, to);
         EXPECT_EQ(pass.moved, 1);
         EXPECT_EQ(pass.failures, (Failures{{"Same Name.zip", "File exists"}}));
         EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
@@ -302,7 +303,7 @@ TEST_F(FaultInjection, ReadOnlyFileSystemOnEitherSideMovesNothing) {
     fs::create_directory(dest);
     ASSERT_TRUE(locked.MakeReadOnly());
     // From it: the copy is made, then taken back because the source cannot be removed.
-    PassResult pass = Pass(inside, dest);
+    PassOutcome pass = Pass(inside, dest);
     EXPECT_EQ(pass.moved, 0);
     EXPECT_EQ(pass.failures, AllFailing("Read-only file system"));
     EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
@@ -534,7 +535,7 @@ TEST_F(FaultInjection, SourceThatDisappearsBeforeItsMoveIsReported) {
         SCOPED_TRACE(to);
         WriteArchivesAndData(search);
         DeleteBeforeMove progress("Vanishing.zip");
-        const PassResult pass = Pass(search, to, &progress);
+        const PassOutcome pass = Pass(search, to, &progress);
         EXPECT_EQ(pass.moved, 2);
         EXPECT_EQ(pass.failures, (Failures{{"Vanishing.zip", "No such file or directory"}}));
         EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
@@ -558,7 +559,7 @@ TEST_F(FaultInjection, MoveAcrossFileSystemsKeepsEveryByte) {
     AddArchive(std::string(NAME_MAX - 4, 'L'), 4096);
     WriteArchivesAndData(search);
     fs::permissions(search / "Odd Size.zip", fs::perms::owner_read | fs::perms::group_read);
-    const PassResult pass = Pass(search, to);
+    const PassOutcome pass = Pass(search, to);
     EXPECT_EQ(pass.failures, Failures{});
     EXPECT_EQ(pass.moved, 4);
     ExpectNothingLost(search, to);
@@ -578,7 +579,7 @@ TEST_F(FaultInjection, FullDestinationLeavesTheSourceWholeAndNoPartialFile) {
     AddArchive("Too Big", 3 << 20);
     AddArchive("Small After", 100000);
     WriteArchivesAndData(search);
-    const PassResult pass = Pass(search, to);
+    const PassOutcome pass = Pass(search, to);
     EXPECT_EQ(pass.moved, 2);
     EXPECT_EQ(pass.failures, (Failures{{"Too Big.zip", "No space left on device"}}));
     EXPECT_EQ(FailuresInReport(pass.report), pass.failures);
@@ -605,19 +606,15 @@ TEST_F(FaultInjection, KilledAtRandomMomentsAcrossFileSystemsLosesNothing) {
     Tmpfs into(root / "into-fs", "size=64m");
     fs::path source = root / "from-fs" / "in";
     fs::path target = root / "into-fs" / "out";
-    bool onShm = false;
+    // Without mounts of its own, /dev/shm may still be another file system than /tmp.
+    const test::OtherFileSystemDirectory shm(root.path());
     if (!from.mounted() || !into.mounted()) {
-        // Without mounts of its own, /dev/shm may still be another file system than /tmp.
-        if (!fs::is_directory("/dev/shm") || DeviceOf("/dev/shm") == DeviceOf(root.path()) ||
-            ::access("/dev/shm", W_OK) != 0) {
+        if (!shm.found()) {
             GTEST_SKIP() << "no second file system: cannot mount a tmpfs, /dev/shm unusable";
         }
         source = search;
-        onShm = true;
-        target = fs::path("/dev/shm") / ("lorvex-" + root.path().filename().string());
+        target = shm.path() / "out";
     }
-    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> cleanup(
-        onShm ? &target : nullptr, [](const fs::path* path) { fs::remove_all(*path); });
     std::mt19937 random(20240611);
     std::uniform_int_distribution<std::size_t> size(1, 96 * 1024);
     for (int i = 0; i < 300; ++i) {
@@ -710,7 +707,7 @@ TEST_F(FaultInjection, AnArchiveListedTwiceIsMovedOnceWhileItsBatchIsOnItsWay) {
     for (const auto& to : DestinationsBeside(other)) {
         SCOPED_TRACE(to);
         WriteArchivesAndData(search);
-        const PassResult pass = Pass(search, to);
+        const PassOutcome pass = Pass(search, to);
         EXPECT_EQ(pass.moved, 2);
         EXPECT_EQ(pass.failures, Failures{});
         ExpectNothingLost(search, to);
@@ -911,7 +908,7 @@ TEST_F(FaultInjection, FailedFlushKeepsEverySourceOfTheBatch) {
     AddArchive("Second", 3 << 20);
     AddArchive("Third", 5000);
     WriteArchivesAndData(search);
-    const PassResult pass = Pass(search, to);
+    const PassOutcome pass = Pass(search, to);
     EXPECT_EQ(pass.moved, 0);
     // The system's reason for the lost writes, the same for every archive of the batch.
     ASSERT_FALSE(pass.failures.empty());

@@ -81,34 +81,12 @@ TEST_F(FileOperations, MoveKeepsBytesPermissionsAndNeverReplaces) {
     EXPECT_EQ(form.LastPass().failed[1].reason, test::NoSuchFileReason());
 }
 
-// A directory on another file system than the system's temporary directory, if any: on
-// Windows drive X:, which the tests' wine session puts on a tmpfs.
-std::string OtherFileSystem(const fs::path& here) {
-#ifdef _WIN32
-    const UINT type = ::GetDriveTypeW(L"X:\\");
-    if (type == DRIVE_FIXED || type == DRIVE_RAMDISK || type == DRIVE_REMOTE) {
-        return here.root_name() == "X:" ? "" : "X:\\";
-    }
-#else
-    struct stat a {};
-    struct stat b {};
-    if (::stat(here.c_str(), &a) == 0 && ::stat("/dev/shm", &b) == 0 && a.st_dev != b.st_dev &&
-        ::access("/dev/shm", W_OK) == 0) {
-        return "/dev/shm";
-    }
-#endif
-    return {};
-}
-
 TEST_F(FileOperations, MoveAcrossFileSystemsCopiesAndRemovesTheSource) {
-    const std::string other = OtherFileSystem(dir.path());
-    if (other.empty()) {
+    const test::OtherFileSystemDirectory other(dir.path());
+    if (!other.found()) {
         GTEST_SKIP() << "no other file system than that of " << dir.path();
     }
-    const std::string elsewhere = (fs::path(other) / dir.path().filename()).string();
-    fs::create_directory(elsewhere);
-    const std::unique_ptr<const std::string, void (*)(const std::string*)> cleanup(
-        &elsewhere, [](const std::string* path) { fs::remove_all(*path); });
+    const std::string elsewhere = other.path().string();
     const std::string payload(3 << 20, 'z');
     WriteFile(dir / "big.zip", payload);
     const std::string target = (fs::path(elsewhere) / "big.zip").string();

@@ -2,6 +2,7 @@
 // and execve.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,23 @@ TempDir::TempDir() {
                                  std::string(std::strerror(errno)));
     }
     path_ = pattern;
+}
+
+OtherFileSystemDirectory::OtherFileSystemDirectory(const fs::path& besides) {
+    struct stat here {};
+    struct stat shm {};
+    std::string pattern = "/dev/shm/lorvex-test-XXXXXX";
+    if (::stat(besides.c_str(), &here) == 0 && ::stat("/dev/shm", &shm) == 0 &&
+        here.st_dev != shm.st_dev && ::mkdtemp(pattern.data())) {
+        path_ = pattern;
+    }
+}
+
+OtherFileSystemDirectory::~OtherFileSystemDirectory() {
+    if (found()) {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
 }
 
 std::string FileExistsReason() { return std::strerror(EEXIST); }

@@ -85,6 +85,29 @@ std::string ReadAll(HANDLE pipe) {
 
 }  // namespace
 
+OtherFileSystemDirectory::OtherFileSystemDirectory(const fs::path& besides) {
+    const UINT type = ::GetDriveTypeW(L"X:\\");
+    if (besides.root_name() == "X:" ||
+        (type != DRIVE_FIXED && type != DRIVE_RAMDISK && type != DRIVE_REMOTE)) {
+        return;
+    }
+    std::mt19937_64 random(std::random_device{}());
+    for (int attempt = 0; attempt < 100 && !found(); ++attempt) {
+        const fs::path candidate = fs::path("X:\\") / ("lorvex-test-" + std::to_string(random()));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate;
+        }
+    }
+}
+
+OtherFileSystemDirectory::~OtherFileSystemDirectory() {
+    if (found()) {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+}
+
 TempDir::TempDir() {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -39,6 +39,22 @@ std::string ReadFile(const fs::path& path);
 // Names of the entries of a directory in UTF-8, sorted.
 std::vector<std::string> ListDirectory(const fs::path& directory);
 
+// A fresh directory on another file system than `besides`, removed with this object, when
+// there is one: on Linux in /dev/shm when that is a file system of its own, on Windows on
+// drive X:, which the tests' wine session puts on a tmpfs.
+class OtherFileSystemDirectory {
+public:
+    explicit OtherFileSystemDirectory(const fs::path& besides);
+    OtherFileSystemDirectory(const OtherFileSystemDirectory&) = delete;
+    OtherFileSystemDirectory& operator=(const OtherFileSystemDirectory&) = delete;
+    ~OtherFileSystemDirectory();
+    bool found() const { return !path_.empty(); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
 // A category map with the usual three header lines before `body`.
 std::string MapWithHeader(const std::string& body);
 
