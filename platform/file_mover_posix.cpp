@@ -186,9 +186,6 @@ int CopyToTemporary(int source, Copy& copy, std::uint64_t& bytes) {
     if (error == 0) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(target.get(), times);  // times are a courtesy; the data is what matters
-        // The disk starts on this copy while the next ones are made; its own flush then
-        // has little left to wait for.
-        ::sync_file_range(target.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
         copy.written = std::move(target);
     }
     return error;
@@ -246,9 +243,11 @@ int LinkToTemporary(const std::string& from, const std::string& to, std::string&
 
 // The bounds of a batch. Each batch costs the destination's journal a commit or two
 // whatever its size, which a pass of many small archives feels (measured in
-// docs/performance.md); the bytes bound keeps what a failed flush takes back, the memory
-// waiting to be written and the wait for a cancelled pass short.
-constexpr std::size_t kBatchFiles = 512;
+// docs/performance.md); the bytes and time bounds keep what a failed flush takes back, the
+// memory waiting to be written and the wait for a cancelled pass short, also on a slow
+// destination such as a network mount.
+constexpr std::size_t kBatchFiles = 2048;
+constexpr auto kBatchTime = std::chrono::milliseconds(500);
 constexpr std::size_t kFewestBatchFiles = 16;
 constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
 
@@ -287,6 +286,7 @@ struct Batch {
     std::vector<Copy> copies;
     std::vector<Directory> directories;
     std::uint64_t bytes = 0;
+    std::chrono::steady_clock::time_point started{};  // when its first copy was made
 };
 
 bool HasSource(const Batch& batch, const std::string& from) {
@@ -337,6 +337,11 @@ int FlushCopies(const Batch& batch) {
     // system's journal for every copy at once, and the others find it done (on ext4 one
     // commit and one cache flush of the disk per batch instead of one per copy). The wait
     // reports a failed write itself, and only once, so its result counts as the flush's.
+    for (const auto& copy : batch.copies) {
+        if (copy.written.valid()) {
+            ::sync_file_range(copy.written.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        }
+    }
     for (const auto& copy : batch.copies) {
         if (copy.written.valid()) {
             note(::sync_file_range(
@@ -491,9 +496,14 @@ void FileMover::Impl::CopyAcross(const std::string& from, const std::string& to)
         Fail(from, copyError);
         return;
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (building_.copies.empty()) {
+        building_.started = now;
+    }
     building_.copies.push_back(std::move(copy));
     building_.bytes += bytes;
-    if (building_.copies.size() >= batchFiles_ || building_.bytes >= kBatchBytes) {
+    if (building_.copies.size() >= batchFiles_ || building_.bytes >= kBatchBytes ||
+        now - building_.started >= kBatchTime) {
         StartCompleting();
     }
 }
