@@ -163,6 +163,9 @@ struct Copy {
     std::size_t directory = 0;  // in Batch::directories
 };
 
+// From this size on a copy's writeback starts as soon as it is made.
+constexpr std::uint64_t kEarlyWritebackBytes = std::uint64_t{1} << 20;
+
 // Writes a complete copy of the regular file open as `source` under a temporary name
 // beside `to`, with the source's permissions and times, and starts writing it to disk.
 // Sets the copy's temporary as soon as it exists and `bytes` to the size copied.
@@ -186,6 +189,11 @@ int CopyToTemporary(int source, Copy& copy, std::uint64_t& bytes) {
     if (error == 0) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(target.get(), times);  // times are a courtesy; the data is what matters
+        // A large copy goes to the disk at once, while the next ones are made; small ones
+        // wait for their batch's flush, where the disk takes them together.
+        if (bytes >= kEarlyWritebackBytes) {
+            ::sync_file_range(target.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        }
         copy.written = std::move(target);
     }
     return error;
