@@ -91,27 +91,28 @@ PassResult Pass::Run() {
     return std::move(result_);
 }
 
-// One look through the map for the names to check, in map order, each once: the first
-// line naming an archive decides where it goes, so an archive moves (or is tried) once and
-// progress knows the total from the start.
+// One look through the map for the names to check, in map order, so that progress knows
+// the total from the start. Over several categories each name comes once: the first line
+// naming an archive decides where it goes. A name listed twice in one category comes twice
+// and is found gone (or in a dry run, already planned) the second time.
 void Pass::CollectCandidates() {
+    if (!SortsSeveral()) {
+        ScanCategoryMap(mapText_, [this](const MapEntry& entry) {
+            // A map entry must name a file inside the search directory, never a path elsewhere.
+            if (entry.category == request_.category && platform::IsPlainFileName(entry.name)) {
+                candidates_.push_back({entry.name, kOnlyTarget});
+            }
+            return true;
+        });
+        return;
+    }
     std::unordered_map<std::string_view, std::size_t> targetOf;
     for (std::size_t i = 0; i < request_.targets.size(); ++i) {
         targetOf.emplace(request_.targets[i].category, i);  // the first of duplicates wins
     }
     std::unordered_set<std::string_view> seen;
     ScanCategoryMap(mapText_, [&](const MapEntry& entry) {
-        // A map entry must name a file inside the search directory, never a path elsewhere.
-        if (!platform::IsPlainFileName(entry.name)) {
-            return true;
-        }
-        if (!SortsSeveral()) {
-            if (entry.category == request_.category && seen.insert(entry.name).second) {
-                candidates_.push_back({entry.name, kOnlyTarget});
-            }
-            return true;
-        }
-        if (!seen.insert(entry.name).second) {
+        if (!platform::IsPlainFileName(entry.name) || !seen.insert(entry.name).second) {
             return true;
         }
         if (const auto target = targetOf.find(entry.category); target != targetOf.end()) {
@@ -158,6 +159,9 @@ void Pass::MoveOrPlan(std::size_t target) {
         mover_->Move(sourcePath_, targetPath_);
         return;
     }
+    if (plannedAway_.contains(sourcePath_)) {
+        return;  // listed twice: the real run finds it gone the second time
+    }
     if (NameTaken(targetPath_)) {
         result_.failed.push_back({archiveName_, std::string(kNameTaken)});
         return;
@@ -167,6 +171,7 @@ void Pass::MoveOrPlan(std::size_t target) {
         return;
     }
     result_.planned.push_back({archiveName_, targetPath_});
+    plannedAway_.insert(sourcePath_);
     CountMoved(target);
 }
 

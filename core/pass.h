@@ -123,6 +123,7 @@ private:
     // A dry run's folders it would already have made, and why each target's existing
     // folder could not take an archive ("" when it could), once looked at.
     std::unordered_set<std::string> plannedFolders_;
+    std::unordered_set<std::string> plannedAway_;  // archives a dry run would have moved
     std::vector<std::optional<std::string>> folderUnwritable_;
     // Archives the mover has in hand, and the target each goes to.
     std::unordered_map<std::string, std::size_t> pendingTargets_;
