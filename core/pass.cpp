@@ -5,6 +5,7 @@
 
 #include "category_map.h"
 #include "errors.h"
+#include "run_history.h"
 
 namespace lorvex {
 namespace {
@@ -45,6 +46,7 @@ FileState MeasureFile(const std::string& path, const platform::PassDirectories* 
 Pass::Pass(std::string_view mapText, PassRequest request, PassProgress* progress)
     : mapText_(mapText), request_(std::move(request)), progress_(progress) {
     result_.dryRun = request_.dryRun;
+    result_.transfer = request_.transfer;
     const std::size_t folders = std::max<std::size_t>(1, request_.targets.size());
     folderReady_.assign(folders, !SortsSeveral());
     folderFailures_.assign(folders, std::nullopt);
@@ -72,7 +74,7 @@ PassResult Pass::Run() {
         [this](const std::string& from, const std::optional<platform::Failure>& failure) {
             RecordOutcome(from, failure);
         },
-        &directories);
+        &directories, request_.transfer, journal_);
     directories_ = &directories;
     mover_ = &mover;
     if (!SortsSeveral()) {
@@ -200,8 +202,8 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
         std::optional<std::string> why;
         if (request_.dryRun) {
             why = WouldMakeDirectory(level);
-        } else if (const auto failure = platform::MakeDirectory(level)) {
-            why = failure->reason;
+        } else {
+            why = MakeFolder(level);
         }
         if (why) {
             folderFailures_[target] = "cannot create folder " + Quoted(level) + ": " + *why;
@@ -210,6 +212,18 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     }
     folderReady_[target] = true;
     RemoveLeftovers(folder);
+    return std::nullopt;
+}
+
+// Makes one folder, and tells the journal when this pass is what made it.
+std::optional<std::string> Pass::MakeFolder(const std::string& path) {
+    const bool existed = journal_ && !platform::CheckSearchableDirectory(path);
+    if (const auto failure = platform::MakeDirectory(path)) {
+        return failure->reason;
+    }
+    if (journal_ && !existed) {
+        journal_->FolderCreated(path);
+    }
     return std::nullopt;
 }
 
@@ -258,8 +272,10 @@ std::optional<std::string> Pass::WhyMoveWouldFail(std::size_t target) {
     if (const auto failure = platform::CheckNameFits(targetPath_)) {
         return failure->reason;
     }
-    if (const auto failure = platform::CheckRemovable(sourcePath_)) {
-        return failure->reason;
+    if (request_.transfer == platform::Transfer::Move) {
+        if (const auto failure = platform::CheckRemovable(sourcePath_)) {
+            return failure->reason;
+        }
     }
     const std::string folder = WithoutTrailingSeparators(FolderOf(target));
     if (!folderUnwritable_[target] && !plannedFolders_.contains(folder)) {
@@ -268,6 +284,19 @@ std::optional<std::string> Pass::WhyMoveWouldFail(std::size_t target) {
     }
     if (folderUnwritable_[target] && !folderUnwritable_[target]->empty()) {
         return folderUnwritable_[target];
+    }
+    if (request_.transfer == platform::Transfer::HardLink ||
+        request_.transfer == platform::Transfer::SymbolicLink) {
+        // A folder the dry run would make does not exist yet; its parent tells the same.
+        std::string existing = folder;
+        while (plannedFolders_.contains(existing)) {
+            const auto separator = existing.find_last_of(platform::kSeparator);
+            existing = separator == std::string::npos ? "." : existing.substr(0, separator);
+        }
+        if (const auto failure =
+                platform::CheckLinkable(sourcePath_, existing, request_.transfer)) {
+            return failure->reason;
+        }
     }
     return std::nullopt;
 }
