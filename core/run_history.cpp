@@ -228,7 +228,12 @@ UndoResult UndoRun(const std::string& id, bool dryRun) {
     const RunJournalText run = ReadRun(result.runId);
     platform::FileMover mover(
         [&](const std::string& from, const std::optional<platform::Failure>& failure) {
-            if (failure) {
+            // The run was stopped between its copy and the removal of the source: the
+            // archive is back already, and the copy with the same bytes is not needed.
+            if (failure && failure->reason == platform::kSameContentsReason &&
+                platform::RemoveFile(from)) {
+                ++result.movedBack;
+            } else if (failure) {
                 result.failed.push_back({from, failure->reason});
             } else {
                 ++result.movedBack;
@@ -246,7 +251,10 @@ UndoResult UndoRun(const std::string& id, bool dryRun) {
         }
         const std::string folder = ParentOf(record->original);
         if (dryRun) {
-            if (platform::EntryExists(record->original)) {
+            // A name holding the recorded archive is what a run stopped before removing its
+            // source leaves; the real undo compares the bytes.
+            if (platform::EntryExists(record->original) &&
+                platform::FactsOf(record->original) != record->facts) {
                 result.failed.push_back({record->moved, Quoted(record->original) +
                                                             " is taken; it would not be replaced"});
             } else {
