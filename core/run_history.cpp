@@ -85,9 +85,12 @@ RunJournal::RunJournal(RunJournalText run) {
     }
     run.started = ReadableTime(now);
     // Paths from the root, so that an undo finds them from any folder.
-    run.searchdir = platform::AbsolutePath(run.searchdir);
-    run.destdir = platform::AbsolutePath(run.destdir);
-    if (const auto failure = Write(JournalHeader(run), true)) {
+    for (std::string* directory : {&run.searchdir, &run.destdir}) {
+        std::string absolute = platform::AbsolutePath(*directory);
+        roots_.emplace_back(*directory, absolute);
+        *directory = std::move(absolute);
+    }
+    if (const auto failure = Write(JournalHeader(run), false)) {
         throw fail(path_, *failure);
     }
     const std::vector<std::string> ids = RunIds();
@@ -98,7 +101,7 @@ RunJournal::RunJournal(RunJournalText run) {
 
 void RunJournal::FolderCreated(const std::string& path) {
     eventful_ = true;
-    Write(CreatedFolderLine(platform::AbsolutePath(path)), false);
+    Write(CreatedFolderLine(FromRoot(path)), false);
 }
 
 std::optional<std::string> RunJournal::Record(const std::vector<platform::MovedFile>& files,
@@ -106,8 +109,7 @@ std::optional<std::string> RunJournal::Record(const std::vector<platform::MovedF
     eventful_ = true;
     std::string lines;
     for (const auto& file : files) {
-        lines += RecordLine(
-            {platform::AbsolutePath(file.to), platform::AbsolutePath(file.from), file.facts});
+        lines += RecordLine({FromRoot(file.to), FromRoot(file.from), file.facts});
     }
     if (const auto failure = Write(lines, durable)) {
         return "cannot write the run's journal " + Quoted(path_) + ": " + *failure;
@@ -116,14 +118,22 @@ std::optional<std::string> RunJournal::Record(const std::vector<platform::MovedF
 }
 
 void RunJournal::Withdraw(const platform::MovedFile& file) {
-    Write(WithdrawnLine(platform::AbsolutePath(file.to)), false);
+    Write(WithdrawnLine(FromRoot(file.to)), false);
+}
+
+std::string RunJournal::FromRoot(const std::string& path) const {
+    for (const auto& [given, absolute] : roots_) {
+        if (!given.empty() && path.starts_with(given)) {
+            return absolute + path.substr(given.size());
+        }
+    }
+    return platform::AbsolutePath(path);
 }
 
 void RunJournal::Finish() {
-    const std::lock_guard lock(mutex_);
-    if (eventful_) {
-        file_.Sync();
-    } else {
+    // Records that must be durable were made so before any source went; a rename's record
+    // reaches the system before the rename, and neither is flushed beyond that.
+    if (!eventful_) {
         platform::RemoveFile(path_);
     }
 }

@@ -38,17 +38,21 @@ public:
     std::optional<std::string> Record(const std::vector<platform::MovedFile>& files,
                                       bool durable) override;
     void Withdraw(const platform::MovedFile& file) override;
-    // Puts what the run wrote on disk; a run that moved and made nothing leaves no journal.
+    // The run's end: a run that moved and made nothing leaves no journal.
     void Finish();
 
     const std::string& Path() const { return path_; }
 
 private:
     std::optional<std::string> Write(const std::string& lines, bool durable);
+    std::string FromRoot(const std::string& path) const;
 
     std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
     platform::AppendFile file_;
     std::string path_;
+    // The run's two directories as given and from the root: a record's path is made
+    // absolute by its prefix, without asking the system for each one.
+    std::vector<std::pair<std::string, std::string>> roots_;
     std::atomic<bool> eventful_ = false;  // something was made or moved
 };
 

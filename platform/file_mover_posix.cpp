@@ -482,6 +482,7 @@ public:
 
 private:
     void Rename(const std::string& from, const std::string& to);
+    void RenameRecorded();
     bool OnOtherFileSystem(dev_t source, const std::string& to);
     void Link(const std::string& from, const std::string& to);
     void FlushLinkedFolders();
@@ -499,6 +500,9 @@ private:
     std::string lastFolder_;
     dev_t lastFolderDevice_ = 0;
     std::set<std::string> linkedFolders_;
+    // Renames of a logged move, recorded and made together: one write for many records.
+    static constexpr std::size_t kRenamesRecordedTogether = 64;
+    std::vector<MovedFile> renames_;
     Batch building_;
     Batch completing_;  // read by that thread until `completed_` is ready
     std::future<Outcomes> completed_;
@@ -522,10 +526,8 @@ void FileMover::Impl::Move(const std::string& from, const std::string& to) {
 void FileMover::Impl::Rename(const std::string& from, const std::string& to) {
     const Place source = SearchPlace(from, directories_);
     const Place target = DestPlace(to, directories_);
-    std::optional<MovedFile> record;
     if (log_) {
-        // Recorded before the rename, so that a run killed right after it still has the
-        // record; an archive bound for another file system is recorded with its batch.
+        // An archive bound for another file system is recorded with its batch of copies.
         struct stat st {};
         if (::fstatat(source.directory, source.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             Fail(from, errno);
@@ -535,22 +537,49 @@ void FileMover::Impl::Rename(const std::string& from, const std::string& to) {
             CopyAcross(from, to);
             return;
         }
-        record = MovedFile{from, to, FactsFrom(st)};
-        if (const auto failure = log_->Record({*record}, false)) {
-            outcome_(from, Failure{*failure});
-            return;
+        renames_.push_back({from, to, FactsFrom(st)});
+        if (renames_.size() >= kRenamesRecordedTogether) {
+            RenameRecorded();
         }
+        return;
     }
     const int error = RenameNoReplace(source, target);
-    if (error != 0 && record) {
-        log_->Withdraw(*record);
-    }
     if (error == 0) {
         outcome_(from, std::nullopt);
     } else if (error != EXDEV) {
         outcome_(from, Reason(error, source, target));
     } else {
         CopyAcross(from, to);
+    }
+}
+
+// The renames in hand are recorded together, before any is made, so that a run killed
+// among them has a record of each one made; one that then fails is withdrawn.
+void FileMover::Impl::RenameRecorded() {
+    if (renames_.empty()) {
+        return;
+    }
+    const std::vector<MovedFile> renames = std::exchange(renames_, {});
+    if (const auto failure = log_->Record(renames, false)) {
+        for (const auto& rename : renames) {
+            outcome_(rename.from, Failure{*failure});
+        }
+        return;
+    }
+    for (const auto& rename : renames) {
+        const Place source = SearchPlace(rename.from, directories_);
+        const Place target = DestPlace(rename.to, directories_);
+        const int error = RenameNoReplace(source, target);
+        if (error != 0) {
+            log_->Withdraw(rename);
+        }
+        if (error == 0) {
+            outcome_(rename.from, std::nullopt);
+        } else if (error != EXDEV) {
+            outcome_(rename.from, Reason(error, source, target));
+        } else {
+            CopyAcross(rename.from, rename.to);
+        }
     }
 }
 
@@ -675,6 +704,9 @@ void FileMover::Impl::CollectCompleted() {
 
 void FileMover::Impl::Finish() {
     FlushLinkedFolders();
+    if (log_) {
+        RenameRecorded();
+    }
     CollectCompleted();
     if (building_.copies.empty()) {
         return;

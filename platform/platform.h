@@ -151,7 +151,7 @@ public:
 
 // A file written by appending, for a log that must survive the program: each Append
 // reaches the system at once (a killed program loses nothing of it), and Sync puts what was
-// appended on disk.
+// appended on disk, and the first Sync after Create the file's name too.
 class AppendFile {
 public:
     AppendFile() = default;
@@ -168,6 +168,7 @@ public:
 private:
     static constexpr std::intptr_t kClosed = -1;
     std::intptr_t handle_ = kClosed;  // a descriptor, or a Windows handle
+    std::string newFolder_;           // a created file's folder, until its name is durable
 };
 
 // The user's own folder for what lorvex keeps between runs (the journals of moves), whether

@@ -403,11 +403,7 @@ std::optional<Failure> AppendFile::Create(const std::string& path) {
         return FailureFromErrno(errno);
     }
     handle_ = fd;
-    // The new name durable with the journal's first lines.
-    const FileDescriptor folder(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY));
-    if (folder.valid()) {
-        ::fsync(folder.get());
-    }
+    newFolder_ = DirectoryOf(path);
     return std::nullopt;
 }
 
@@ -438,6 +434,13 @@ std::optional<Failure> AppendFile::Append(std::string_view text) {
 std::optional<Failure> AppendFile::Sync() {
     if (::fdatasync(static_cast<int>(handle_)) != 0) {
         return FailureFromErrno(errno);
+    }
+    if (!newFolder_.empty()) {
+        const FileDescriptor folder(::open(newFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!folder.valid() || ::fsync(folder.get()) != 0) {
+            return FailureFromErrno(errno);
+        }
+        newFolder_.clear();
     }
     return std::nullopt;
 }
