@@ -43,6 +43,17 @@ FileState MeasureFile(const std::string& path, const platform::PassDirectories* 
     return *length > 0 ? FileState::Full : FileState::Empty;
 }
 
+namespace {
+
+FileState StateOf(const std::optional<platform::MeasuredFile>& measured) {
+    if (!measured) {
+        return FileState::Missing;
+    }
+    return measured->length > 0 ? FileState::Full : FileState::Empty;
+}
+
+}  // namespace
+
 Pass::Pass(std::string_view mapText, PassRequest request, PassProgress* progress)
     : mapText_(mapText), request_(std::move(request)), progress_(progress) {
     result_.dryRun = request_.dryRun;
@@ -127,7 +138,8 @@ void Pass::CollectCandidates() {
 // progress asks the pass to stop there, before the archive is moved.
 bool Pass::CheckCandidate(const Candidate& candidate) {
     sourcePath_.assign(request_.searchdir).append(candidate.name).append(kArchiveExtension);
-    const bool present = MeasureFile(sourcePath_, directories_) == FileState::Full;
+    const auto measured = platform::MeasureRegularFile(sourcePath_, directories_);
+    const bool present = StateOf(measured) == FileState::Full;
     ++checked_;
     if (progress_ && !progress_->ContinuePass(
                          {checked_, static_cast<std::int64_t>(candidates_.size()), result_.moved,
@@ -143,7 +155,7 @@ bool Pass::CheckCandidate(const Candidate& candidate) {
         return true;
     }
     targetPath_.assign(FolderOf(candidate.target)).append(archiveName_);
-    MoveOrPlan(candidate.target);
+    MoveOrPlan(candidate.target, measured->facts);
     return true;
 }
 
@@ -152,12 +164,12 @@ const std::string& Pass::FolderOf(std::size_t target) const {
 }
 
 // Starts the move of sourcePath_ to targetPath_, or in a dry run decides it.
-void Pass::MoveOrPlan(std::size_t target) {
+void Pass::MoveOrPlan(std::size_t target, const platform::FileFacts& facts) {
     if (!request_.dryRun) {
         if (SortsSeveral()) {
             pendingTargets_[sourcePath_] = target;
         }
-        mover_->Move(sourcePath_, targetPath_);
+        mover_->Move(sourcePath_, targetPath_, &facts);
         return;
     }
     if (NameTaken(targetPath_)) {

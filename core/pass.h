@@ -108,7 +108,7 @@ private:
 
     void CollectCandidates();
     bool CheckCandidate(const Candidate& candidate);
-    void MoveOrPlan(std::size_t target);
+    void MoveOrPlan(std::size_t target, const platform::FileFacts& facts);
     std::optional<std::string> PrepareFolder(std::size_t target);
     std::optional<std::string> WouldMakeDirectory(const std::string& path);
     std::optional<std::string> MakeFolder(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "errors.h"
 
@@ -9,6 +10,7 @@ namespace lorvex {
 namespace {
 
 constexpr std::string_view kJournalExtension = ".log";
+constexpr std::size_t kRecordsGathered = 64;
 
 std::string JournalPath(const std::string& id) {
     return RunsDirectory() + id + std::string(kJournalExtension);
@@ -111,6 +113,15 @@ std::optional<std::string> RunJournal::Record(const std::vector<platform::MovedF
     for (const auto& file : files) {
         lines += RecordLine({FromRoot(file.to), FromRoot(file.from), file.facts});
     }
+    if (!durable) {
+        const std::lock_guard lock(mutex_);
+        gathered_ += lines;
+        if (++gatheredRecords_ < kRecordsGathered) {
+            return std::nullopt;
+        }
+        lines = std::exchange(gathered_, {});
+        gatheredRecords_ = 0;
+    }
     if (const auto failure = Write(lines, durable)) {
         return "cannot write the run's journal " + Quoted(path_) + ": " + *failure;
     }
@@ -131,6 +142,7 @@ std::string RunJournal::FromRoot(const std::string& path) const {
 }
 
 void RunJournal::Finish() {
+    Write({}, false);
     // Records that must be durable were made so before any source went; a rename's record
     // reaches the system before the rename, and neither is flushed beyond that.
     if (!eventful_) {
@@ -140,7 +152,9 @@ void RunJournal::Finish() {
 
 std::optional<std::string> RunJournal::Write(const std::string& lines, bool durable) {
     const std::lock_guard lock(mutex_);
-    auto failure = file_.Append(lines);
+    // Whatever was gathered goes first, so that the journal keeps the order of events.
+    auto failure = file_.Append(std::exchange(gathered_, {}) + lines);
+    gatheredRecords_ = 0;
     if (!failure && durable) {
         failure = file_.Sync();
     }

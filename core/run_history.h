@@ -53,6 +53,10 @@ private:
     // The run's two directories as given and from the root: a record's path is made
     // absolute by its prefix, without asking the system for each one.
     std::vector<std::pair<std::string, std::string>> roots_;
+    // Records of renames not yet written: one write for many keeps the journal's cost on a
+    // move within one file system to a few per cent.
+    std::string gathered_;
+    std::size_t gatheredRecords_ = 0;
     std::atomic<bool> eventful_ = false;  // something was made or moved
 };
 

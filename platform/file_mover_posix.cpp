@@ -477,13 +477,13 @@ public:
           transfer_(transfer),
           log_(transfer == Transfer::Move ? log : nullptr) {}
 
-    void Move(const std::string& from, const std::string& to);
+    void Move(const std::string& from, const std::string& to, const FileFacts* facts);
     void Finish();
 
 private:
-    void Rename(const std::string& from, const std::string& to);
-    void RenameRecorded();
-    bool OnOtherFileSystem(dev_t source, const std::string& to);
+    void Rename(const std::string& from, const std::string& to, const FileFacts* facts);
+    void ReportRename(const std::string& from, const std::string& to, int error, Place source,
+                      Place target);
     void Link(const std::string& from, const std::string& to);
     void FlushLinkedFolders();
     Completion CompletionOf() const { return {directories_, transfer_, log_}; }
@@ -496,22 +496,16 @@ private:
     const PassDirectories* directories_;
     Transfer transfer_;
     MoveLog* log_;
-    // The device of the last destination folder a logged rename went to.
-    std::string lastFolder_;
-    dev_t lastFolderDevice_ = 0;
     std::set<std::string> linkedFolders_;
-    // Renames of a logged move, recorded and made together: one write for many records.
-    static constexpr std::size_t kRenamesRecordedTogether = 64;
-    std::vector<MovedFile> renames_;
     Batch building_;
     Batch completing_;  // read by that thread until `completed_` is ready
     std::future<Outcomes> completed_;
 };
 
-void FileMover::Impl::Move(const std::string& from, const std::string& to) {
+void FileMover::Impl::Move(const std::string& from, const std::string& to, const FileFacts* facts) {
     switch (transfer_) {
         case Transfer::Move:
-            Rename(from, to);
+            Rename(from, to, facts);
             return;
         case Transfer::Copy:
             CopyAcross(from, to);
@@ -523,27 +517,26 @@ void FileMover::Impl::Move(const std::string& from, const std::string& to) {
     }
 }
 
-void FileMover::Impl::Rename(const std::string& from, const std::string& to) {
+void FileMover::Impl::Rename(const std::string& from, const std::string& to,
+                             const FileFacts* facts) {
     const Place source = SearchPlace(from, directories_);
     const Place target = DestPlace(to, directories_);
-    if (log_) {
-        // An archive bound for another file system is recorded with its batch of copies.
-        struct stat st {};
-        if (::fstatat(source.directory, source.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            Fail(from, errno);
-            return;
-        }
-        if (OnOtherFileSystem(st.st_dev, to)) {
-            CopyAcross(from, to);
-            return;
-        }
-        renames_.push_back({from, to, FactsFrom(st)});
-        if (renames_.size() >= kRenamesRecordedTogether) {
-            RenameRecorded();
-        }
-        return;
-    }
     const int error = RenameNoReplace(source, target);
+    // Recorded once made; an archive bound for another file system is recorded with its
+    // batch of copies instead.
+    if (error == 0 && log_) {
+        struct stat st {};
+        if (facts) {
+            log_->Record({MovedFile{from, to, *facts}}, false);
+        } else if (::fstatat(target.directory, target.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            log_->Record({MovedFile{from, to, FactsFrom(st)}}, false);
+        }
+    }
+    ReportRename(from, to, error, source, target);
+}
+
+void FileMover::Impl::ReportRename(const std::string& from, const std::string& to, int error,
+                                   Place source, Place target) {
     if (error == 0) {
         outcome_(from, std::nullopt);
     } else if (error != EXDEV) {
@@ -551,49 +544,6 @@ void FileMover::Impl::Rename(const std::string& from, const std::string& to) {
     } else {
         CopyAcross(from, to);
     }
-}
-
-// The renames in hand are recorded together, before any is made, so that a run killed
-// among them has a record of each one made; one that then fails is withdrawn.
-void FileMover::Impl::RenameRecorded() {
-    if (renames_.empty()) {
-        return;
-    }
-    const std::vector<MovedFile> renames = std::exchange(renames_, {});
-    if (const auto failure = log_->Record(renames, false)) {
-        for (const auto& rename : renames) {
-            outcome_(rename.from, Failure{*failure});
-        }
-        return;
-    }
-    for (const auto& rename : renames) {
-        const Place source = SearchPlace(rename.from, directories_);
-        const Place target = DestPlace(rename.to, directories_);
-        const int error = RenameNoReplace(source, target);
-        if (error != 0) {
-            log_->Withdraw(rename);
-        }
-        if (error == 0) {
-            outcome_(rename.from, std::nullopt);
-        } else if (error != EXDEV) {
-            outcome_(rename.from, Reason(error, source, target));
-        } else {
-            CopyAcross(rename.from, rename.to);
-        }
-    }
-}
-
-bool FileMover::Impl::OnOtherFileSystem(dev_t source, const std::string& to) {
-    const std::string folder = DirectoryOf(to);
-    if (folder != lastFolder_) {
-        struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0) {
-            return false;  // the rename names the reason
-        }
-        lastFolder_ = folder;
-        lastFolderDevice_ = st.st_dev;
-    }
-    return lastFolderDevice_ != source;
 }
 
 void FileMover::Impl::Link(const std::string& from, const std::string& to) {
@@ -704,9 +654,6 @@ void FileMover::Impl::CollectCompleted() {
 
 void FileMover::Impl::Finish() {
     FlushLinkedFolders();
-    if (log_) {
-        RenameRecorded();
-    }
     CollectCompleted();
     if (building_.copies.empty()) {
         return;
@@ -728,7 +675,9 @@ FileMover::~FileMover() {
     }
 }
 
-void FileMover::Move(const std::string& from, const std::string& to) { impl_->Move(from, to); }
+void FileMover::Move(const std::string& from, const std::string& to, const FileFacts* facts) {
+    impl_->Move(from, to, facts);
+}
 
 void FileMover::Finish() { impl_->Finish(); }
 

@@ -128,6 +128,17 @@ struct FileFacts {
 
 std::optional<FileFacts> FactsOf(const std::string& path);
 
+// What measuring an archive tells: the length of the regular file (through a symbolic
+// link), and the facts of the name itself, as FactsOf gives them.
+struct MeasuredFile {
+    std::uint64_t length = 0;
+    FileFacts facts;
+};
+
+// As RegularFileLength, with the facts of the name in the same system calls.
+std::optional<MeasuredFile> MeasureRegularFile(const std::string& path,
+                                               const PassDirectories* directories = nullptr);
+
 // An archive moved to its new name, as a log of the run records it.
 struct MovedFile {
     std::string from;
@@ -135,12 +146,13 @@ struct MovedFile {
     FileFacts facts;
 };
 
-// Hears of every move before its source is given up, so that a log of the run stays true
-// to what was moved however the run ends. Moves across file systems are recorded in
-// batches, after the copies have their names and before any source goes, and `durable` asks
-// for the records to be on disk before Record returns; a rename is recorded just before it
-// is made, and its record reaches the system at once. A move recorded but then not made is
-// withdrawn. A failed Record keeps the sources, and the reason fails those archives.
+// Hears of every move, so that a log of the run stays true to what was moved. Moves across
+// file systems are recorded in batches, after the copies have their names and before any
+// source goes, with `durable` set: the records are on disk before Record returns, and a
+// failure keeps the batch's sources and fails those archives with the reason. A rename on
+// one file system, which leaves nothing behind to lose, is recorded once it is made, and
+// the log may gather such records before it writes them. A move recorded but then not
+// completed is withdrawn.
 class MoveLog {
 public:
     virtual ~MoveLog() = default;
@@ -227,8 +239,9 @@ public:
     ~FileMover();
 
     // Starts moving `from` to `to`; may report moves started earlier. A source already on
-    // its way is not taken twice.
-    void Move(const std::string& from, const std::string& to);
+    // its way is not taken twice. `facts`, when the caller has just measured `from`, spare
+    // the log a second look.
+    void Move(const std::string& from, const std::string& to, const FileFacts* facts = nullptr);
     // Completes every move started so far.
     void Finish();
 

@@ -103,7 +103,7 @@ std::string ProgramDirectory() {
     }
 }
 
-std::optional<std::uint64_t> RegularFileLength(const std::string& path,
+std::optional<MeasuredFile> MeasureRegularFile(const std::string& path,
                                                const PassDirectories* directories) {
     // lstat first: an ordinary archive costs one call, and only a link a second one to
     // learn what it names.
@@ -112,13 +112,21 @@ std::optional<std::uint64_t> RegularFileLength(const std::string& path,
     if (path.empty() || ::fstatat(place.directory, place.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
+    const FileFacts facts{static_cast<std::uint64_t>(st.st_size),
+                          std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
     if (S_ISLNK(st.st_mode) && ::fstatat(place.directory, place.name, &st, 0) != 0) {
         return std::nullopt;
     }
     if (!S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
-    return static_cast<std::uint64_t>(st.st_size);
+    return MeasuredFile{static_cast<std::uint64_t>(st.st_size), facts};
+}
+
+std::optional<std::uint64_t> RegularFileLength(const std::string& path,
+                                               const PassDirectories* directories) {
+    const auto measured = MeasureRegularFile(path, directories);
+    return measured ? std::optional(measured->length) : std::nullopt;
 }
 
 bool IsSameDirectory(const std::string& first, const std::string& second) {

@@ -724,6 +724,13 @@ Failure LinkReason(DWORD error, const std::wstring& source, const std::wstring& 
 
 std::optional<FileFacts> FactsOf(const std::string& path) { return FactsOfWide(LongPath(path)); }
 
+std::optional<MeasuredFile> MeasureRegularFile(const std::string& path,
+                                               const PassDirectories* directories) {
+    const auto length = RegularFileLength(path, directories);
+    const auto facts = length ? FactsOf(path) : std::nullopt;
+    return facts ? std::optional(MeasuredFile{*length, *facts}) : std::nullopt;
+}
+
 AppendFile::~AppendFile() {
     if (IsOpen()) {
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -1020,7 +1027,9 @@ FileMover::~FileMover() {
     }
 }
 
-void FileMover::Move(const std::string& from, const std::string& to) { impl_->Move(from, to); }
+void FileMover::Move(const std::string& from, const std::string& to, const FileFacts*) {
+    impl_->Move(from, to);
+}
 
 void FileMover::Finish() { impl_->Finish(); }
 
