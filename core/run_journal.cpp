@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <limits>
 
 namespace lorvex {
 namespace {
@@ -207,24 +208,33 @@ std::optional<std::int64_t> ParseModified(std::string_view text) {
         date.size() < 10 || date[date.size() - 3] != '-' || date[date.size() - 6] != '-') {
         return std::nullopt;
     }
-    const auto year = NumberIn<int>(date.substr(0, date.size() - 6));
+    // Four-digit years and no signs: every time a file system gives, and nothing that
+    // would overflow the count of nanoseconds.
+    const auto year = NumberIn<unsigned>(date.substr(0, date.size() - 6));
     const auto month = NumberIn<unsigned>(date.substr(date.size() - 5, 2));
     const auto day = NumberIn<unsigned>(date.substr(date.size() - 2));
-    const auto hours = NumberIn<int>(clock.substr(0, 2));
-    const auto minutes = NumberIn<int>(clock.substr(3, 2));
-    const auto seconds = NumberIn<int>(clock.substr(6, 2));
-    const auto fraction = NumberIn<std::int64_t>(clock.substr(9));
-    if (!year || !month || !day || !hours || !minutes || !seconds || !fraction) {
+    const auto hours = NumberIn<unsigned>(clock.substr(0, 2));
+    const auto minutes = NumberIn<unsigned>(clock.substr(3, 2));
+    const auto seconds = NumberIn<unsigned>(clock.substr(6, 2));
+    const auto fraction = NumberIn<std::uint64_t>(clock.substr(9));
+    if (!year || !month || !day || !hours || !minutes || !seconds || !fraction ||
+        date.size() != 10 || *year < 1000 || *hours > 23 || *minutes > 59 || *seconds > 59) {
         return std::nullopt;
     }
-    const year_month_day date_{std::chrono::year{*year}, std::chrono::month{*month},
-                               std::chrono::day{*day}};
+    const year_month_day date_{std::chrono::year{static_cast<int>(*year)},
+                               std::chrono::month{*month}, std::chrono::day{*day}};
     if (!date_.ok()) {
         return std::nullopt;
     }
-    const std::int64_t daySeconds = sys_days{date_}.time_since_epoch().count() * 86400;
-    return (daySeconds + *hours * 3600 + *minutes * 60 + *seconds) * kNanosecondsPerSecond +
-           *fraction;
+    const std::int64_t total = sys_days{date_}.time_since_epoch().count() * 86400 + *hours * 3600 +
+                               *minutes * 60 + *seconds;
+    // Nanoseconds since 1970 reach from 1677 to 2262.
+    constexpr std::int64_t kLimit =
+        std::numeric_limits<std::int64_t>::max() / kNanosecondsPerSecond - 1;
+    if (total > kLimit || total < -kLimit) {
+        return std::nullopt;
+    }
+    return total * kNanosecondsPerSecond + static_cast<std::int64_t>(*fraction);
 }
 
 }  // namespace lorvex
