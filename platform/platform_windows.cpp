@@ -862,33 +862,19 @@ public:
             Link(from, source, target);
             return;
         }
-        // Recorded before the rename, so that a run killed right after it has the record.
-        std::optional<MovedFile> record;
-        if (log_) {
-            const auto facts = FactsOf(from);
-            if (!facts) {
-                outcome_(from, LastFailure());
-                return;
-            }
-            record = MovedFile{from, to, *facts};
-            if (const auto failure = log_->Record({*record}, false)) {
-                outcome_(from, Failure{*failure});
-                return;
-            }
-        }
-        const bool renamed = ::MoveFileExW(source.c_str(), target.c_str(), 0);
-        const DWORD renameError = renamed ? ERROR_SUCCESS : ::GetLastError();
-        if (!renamed && record) {
-            log_->Withdraw(*record);  // recorded again with its batch when it is copied
-        }
-        if (renamed) {
-            outcome_(from, std::nullopt);
-            return;
-        }
-        ::SetLastError(renameError);
         // Without MOVEFILE_REPLACE_EXISTING an existing target makes the rename fail. Never
         // MOVEFILE_COPY_ALLOWED: its copy carries the archive's own name while it is
         // written, so an interrupted move would leave a truncated archive that looks whole.
+        if (::MoveFileExW(source.c_str(), target.c_str(), 0)) {
+            // Recorded once made; a move to another volume is recorded with its batch.
+            if (log_) {
+                if (const auto facts = FactsOfWide(target)) {
+                    log_->Record({MovedFile{from, to, *facts}}, false);
+                }
+            }
+            outcome_(from, std::nullopt);
+            return;
+        }
         const DWORD error = ::GetLastError();
         if (error != ERROR_NOT_SAME_DEVICE) {
             outcome_(from, Reason(error, source, target));
