@@ -111,21 +111,49 @@ std::optional<std::string> RunJournal::Record(const std::vector<platform::MovedF
     eventful_ = true;
     std::string lines;
     for (const auto& file : files) {
-        lines += RecordLine({FromRoot(file.to), FromRoot(file.from), file.facts});
-    }
-    if (!durable) {
-        const std::lock_guard lock(mutex_);
-        gathered_ += lines;
-        if (++gatheredRecords_ < kRecordsGathered) {
-            return std::nullopt;
-        }
-        lines = std::exchange(gathered_, {});
-        gatheredRecords_ = 0;
+        AppendRecord(lines, file.from, file.to, file.facts);
     }
     if (const auto failure = Write(lines, durable)) {
         return "cannot write the run's journal " + Quoted(path_) + ": " + *failure;
     }
     return std::nullopt;
+}
+
+void RunJournal::RecordRename(const std::string& from, const std::string& to,
+                              const platform::FileFacts& facts) {
+    eventful_ = true;
+    {
+        const std::lock_guard lock(mutex_);
+        AppendRecord(gathered_, from, to, facts);
+        if (++gatheredRecords_ < kRecordsGathered) {
+            return;
+        }
+    }
+    Write({}, false);
+}
+
+// The record line built in place: the hot path of a move within one file system.
+void RunJournal::AppendRecord(std::string& out, const std::string& from, const std::string& to,
+                              const platform::FileFacts& facts) const {
+    const auto appendFromRoot = [&](const std::string& path) {
+        for (const auto& [given, absolute] : roots_) {
+            if (!given.empty() && path.starts_with(given)) {
+                AppendEscaped(out, absolute);
+                AppendEscaped(out, std::string_view(path).substr(given.size()));
+                return;
+            }
+        }
+        AppendEscaped(out, platform::AbsolutePath(path));
+    };
+    out += "moved\t";
+    appendFromRoot(to);
+    out += '\t';
+    appendFromRoot(from);
+    out += '\t';
+    out += std::to_string(facts.size);
+    out += " bytes\t";
+    AppendModified(out, facts.modified);
+    out += '\n';
 }
 
 void RunJournal::Withdraw(const platform::MovedFile& file) {

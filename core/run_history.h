@@ -37,6 +37,8 @@ public:
     void FolderCreated(const std::string& path);
     std::optional<std::string> Record(const std::vector<platform::MovedFile>& files,
                                       bool durable) override;
+    void RecordRename(const std::string& from, const std::string& to,
+                      const platform::FileFacts& facts) override;
     void Withdraw(const platform::MovedFile& file) override;
     // The run's end: a run that moved and made nothing leaves no journal.
     void Finish();
@@ -46,6 +48,8 @@ public:
 private:
     std::optional<std::string> Write(const std::string& lines, bool durable);
     std::string FromRoot(const std::string& path) const;
+    void AppendRecord(std::string& out, const std::string& from, const std::string& to,
+                      const platform::FileFacts& facts) const;
 
     std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
     platform::AppendFile file_;

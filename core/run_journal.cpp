@@ -11,29 +11,9 @@ using namespace std::chrono;
 
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 
-// Paths may hold any byte but NUL; tabs, line ends and backslashes are written as escapes
-// so that each record stays one line of tab-separated fields.
 std::string Escaped(std::string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
+    AppendEscaped(out, text);
     return out;
 }
 
@@ -107,6 +87,49 @@ std::string CalendarText(std::int64_t seconds, std::string_view dateTimeSeparato
 }
 
 }  // namespace
+
+// Paths may hold any byte but NUL; tabs, line ends and backslashes are written as escapes
+// so that each record stays one line of tab-separated fields.
+void AppendEscaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+void AppendModified(std::string& out, std::int64_t nanoseconds) {
+    std::int64_t seconds = nanoseconds / kNanosecondsPerSecond;
+    std::int64_t fraction = nanoseconds % kNanosecondsPerSecond;
+    if (fraction < 0) {
+        fraction += kNanosecondsPerSecond;
+        --seconds;
+    }
+    // Archives moved together mostly share their second: its calendar text is made once.
+    thread_local std::int64_t lastSeconds = -1;
+    thread_local std::string lastText;
+    if (seconds != lastSeconds || lastText.empty()) {
+        lastText = CalendarText(seconds, " ");
+        lastSeconds = seconds;
+    }
+    char digits[16];
+    std::snprintf(digits, sizeof digits, ".%09lld UTC", static_cast<long long>(fraction));
+    out += lastText;
+    out += digits;
+}
 
 std::string JournalHeader(const RunJournalText& run) {
     return "lorvex run\t" + run.id + "\nstarted\t" + run.started + "\ncategory\t" +
@@ -184,15 +207,9 @@ std::string ReadableTime(system_clock::time_point when) {
 }
 
 std::string ReadableModified(std::int64_t nanoseconds) {
-    std::int64_t seconds = nanoseconds / kNanosecondsPerSecond;
-    std::int64_t fraction = nanoseconds % kNanosecondsPerSecond;
-    if (fraction < 0) {
-        fraction += kNanosecondsPerSecond;
-        --seconds;
-    }
-    char digits[10];
-    std::snprintf(digits, sizeof digits, "%09lld", static_cast<long long>(fraction));
-    return CalendarText(seconds, " ") + "." + digits + " UTC";
+    std::string out;
+    AppendModified(out, nanoseconds);
+    return out;
 }
 
 std::optional<std::int64_t> ParseModified(std::string_view text) {

@@ -36,6 +36,10 @@ struct RunJournalText {
 std::string JournalHeader(const RunJournalText& run);
 std::string CreatedFolderLine(std::string_view path);
 std::string RecordLine(const RunRecord& record);
+// The pieces of a line, appended to `out`: a path with its tabs, line ends and backslashes
+// escaped, and a modification time as ReadableModified writes it.
+void AppendEscaped(std::string& out, std::string_view text);
+void AppendModified(std::string& out, std::int64_t nanoseconds);
 // A move recorded before it was made, and then not made.
 std::string WithdrawnLine(std::string_view moved);
 std::string UndoneLine(std::string_view when, std::string_view what);

@@ -527,9 +527,9 @@ void FileMover::Impl::Rename(const std::string& from, const std::string& to,
     if (error == 0 && log_) {
         struct stat st {};
         if (facts) {
-            log_->Record({MovedFile{from, to, *facts}}, false);
+            log_->RecordRename(from, to, *facts);
         } else if (::fstatat(target.directory, target.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            log_->Record({MovedFile{from, to, FactsFrom(st)}}, false);
+            log_->RecordRename(from, to, FactsFrom(st));
         }
     }
     ReportRename(from, to, error, source, target);

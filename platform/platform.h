@@ -158,6 +158,9 @@ public:
     virtual ~MoveLog() = default;
     virtual std::optional<std::string> Record(const std::vector<MovedFile>& files,
                                               bool durable) = 0;
+    // A rename on one file system, once made, as Record(files, false) of one file.
+    virtual void RecordRename(const std::string& from, const std::string& to,
+                              const FileFacts& facts) = 0;
     virtual void Withdraw(const MovedFile& file) = 0;
 };
 

@@ -869,7 +869,7 @@ public:
             // Recorded once made; a move to another volume is recorded with its batch.
             if (log_) {
                 if (const auto facts = FactsOfWide(target)) {
-                    log_->Record({MovedFile{from, to, *facts}}, false);
+                    log_->RecordRename(from, to, *facts);
                 }
             }
             outcome_(from, std::nullopt);
