@@ -230,6 +230,19 @@ TEST_F(Runs, AJournalThatCannotBeWrittenStopsTheRunAndNoJournalMovesWithoutOne) 
     EXPECT_EQ(ListDirectory(into), (Names{"Night Ferries.zip", "Slow Tide.zip"}));
 }
 
+TEST_F(Runs, TheLastHundredJournalsAreKept) {
+    fs::create_directories(test::RunsFolder(state));
+    for (int i = 0; i < 100; ++i) {
+        WriteFile(test::RunsFolder(state) / ("20000101-000" + std::to_string(100 + i) + ".log"),
+                  "lorvex run\n");
+    }
+    ASSERT_EQ(Sort(root / "sorted").exitStatus, 0);
+    const Names ids = Journals();
+    EXPECT_EQ(ids.size(), 100u);
+    EXPECT_EQ(ids.front(), "20000101-000101");   // the oldest one went
+    EXPECT_NE(ids.back().rfind("2000", 0), 0u);  // the new one is there
+}
+
 #ifdef LORVEX_POWER_CUT_FS
 // power_cut_fs over `backing` at `where`, killing the program at its `killAt` call.
 class PowerCutFs {
@@ -295,8 +308,8 @@ TEST_F(Runs, ARunKilledBetweenBatchesIsUndoneWithEveryArchiveBack) {
         EXPECT_EQ(ListDirectory(dest).size(), 100u);
         const auto undo = Lorvex({"--undo"});
         EXPECT_EQ(undo.exitStatus, 0) << undo.out << undo.err;
-        EXPECT_TRUE(undo.out.ends_with(" 100 files moved back where run " +
-                                       Journals().back() + " found them.\n"))
+        EXPECT_TRUE(undo.out.ends_with(" 100 files moved back where run " + Journals().back() +
+                                       " found them.\n"))
             << undo.out;
     }
     EXPECT_EQ(Snapshot(search), albums);  // what the disk holds after the power cut
