@@ -7,6 +7,7 @@ SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 30
 WINDOWS_DIR ?= build-windows
+BENCH_ARGS ?=
 # Any AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer report fails the test.
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
@@ -77,7 +78,7 @@ screenshot: build windows
 # Benchmark of the scan and the pass. Prints the table and writes it to docs/performance.md.
 bench: bench-deps
 	@$(MAKE) --no-print-directory build CMAKE_FLAGS="$(CMAKE_FLAGS) -DLORVEX_BUILD_BENCH=ON"
-	@bench/run-bench $(BUILD_DIR)
+	@bench/run-bench $(BUILD_DIR) $(BENCH_ARGS)
 
 bench-deps:
 	@scripts/install-deps bench

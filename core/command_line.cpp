@@ -10,8 +10,9 @@
 namespace lorvex {
 namespace {
 
-constexpr std::array<std::string_view, 5> kLongOptions = {"--all", "--dry-run", "--categories",
-                                                          "--help", "--version"};
+constexpr std::array<std::string_view, 11> kLongOptions = {
+    "--all",  "--dry-run",       "--categories", "--help", "--version", "--copy",
+    "--link", "--link=symbolic", "--no-journal", "--runs", "--undo"};
 
 bool IsSwitch(std::string_view word) {
 #ifdef _WIN32
@@ -81,6 +82,17 @@ std::string SwitchValue(std::span<const std::string_view> words, std::size_t& i,
     return std::string(StripSpaces(value));
 }
 
+void Refuse(CommandSwitches& switches, std::string why);
+
+// --copy, --link and --link=symbolic each say what to do instead of a move; one of them.
+void SetTransfer(platform::Transfer transfer, std::string_view word, CommandSwitches& switches) {
+    if (switches.transfer != platform::Transfer::Move && switches.transfer != transfer) {
+        Refuse(switches, "--copy, --link and --link=symbolic cannot be used together (" +
+                             std::string(word) + " was the second); give one");
+    }
+    switches.transfer = transfer;
+}
+
 // Words of two dashes name what a single letter cannot.
 bool ReadLongSwitch(std::string_view word, CommandSwitches& switches) {
     if (word == "--help") {
@@ -93,6 +105,16 @@ bool ReadLongSwitch(std::string_view word, CommandSwitches& switches) {
         switches.dryRun = true;
     } else if (word == "--categories") {
         switches.listCategories = true;
+    } else if (word == "--copy") {
+        SetTransfer(platform::Transfer::Copy, word, switches);
+    } else if (word == "--link") {
+        SetTransfer(platform::Transfer::HardLink, word, switches);
+    } else if (word == "--link=symbolic") {
+        SetTransfer(platform::Transfer::SymbolicLink, word, switches);
+    } else if (word == "--no-journal") {
+        switches.noJournal = true;
+    } else if (word == "--runs") {
+        switches.listRuns = true;
     } else {
         return false;
     }
@@ -132,6 +154,14 @@ CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
         }
 #endif
         if (ReadLongSwitch(word, switches)) {
+            continue;
+        }
+        if (word == "--undo") {
+            switches.undo = true;
+            // The run's id is the word after it, if any: an id holds no blanks.
+            if (i + 1 < words.size() && !IsSwitch(words[i + 1])) {
+                switches.undoRun = words[++i];
+            }
             continue;
         }
         if (IsLongOption(word)) {
@@ -185,6 +215,7 @@ std::string HelpText(const HelpPlaces& places) {
     const char separator = platform::kSeparator;
     std::string text = usage.substr(0, usage.find('\n')) + "\n" + indent + program +
                        " --categories [-s|-f] [-e searchdir]\n" + indent + program +
+                       " --runs | --undo [RUN] [--dry-run]\n" + indent + program +
                        " --help | --version\n\n"
                        "Moves every archive of one category (or of every category) that is "
                        "present and\nnot empty from the search directory into the destination "
@@ -203,6 +234,17 @@ std::string HelpText(const HelpPlaces& places) {
                        "  --dry-run     list what would be moved and what would not, with the "
                        "exit\n"
                        "                status of the real run; move, create and write nothing\n"
+                       "  --copy        copy each archive instead of moving it; the source stays\n"
+                       "  --link        make a hard link to each archive (same file system only)\n"
+                       "  --link=symbolic\n"
+                       "                make a symbolic link to each archive's full path\n"
+                       "  --no-journal  move without writing the run's journal (it cannot be "
+                       "undone)\n"
+                       "  --runs        list the recent move runs from their journals\n"
+                       "  --undo [RUN]  move every archive of a run (the last one not undone) "
+                       "back\n"
+                       "                where it was, never replacing a file; with --dry-run, "
+                       "only say\n"
                        "  --categories  the map's categories with how many names each has (with "
                        "-e,\n"
                        "                how many of its archives are there), marking those not "

@@ -25,6 +25,12 @@ struct CommandSwitches {
     bool allCategories = false;                // --all: every category, each into its own folder
     bool dryRun = false;                       // --dry-run: say what would move, move nothing
     bool listCategories = false;               // --categories: the map's categories, counted
+    // --copy, --link, --link=symbolic: what is done with each archive instead of a move
+    platform::Transfer transfer = platform::Transfer::Move;
+    bool noJournal = false;  // --no-journal: a move that cannot be undone
+    bool listRuns = false;   // --runs: the recent move runs
+    bool undo = false;       // --undo [RUN]: a move run's archives put back
+    std::string undoRun;     // RUN, "" for the last one
     // Why the words must not run at all, "" when they may: a long option lorvex does not
     // know, a value switch given twice with different values, a one-dash word that reads as
     // a long option ("-dry-run" would otherwise be -d "ry-run"), a value word that begins

@@ -161,11 +161,25 @@ void Form1::MoveAction() {
     }
     // Nothing is created for a move that cannot run.
     const platform::FileText map = ReadCategoryMap(CurrentListMode());
-    if (!options_.dryRun) {
-        createFolder(vars_.destdir);
-    }
     vars_.category = options_.allCategories ? std::string() : Combo1.List(index);
-    const PassResult& pass = RunPassOver(map.view(), RequestFromVariables());
+    const PassRequest request = RequestFromVariables();
+    // The journal before anything is made, so that an undo can remove what the run makes.
+    const std::unique_ptr<RunJournal> journal = StartJournal(request);
+    if (!options_.dryRun) {
+        const bool existed = !platform::CheckSearchableDirectory(vars_.destdir);
+        try {
+            createFolder(vars_.destdir);
+        } catch (const LorvexError&) {
+            if (journal) {
+                journal->Finish();
+            }
+            throw;
+        }
+        if (journal && !existed) {
+            journal->FolderCreated(vars_.destdir);
+        }
+    }
+    const PassResult& pass = RunPassOver(map.view(), request, journal.get());
     if (messages_) {
         messages_->ShowMoveReport(kTitle, MoveReportParts(pass));
     }
@@ -185,6 +199,8 @@ PassRequest Form1::RequestFromVariables() const {
         request.targets = AllCategoryTargets();
     }
     request.dryRun = options_.dryRun;
+    request.transfer = options_.transfer;
+    request.journal = options_.journal;
     return request;
 }
 
@@ -202,10 +218,24 @@ std::vector<CategoryTarget> Form1::AllCategoryTargets() const {
 
 PassResult Form1::RunPass(const PassRequest& request) {
     const platform::FileText map = ReadCategoryMap(request.listMode);
-    return RunPassOver(map.view(), request);
+    const std::unique_ptr<RunJournal> journal = StartJournal(request);
+    return RunPassOver(map.view(), request, journal.get());
 }
 
-const PassResult& Form1::RunPassOver(std::string_view mapText, const PassRequest& request) {
+// Only a real move is journalled: a copy or a link leaves every archive where it was.
+std::unique_ptr<RunJournal> Form1::StartJournal(const PassRequest& request) const {
+    if (!request.journal || request.dryRun || request.transfer != platform::Transfer::Move) {
+        return nullptr;
+    }
+    RunJournalText run;
+    run.category = request.targets.empty() ? request.category : "--all";
+    run.searchdir = request.searchdir;
+    run.destdir = request.destdir;
+    return std::make_unique<RunJournal>(std::move(run));
+}
+
+const PassResult& Form1::RunPassOver(std::string_view mapText, const PassRequest& request,
+                                     RunJournal* journal) {
     vars_.searchdir = request.searchdir;
     vars_.destdir = request.destdir;
     vars_.category = request.category;
@@ -213,7 +243,12 @@ const PassResult& Form1::RunPassOver(std::string_view mapText, const PassRequest
     lastPass_ = PassResult{};
     {
         const ProgressSpan span(progress_);
-        lastPass_ = Pass(mapText, request, progress_).Run();
+        Pass pass(mapText, request, progress_);
+        pass.SetJournal(journal);
+        lastPass_ = pass.Run();
+    }
+    if (journal) {
+        journal->Finish();
     }
     vars_.movedCount = lastPass_.moved;
     return lastPass_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "list_mode.h"
 #include "pass.h"
 #include "platform.h"
+#include "run_history.h"
 
 namespace lorvex {
 
@@ -19,6 +21,8 @@ namespace lorvex {
 struct MoveOptions {
     bool allCategories = false;  // every category of the list, each into its own folder
     bool dryRun = false;
+    platform::Transfer transfer = platform::Transfer::Move;
+    bool journal = true;  // a move writes the journal that --runs lists and --undo reads
 };
 
 // The window's own variables, readable by everyone, written by Form1 alone: what the last
@@ -75,8 +79,9 @@ public:
     // put into it.
     void createFolder(const std::string& path);
 
-    // Reads the map of the request's list mode and runs one pass over it. Throws
-    // LorvexError when the map cannot be read.
+    // Reads the map of the request's list mode and runs one pass over it, with the run's
+    // journal when the request asks for one. Throws LorvexError when the map or the
+    // journal cannot be read or written.
     PassResult RunPass(const PassRequest& request);
     // Reads the map of `mode`. Throws when it cannot be read or has no header, so that a
     // move can stop before it creates anything.
@@ -100,7 +105,9 @@ private:
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
     PassRequest RequestFromVariables() const;
     std::vector<CategoryTarget> AllCategoryTargets() const;
-    const PassResult& RunPassOver(std::string_view mapText, const PassRequest& request);
+    const PassResult& RunPassOver(std::string_view mapText, const PassRequest& request,
+                                  RunJournal* journal);
+    std::unique_ptr<RunJournal> StartJournal(const PassRequest& request) const;
 
     Form1Variables vars_;
     PassResult lastPass_;

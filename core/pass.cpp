@@ -5,6 +5,7 @@
 
 #include "category_map.h"
 #include "errors.h"
+#include "run_history.h"
 
 namespace lorvex {
 namespace {
@@ -42,9 +43,21 @@ FileState MeasureFile(const std::string& path, const platform::PassDirectories* 
     return *length > 0 ? FileState::Full : FileState::Empty;
 }
 
+namespace {
+
+FileState StateOf(const std::optional<platform::MeasuredFile>& measured) {
+    if (!measured) {
+        return FileState::Missing;
+    }
+    return measured->length > 0 ? FileState::Full : FileState::Empty;
+}
+
+}  // namespace
+
 Pass::Pass(std::string_view mapText, PassRequest request, PassProgress* progress)
     : mapText_(mapText), request_(std::move(request)), progress_(progress) {
     result_.dryRun = request_.dryRun;
+    result_.transfer = request_.transfer;
     const std::size_t folders = std::max<std::size_t>(1, request_.targets.size());
     folderReady_.assign(folders, !SortsSeveral());
     folderFailures_.assign(folders, std::nullopt);
@@ -72,7 +85,7 @@ PassResult Pass::Run() {
         [this](const std::string& from, const std::optional<platform::Failure>& failure) {
             RecordOutcome(from, failure);
         },
-        &directories);
+        &directories, request_.transfer, journal_);
     directories_ = &directories;
     mover_ = &mover;
     if (!SortsSeveral()) {
@@ -94,12 +107,16 @@ PassResult Pass::Run() {
 // One look through the map for the names to check, in map order, so that progress knows
 // the total from the start. Over several categories each name comes once: the first line
 // naming an archive decides where it goes. A name listed twice in one category comes twice
-// and is found gone (or in a dry run, already planned) the second time.
+// to a move, which finds it gone (or in a dry run, already planned) the second time.
 void Pass::CollectCandidates() {
     if (!SortsSeveral()) {
-        ScanCategoryMap(mapText_, [this](const MapEntry& entry) {
+        // A copy or a link leaves its source, so there a name listed twice comes once.
+        const bool keepsSources = request_.transfer != platform::Transfer::Move;
+        std::unordered_set<std::string_view> seen;
+        ScanCategoryMap(mapText_, [&](const MapEntry& entry) {
             // A map entry must name a file inside the search directory, never a path elsewhere.
-            if (entry.category == request_.category && platform::IsPlainFileName(entry.name)) {
+            if (entry.category == request_.category && platform::IsPlainFileName(entry.name) &&
+                (!keepsSources || seen.insert(entry.name).second)) {
                 candidates_.push_back({entry.name, kOnlyTarget});
             }
             return true;
@@ -126,7 +143,8 @@ void Pass::CollectCandidates() {
 // progress asks the pass to stop there, before the archive is moved.
 bool Pass::CheckCandidate(const Candidate& candidate) {
     sourcePath_.assign(request_.searchdir).append(candidate.name).append(kArchiveExtension);
-    const bool present = MeasureFile(sourcePath_, directories_) == FileState::Full;
+    const auto measured = platform::MeasureRegularFile(sourcePath_, directories_);
+    const bool present = StateOf(measured) == FileState::Full;
     ++checked_;
     if (progress_ && !progress_->ContinuePass(
                          {checked_, static_cast<std::int64_t>(candidates_.size()), result_.moved,
@@ -142,7 +160,7 @@ bool Pass::CheckCandidate(const Candidate& candidate) {
         return true;
     }
     targetPath_.assign(FolderOf(candidate.target)).append(archiveName_);
-    MoveOrPlan(candidate.target);
+    MoveOrPlan(candidate.target, measured->facts);
     return true;
 }
 
@@ -151,12 +169,12 @@ const std::string& Pass::FolderOf(std::size_t target) const {
 }
 
 // Starts the move of sourcePath_ to targetPath_, or in a dry run decides it.
-void Pass::MoveOrPlan(std::size_t target) {
+void Pass::MoveOrPlan(std::size_t target, const platform::FileFacts& facts) {
     if (!request_.dryRun) {
         if (SortsSeveral()) {
             pendingTargets_[sourcePath_] = target;
         }
-        mover_->Move(sourcePath_, targetPath_);
+        mover_->Move(sourcePath_, targetPath_, &facts);
         return;
     }
     if (plannedAway_.contains(sourcePath_)) {
@@ -205,8 +223,8 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
         std::optional<std::string> why;
         if (request_.dryRun) {
             why = WouldMakeDirectory(level);
-        } else if (const auto failure = platform::MakeDirectory(level)) {
-            why = failure->reason;
+        } else {
+            why = MakeFolder(level);
         }
         if (why) {
             folderFailures_[target] = "cannot create folder " + Quoted(level) + ": " + *why;
@@ -215,6 +233,18 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     }
     folderReady_[target] = true;
     RemoveLeftovers(folder);
+    return std::nullopt;
+}
+
+// Makes one folder, and tells the journal when this pass is what made it.
+std::optional<std::string> Pass::MakeFolder(const std::string& path) {
+    const bool existed = journal_ && !platform::CheckSearchableDirectory(path);
+    if (const auto failure = platform::MakeDirectory(path)) {
+        return failure->reason;
+    }
+    if (journal_ && !existed) {
+        journal_->FolderCreated(path);
+    }
     return std::nullopt;
 }
 
@@ -263,8 +293,10 @@ std::optional<std::string> Pass::WhyMoveWouldFail(std::size_t target) {
     if (const auto failure = platform::CheckNameFits(targetPath_)) {
         return failure->reason;
     }
-    if (const auto failure = platform::CheckRemovable(sourcePath_)) {
-        return failure->reason;
+    if (request_.transfer == platform::Transfer::Move) {
+        if (const auto failure = platform::CheckRemovable(sourcePath_)) {
+            return failure->reason;
+        }
     }
     const std::string folder = WithoutTrailingSeparators(FolderOf(target));
     if (!folderUnwritable_[target] && !plannedFolders_.contains(folder)) {
@@ -273,6 +305,19 @@ std::optional<std::string> Pass::WhyMoveWouldFail(std::size_t target) {
     }
     if (folderUnwritable_[target] && !folderUnwritable_[target]->empty()) {
         return folderUnwritable_[target];
+    }
+    if (request_.transfer == platform::Transfer::HardLink ||
+        request_.transfer == platform::Transfer::SymbolicLink) {
+        // A folder the dry run would make does not exist yet; its parent tells the same.
+        std::string existing = folder;
+        while (plannedFolders_.contains(existing)) {
+            const auto separator = existing.find_last_of(platform::kSeparator);
+            existing = separator == std::string::npos ? "." : existing.substr(0, separator);
+        }
+        if (const auto failure =
+                platform::CheckLinkable(sourcePath_, existing, request_.transfer)) {
+            return failure->reason;
+        }
     }
     return std::nullopt;
 }

@@ -17,6 +17,8 @@
 
 namespace lorvex {
 
+class RunJournal;
+
 struct MoveFailure {
     std::string archive;  // file name, e.g. "album.zip"
     std::string reason;
@@ -40,6 +42,9 @@ struct PassRequest {
     // decides where it goes.
     std::vector<CategoryTarget> targets{};
     bool dryRun = false;  // decide every move but make none, and create nothing
+    platform::Transfer transfer = platform::Transfer::Move;
+    // Write the run's journal (a real move only), so that it can be listed and undone.
+    bool journal = false;
 };
 
 struct PlannedMove {
@@ -57,6 +62,7 @@ struct PassResult {
     std::vector<MoveFailure> failed;  // archives found but not moved, with the reason
     bool cancelled = false;
     bool dryRun = false;
+    platform::Transfer transfer = platform::Transfer::Move;
     std::vector<PlannedMove> planned;  // a dry run's moves, in map order
     // A pass over several categories: each that moved (or would move) something, the
     // largest count first.
@@ -85,6 +91,9 @@ public:
     Pass(const Pass&) = delete;
     Pass& operator=(const Pass&) = delete;
 
+    // The journal that hears of every folder the pass makes and every archive it moves.
+    void SetJournal(RunJournal* journal) { journal_ = journal; }
+
     PassResult Run();
 
 private:
@@ -99,9 +108,10 @@ private:
 
     void CollectCandidates();
     bool CheckCandidate(const Candidate& candidate);
-    void MoveOrPlan(std::size_t target);
+    void MoveOrPlan(std::size_t target, const platform::FileFacts& facts);
     std::optional<std::string> PrepareFolder(std::size_t target);
     std::optional<std::string> WouldMakeDirectory(const std::string& path);
+    std::optional<std::string> MakeFolder(const std::string& path);
     void RemoveLeftovers(const std::string& folder);
     std::optional<std::string> WhyMoveWouldFail(std::size_t target);
     void RecordOutcome(const std::string& from, const std::optional<platform::Failure>& failure);
@@ -133,6 +143,7 @@ private:
     std::string targetPath_;
     const platform::PassDirectories* directories_ = nullptr;
     platform::FileMover* mover_ = nullptr;
+    RunJournal* journal_ = nullptr;
 };
 
 }  // namespace lorvex

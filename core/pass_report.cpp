@@ -7,6 +7,20 @@ std::string Files(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " file" : " files");
 }
 
+// What the pass does to an archive, in the words of its report.
+std::string Done(platform::Transfer transfer) {
+    switch (transfer) {
+        case platform::Transfer::Copy:
+            return "copied";
+        case platform::Transfer::HardLink:
+        case platform::Transfer::SymbolicLink:
+            return "linked";
+        case platform::Transfer::Move:
+            break;
+    }
+    return "moved";
+}
+
 // Every planned move, then what would not move, then the count per category and in all.
 MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
     std::string planned;
@@ -20,7 +34,7 @@ MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
     std::string failures;
     std::string firstFailures;
     if (!failed.empty()) {
-        failures = Files(failed.size()) + " would not be moved:\n";
+        failures = Files(failed.size()) + " would not be " + Done(pass.transfer) + ":\n";
         firstFailures = failures;
         for (std::size_t i = 0; i < failed.size(); ++i) {
             const std::string line = failed[i].archive + ": " + failed[i].reason + "\n";
@@ -37,7 +51,8 @@ MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
     for (const auto& [category, moved] : pass.perCategory) {
         perCategory += category + ": " + std::to_string(moved) + "\n";
     }
-    const std::string count = " " + Files(pass.planned.size()) + " would be moved.";
+    const std::string count =
+        " " + Files(pass.planned.size()) + " would be " + Done(pass.transfer) + ".";
     const std::string full = planned + cancelled + failures + perCategory + count;
     // A box leads with the count and keeps the list of moves behind "Show Details...".
     if (pass.planned.size() + failed.size() <= shownFailures) {
@@ -56,10 +71,15 @@ MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures
     if (pass.dryRun) {
         return DryRunReport(pass, shownFailures);
     }
+    const bool moves = pass.transfer == platform::Transfer::Move;
+    const std::string done = Done(pass.transfer);
     std::string head =
-        " " + std::to_string(pass.moved) + " files were successfully found and moved!";
+        moves ? " " + std::to_string(pass.moved) + " files were successfully found and moved!"
+              : " " + Files(static_cast<std::size_t>(pass.moved)) + " " +
+                    (pass.moved == 1 ? "was " : "were ") + done + ".";
     if (pass.cancelled) {
-        head += "\nThe move was cancelled; the remaining archives were left where they are.";
+        head += moves ? "\nThe move was cancelled; the remaining archives were left where they are."
+                      : "\nThe run was cancelled; the remaining archives were left as they are.";
     }
     if (const auto removed = pass.leftoversRemoved; removed > 0) {
         head += "\nRemoved " + std::to_string(removed) +
@@ -68,8 +88,7 @@ MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures
     }
     const auto& failed = pass.failed;
     if (!failed.empty()) {
-        head += "\n" + std::to_string(failed.size()) + (failed.size() == 1 ? " file" : " files") +
-                " could not be moved:";
+        head += "\n" + Files(failed.size()) + " could not be " + done + ":";
     }
     MoveReportText report{head, head, {}};
     for (std::size_t i = 0; i < failed.size(); ++i) {

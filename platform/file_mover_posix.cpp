@@ -13,6 +13,7 @@
 #include <future>
 #include <memory>
 #include <random>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -97,6 +98,25 @@ Failure Reason(int error, Place from, Place to) {
         return Failure{std::string(kSameContentsReason)};
     }
     return Failure{std::strerror(error)};
+}
+
+FileFacts FactsFrom(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_size),
+            std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+// Why a link could not be made in `to`'s folder, in words that say what to do about it.
+Failure LinkReason(int error, Place from, Place to, const std::string& folder) {
+    if (error == EXDEV) {
+        return Failure{std::string(kHardLinkAcrossReason)};
+    }
+    if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS) {
+        if (const char* system = FileSystemWithoutLinks(folder)) {
+            return Failure{"the destination's file system (" + std::string(system) +
+                           ") has no links"};
+        }
+    }
+    return Reason(error, from, to);
 }
 
 int CopyData(int source, int target) {
@@ -366,10 +386,50 @@ int FlushCopies(const Batch& batch) {
     return firstError;
 }
 
+void WithdrawRecord(MoveLog* log, const std::vector<MovedFile>& records, const std::string& from) {
+    const auto record = std::find_if(records.begin(), records.end(),
+                                     [&](const MovedFile& file) { return file.from == from; });
+    if (log && record != records.end()) {
+        log->Withdraw(*record);
+    }
+}
+
 // Completes a batch: every copy flushed, then each takes its name without replacing
 // anything, then each directory of the batch is flushed once, and only then do the sources
 // go. Touches nothing but the batch: it runs beside the copying of the next one.
-Outcomes CompleteBatch(const Batch& batch, const PassDirectories* directories) {
+// What a batch is completed for: a move removes the sources once the copies are durable and
+// recorded in `log`; a copy keeps them.
+struct Completion {
+    const PassDirectories* directories = nullptr;
+    Transfer transfer = Transfer::Move;
+    MoveLog* log = nullptr;
+};
+
+// Records the batch's copies now in place before any source goes; when that fails, the
+// copies are taken back and their sources stay.
+bool RecordPlaced(const Batch& batch, std::vector<const Copy*>& placed, Outcomes& outcomes,
+                  std::vector<MovedFile>& records, MoveLog& log) {
+    for (const auto* copy : placed) {
+        struct stat st {};
+        const Place target = TargetPlace(batch, *copy);
+        ::fstatat(target.directory, target.name, &st, AT_SYMLINK_NOFOLLOW);
+        records.push_back({copy->from, copy->to, FactsFrom(st)});
+    }
+    const auto failure = log.Record(records, true);
+    if (!failure) {
+        return true;
+    }
+    for (const auto* copy : placed) {
+        const Place target = TargetPlace(batch, *copy);
+        ::unlinkat(target.directory, target.name, 0);
+        outcomes.emplace_back(copy->from, Failure{*failure});
+    }
+    placed.clear();
+    return false;
+}
+
+Outcomes CompleteBatch(const Batch& batch, const Completion& completion) {
+    const PassDirectories* directories = completion.directories;
     Outcomes outcomes;
     outcomes.reserve(batch.copies.size());
     // A failed flush keeps every source of the batch.
@@ -400,9 +460,27 @@ Outcomes CompleteBatch(const Batch& batch, const PassDirectories* directories) {
             error = ::fsync(batch.directories[copy->directory].fd.get()) == 0 ? 0 : errno;
         }
     }
+    std::vector<MovedFile> records;
+    if (completion.transfer == Transfer::Move && completion.log) {
+        // Only the copies whose folders are durable: the others are taken back below.
+        std::vector<const Copy*> durable;
+        std::erase_if(placed, [&](const Copy* copy) {
+            if (directoryErrors[copy->directory] == 0) {
+                durable.push_back(copy);
+                return true;
+            }
+            return false;
+        });
+        RecordPlaced(batch, durable, outcomes, records, *completion.log);
+        placed.insert(placed.end(), durable.begin(), durable.end());
+    }
     for (const auto* copy : placed) {
         const Place target = TargetPlace(batch, *copy);
         int error = directoryErrors[copy->directory];
+        if (error == 0 && completion.transfer == Transfer::Copy) {
+            outcomes.emplace_back(copy->from, std::nullopt);
+            continue;
+        }
         if (error == 0) {
             // A source that cannot be removed takes its copy back, so that the archive
             // stays in exactly one place.
@@ -411,6 +489,7 @@ Outcomes CompleteBatch(const Batch& batch, const PassDirectories* directories) {
         }
         if (error != 0) {
             ::unlinkat(target.directory, target.name, 0);
+            WithdrawRecord(completion.log, records, copy->from);
             outcomes.emplace_back(copy->from, Failure{std::strerror(error)});
         } else {
             outcomes.emplace_back(copy->from, std::nullopt);
@@ -431,13 +510,23 @@ void Deliver(const MoveOutcome& outcome, const Outcomes& outcomes) {
 // its own: the disk writes one batch while the next is read into memory.
 class FileMover::Impl {
 public:
-    Impl(MoveOutcome outcome, const PassDirectories* directories)
-        : outcome_(std::move(outcome)), directories_(directories), batchFiles_(BatchFileLimit()) {}
+    Impl(MoveOutcome outcome, const PassDirectories* directories, Transfer transfer, MoveLog* log)
+        : outcome_(std::move(outcome)),
+          directories_(directories),
+          batchFiles_(BatchFileLimit()),
+          transfer_(transfer),
+          log_(transfer == Transfer::Move ? log : nullptr) {}
 
-    void Move(const std::string& from, const std::string& to);
+    void Move(const std::string& from, const std::string& to, const FileFacts* facts);
     void Finish();
 
 private:
+    void Rename(const std::string& from, const std::string& to, const FileFacts* facts);
+    void ReportRename(const std::string& from, const std::string& to, int error, Place source,
+                      Place target);
+    void Link(const std::string& from, const std::string& to);
+    void FlushLinkedFolders();
+    Completion CompletionOf() const { return {directories_, transfer_, log_}; }
     void Fail(const std::string& from, int error) { outcome_(from, Failure{std::strerror(error)}); }
     void CopyAcross(const std::string& from, const std::string& to);
     void StartCompleting();
@@ -446,15 +535,49 @@ private:
     MoveOutcome outcome_;
     const PassDirectories* directories_;
     std::size_t batchFiles_;
+    Transfer transfer_;
+    MoveLog* log_;
+    std::set<std::string> linkedFolders_;
     Batch building_;
     Batch completing_;  // read by that thread until `completed_` is ready
     std::future<Outcomes> completed_;
 };
 
-void FileMover::Impl::Move(const std::string& from, const std::string& to) {
+void FileMover::Impl::Move(const std::string& from, const std::string& to, const FileFacts* facts) {
+    switch (transfer_) {
+        case Transfer::Move:
+            Rename(from, to, facts);
+            return;
+        case Transfer::Copy:
+            CopyAcross(from, to);
+            return;
+        case Transfer::HardLink:
+        case Transfer::SymbolicLink:
+            Link(from, to);
+            return;
+    }
+}
+
+void FileMover::Impl::Rename(const std::string& from, const std::string& to,
+                             const FileFacts* facts) {
     const Place source = SearchPlace(from, directories_);
     const Place target = DestPlace(to, directories_);
     const int error = RenameNoReplace(source, target);
+    // Recorded once made; an archive bound for another file system is recorded with its
+    // batch of copies instead.
+    if (error == 0 && log_) {
+        struct stat st {};
+        if (facts) {
+            log_->RecordRename(from, to, *facts);
+        } else if (::fstatat(target.directory, target.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            log_->RecordRename(from, to, FactsFrom(st));
+        }
+    }
+    ReportRename(from, to, error, source, target);
+}
+
+void FileMover::Impl::ReportRename(const std::string& from, const std::string& to, int error,
+                                   Place source, Place target) {
     if (error == 0) {
         outcome_(from, std::nullopt);
     } else if (error != EXDEV) {
@@ -462,6 +585,39 @@ void FileMover::Impl::Move(const std::string& from, const std::string& to) {
     } else {
         CopyAcross(from, to);
     }
+}
+
+void FileMover::Impl::Link(const std::string& from, const std::string& to) {
+    const Place source = SearchPlace(from, directories_);
+    const Place target = DestPlace(to, directories_);
+    const std::string folder = DirectoryOf(to);
+    int error = 0;
+    if (transfer_ == Transfer::HardLink) {
+        // The archive's own name is linked, a symbolic link as itself, as a move would.
+        error = ::linkat(source.directory, source.name, target.directory, target.name, 0) == 0
+                    ? 0
+                    : errno;
+    } else {
+        error =
+            ::symlinkat(AbsolutePath(from).c_str(), target.directory, target.name) == 0 ? 0 : errno;
+    }
+    if (error != 0) {
+        outcome_(from, LinkReason(error, source, target, folder));
+        return;
+    }
+    linkedFolders_.insert(folder);
+    outcome_(from, std::nullopt);
+}
+
+// The links' names durable once, per folder, at the end rather than per link.
+void FileMover::Impl::FlushLinkedFolders() {
+    for (const auto& folder : linkedFolders_) {
+        const FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.valid()) {
+            ::fsync(fd.get());
+        }
+    }
+    linkedFolders_.clear();
 }
 
 void FileMover::Impl::CopyAcross(const std::string& from, const std::string& to) {
@@ -524,11 +680,11 @@ void FileMover::Impl::StartCompleting() {
     completing_ = std::exchange(building_, Batch{});
     try {
         completed_ = std::async(std::launch::async,
-                                [this] { return CompleteBatch(completing_, directories_); });
+                                [this] { return CompleteBatch(completing_, CompletionOf()); });
     } catch (...) {
         // No thread to spare: complete it here and now, which is just as safe.
         std::promise<Outcomes> done;
-        done.set_value(CompleteBatch(completing_, directories_));
+        done.set_value(CompleteBatch(completing_, CompletionOf()));
         completed_ = done.get_future();
     }
 }
@@ -543,17 +699,19 @@ void FileMover::Impl::CollectCompleted() {
 }
 
 void FileMover::Impl::Finish() {
+    FlushLinkedFolders();
     CollectCompleted();
     if (building_.copies.empty()) {
         return;
     }
     // Nothing left to copy meanwhile, so no thread.
     const Batch batch = std::exchange(building_, Batch{});
-    Deliver(outcome_, CompleteBatch(batch, directories_));
+    Deliver(outcome_, CompleteBatch(batch, CompletionOf()));
 }
 
-FileMover::FileMover(MoveOutcome outcome, const PassDirectories* directories)
-    : impl_(std::make_unique<Impl>(std::move(outcome), directories)) {}
+FileMover::FileMover(MoveOutcome outcome, const PassDirectories* directories, Transfer transfer,
+                     MoveLog* log)
+    : impl_(std::make_unique<Impl>(std::move(outcome), directories, transfer, log)) {}
 
 FileMover::~FileMover() {
     try {
@@ -563,7 +721,9 @@ FileMover::~FileMover() {
     }
 }
 
-void FileMover::Move(const std::string& from, const std::string& to) { impl_->Move(from, to); }
+void FileMover::Move(const std::string& from, const std::string& to, const FileFacts* facts) {
+    impl_->Move(from, to, facts);
+}
 
 void FileMover::Finish() { impl_->Finish(); }
 

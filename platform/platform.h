@@ -115,6 +115,106 @@ bool IsSameDirectory(const std::string& first, const std::string& second);
 // parent is missing or something that is not a directory stands under that name.
 std::optional<Failure> MakeDirectory(const std::string& path);
 
+// What a pass does with each archive: moves it, copies it (the source is never changed),
+// or makes a hard or a symbolic link to it in the destination.
+enum class Transfer { Move, Copy, HardLink, SymbolicLink };
+
+// The length and modification time of a file itself (a symbolic link is not followed),
+// which tell whether a moved archive is still the one that was moved.
+struct FileFacts {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // nanoseconds since 1970-01-01 UTC
+    bool operator==(const FileFacts&) const = default;
+};
+
+std::optional<FileFacts> FactsOf(const std::string& path);
+
+// What measuring an archive tells: the length of the regular file (through a symbolic
+// link), and the facts of the name itself, as FactsOf gives them.
+struct MeasuredFile {
+    std::uint64_t length = 0;
+    FileFacts facts;
+};
+
+// As RegularFileLength, with the facts of the name in the same system calls.
+std::optional<MeasuredFile> MeasureRegularFile(const std::string& path,
+                                               const PassDirectories* directories = nullptr);
+
+// An archive moved to its new name, as a log of the run records it.
+struct MovedFile {
+    std::string from;
+    std::string to;
+    FileFacts facts;
+};
+
+// Hears of every move, so that a log of the run stays true to what was moved. Moves across
+// file systems are recorded in batches, after the copies have their names and before any
+// source goes, with `durable` set: the records are on disk before Record returns, and a
+// failure keeps the batch's sources and fails those archives with the reason. A rename on
+// one file system, which leaves nothing behind to lose, is recorded once it is made, and
+// the log may gather such records before it writes them. A move recorded but then not
+// completed is withdrawn.
+class MoveLog {
+public:
+    virtual ~MoveLog() = default;
+    virtual std::optional<std::string> Record(const std::vector<MovedFile>& files,
+                                              bool durable) = 0;
+    // A rename on one file system, once made, as Record(files, false) of one file.
+    virtual void RecordRename(const std::string& from, const std::string& to,
+                              const FileFacts& facts) = 0;
+    virtual void Withdraw(const MovedFile& file) = 0;
+};
+
+// A file written by appending, for a log that must survive the program: each Append
+// reaches the system at once (a killed program loses nothing of it), and Sync puts what was
+// appended on disk, and the first Sync after Create the file's name too.
+class AppendFile {
+public:
+    AppendFile() = default;
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+    ~AppendFile();
+    // Creates `path`, which must not exist yet, or opens an existing file for appending.
+    std::optional<Failure> Create(const std::string& path);
+    std::optional<Failure> OpenExisting(const std::string& path);
+    std::optional<Failure> Append(std::string_view text);
+    std::optional<Failure> Sync();
+    bool IsOpen() const { return handle_ != kClosed; }
+
+private:
+    static constexpr std::intptr_t kClosed = -1;
+    std::intptr_t handle_ = kClosed;  // a descriptor, or a Windows handle
+    std::string newFolder_;           // a created file's folder, until its name is durable
+};
+
+// The user's own folder for what lorvex keeps between runs (the journals of moves), whether
+// or not it exists: $XDG_STATE_HOME/lorvex (by default ~/.local/state/lorvex), or
+// %LOCALAPPDATA%\lorvex on Windows; "" when the environment names no such place.
+std::string UserStateDirectory();
+
+// The names of the plain files directly in `directory`, in no particular order.
+std::vector<std::string> FileNamesIn(const std::string& directory);
+
+// Removes a file; false when it could not.
+bool RemoveFile(const std::string& path);
+
+// Removes `path` when it is an empty directory; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
+
+// `path` from the root: relative to the current directory when it is not already.
+std::string AbsolutePath(const std::string& path);
+
+// The reason given for a hard link that would cross file systems.
+inline constexpr std::string_view kHardLinkAcrossReason =
+    "the destination is on another file system, and a hard link cannot cross file systems "
+    "(--link=symbolic can)";
+
+// Fails when a link of `kind` to the file `source` could certainly not be made in the
+// directory `folder`: another file system for a hard link, or a file system without links
+// (FAT, exFAT).
+std::optional<Failure> CheckLinkable(const std::string& source, const std::string& folder,
+                                     Transfer kind);
+
 // How one move ended: no failure when the file is in place under its new name and its
 // source is gone; otherwise the reason, and the source is where it was.
 using MoveOutcome =
@@ -131,15 +231,21 @@ using MoveOutcome =
 // outcome is reported once it is complete, always on the thread that calls Move and Finish.
 class FileMover {
 public:
-    explicit FileMover(MoveOutcome outcome, const PassDirectories* directories = nullptr);
+    // With Transfer::Copy every archive is copied as a move across file systems is, on
+    // one file system too, and no source is removed; a link is made at once, without
+    // replacing anything, and its folder flushed when the mover finishes. `log` (moves only)
+    // hears of every move before its source goes.
+    explicit FileMover(MoveOutcome outcome, const PassDirectories* directories = nullptr,
+                       Transfer transfer = Transfer::Move, MoveLog* log = nullptr);
     FileMover(const FileMover&) = delete;
     FileMover& operator=(const FileMover&) = delete;
     // Finishes the moves in hand.
     ~FileMover();
 
     // Starts moving `from` to `to`; may report moves started earlier. A source already on
-    // its way is not taken twice.
-    void Move(const std::string& from, const std::string& to);
+    // its way is not taken twice. `facts`, when the caller has just measured `from`, spare
+    // the log a second look.
+    void Move(const std::string& from, const std::string& to, const FileFacts* facts = nullptr);
     // Completes every move started so far.
     void Finish();
 

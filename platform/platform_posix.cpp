@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,7 +103,7 @@ std::string ProgramDirectory() {
     }
 }
 
-std::optional<std::uint64_t> RegularFileLength(const std::string& path,
+std::optional<MeasuredFile> MeasureRegularFile(const std::string& path,
                                                const PassDirectories* directories) {
     // lstat first: an ordinary archive costs one call, and only a link a second one to
     // learn what it names.
@@ -111,13 +112,21 @@ std::optional<std::uint64_t> RegularFileLength(const std::string& path,
     if (path.empty() || ::fstatat(place.directory, place.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
+    const FileFacts facts{static_cast<std::uint64_t>(st.st_size),
+                          std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
     if (S_ISLNK(st.st_mode) && ::fstatat(place.directory, place.name, &st, 0) != 0) {
         return std::nullopt;
     }
     if (!S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
-    return static_cast<std::uint64_t>(st.st_size);
+    return MeasuredFile{static_cast<std::uint64_t>(st.st_size), facts};
+}
+
+std::optional<std::uint64_t> RegularFileLength(const std::string& path,
+                                               const PassDirectories* directories) {
+    const auto measured = MeasureRegularFile(path, directories);
+    return measured ? std::optional(measured->length) : std::nullopt;
 }
 
 bool IsSameDirectory(const std::string& first, const std::string& second) {
@@ -350,6 +359,144 @@ std::optional<Failure> CheckNameFits(const std::string& path) {
     const std::size_t name = bare.size() - bare.find_last_of('/') - 1;
     if (limit > 0 && name > static_cast<std::size_t>(limit)) {
         return FailureFromErrno(ENAMETOOLONG);
+    }
+    return std::nullopt;
+}
+
+}  // namespace lorvex::platform
+
+namespace lorvex::platform {
+
+const char* FileSystemWithoutLinks(const std::string& folder) {
+    constexpr long kFat = 0x4d44;        // MSDOS_SUPER_MAGIC: FAT12/16/32, vfat
+    constexpr long kExFat = 0x2011BAB0;  // EXFAT_SUPER_MAGIC
+    struct statfs system {};
+    if (::statfs(folder.c_str(), &system) != 0) {
+        return nullptr;
+    }
+    if (system.f_type == kFat) {
+        return "FAT";
+    }
+    return system.f_type == kExFat ? "exFAT" : nullptr;
+}
+
+std::optional<FileFacts> FactsOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileFacts{static_cast<std::uint64_t>(st.st_size),
+                     std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+AppendFile::~AppendFile() {
+    if (IsOpen()) {
+        ::close(static_cast<int>(handle_));
+    }
+}
+
+std::optional<Failure> AppendFile::Create(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return FailureFromErrno(errno);
+    }
+    handle_ = fd;
+    newFolder_ = DirectoryOf(path);
+    return std::nullopt;
+}
+
+std::optional<Failure> AppendFile::OpenExisting(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        return FailureFromErrno(errno);
+    }
+    handle_ = fd;
+    return std::nullopt;
+}
+
+std::optional<Failure> AppendFile::Append(std::string_view text) {
+    const int fd = static_cast<int>(handle_);
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            return FailureFromErrno(errno);
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> AppendFile::Sync() {
+    if (::fdatasync(static_cast<int>(handle_)) != 0) {
+        return FailureFromErrno(errno);
+    }
+    if (!newFolder_.empty()) {
+        const FileDescriptor folder(::open(newFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!folder.valid() || ::fsync(folder.get()) != 0) {
+            return FailureFromErrno(errno);
+        }
+        newFolder_.clear();
+    }
+    return std::nullopt;
+}
+
+std::string UserStateDirectory() {
+    // A relative XDG_STATE_HOME is invalid and ignored, as for XDG_DATA_HOME.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/') {
+        return std::string(state) + "/lorvex";
+    }
+    const char* home = std::getenv("HOME");
+    return home && home[0] == '/' ? std::string(home) + "/.local/state/lorvex" : std::string();
+}
+
+std::vector<std::string> FileNamesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(directory.c_str()), ::closedir);
+    if (!listing) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    return names;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.starts_with('/')) {
+        return path;
+    }
+    std::string current(PATH_MAX, '\0');
+    if (!::getcwd(current.data(), current.size())) {
+        return path;
+    }
+    current.resize(std::strlen(current.c_str()));
+    std::string_view rest = path;
+    while (rest.starts_with("./")) {
+        rest.remove_prefix(2);
+    }
+    return current + (current.ends_with('/') ? "" : "/") + std::string(rest);
+}
+
+std::optional<Failure> CheckLinkable(const std::string& source, const std::string& folder,
+                                     Transfer kind) {
+    if (const char* system = FileSystemWithoutLinks(folder)) {
+        return Failure{"the destination's file system (" + std::string(system) + ") has no links"};
+    }
+    struct stat file {};
+    struct stat directory {};
+    if (kind == Transfer::HardLink && ::lstat(source.c_str(), &file) == 0 &&
+        ::stat(folder.c_str(), &directory) == 0 && file.st_dev != directory.st_dev) {
+        return Failure{std::string(kHardLinkAcrossReason)};
     }
     return std::nullopt;
 }

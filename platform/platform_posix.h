@@ -57,6 +57,10 @@ std::string DirectoryOf(const std::string& path);
 // The last part of a path.
 std::string BaseName(const std::string& path);
 
+// The name of the file system under `folder` when it is one that has no links (FAT,
+// exFAT), else null.
+const char* FileSystemWithoutLinks(const std::string& folder);
+
 // `path` relative to the pass's open search or destination directory when it names a file
 // directly inside it; by its full name otherwise.
 Place SearchPlace(const std::string& path, const PassDirectories* directories);

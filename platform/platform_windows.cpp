@@ -661,20 +661,217 @@ bool IsSameDirectory(const std::string& first, const std::string& second) {
     return a && b && *a == *b;
 }
 
+namespace {
+
+std::int64_t NanosecondsSince1970(FILETIME time) {
+    // FILETIME counts 100 ns from 1601-01-01.
+    constexpr std::int64_t kFrom1601To1970 = 116444736000000000;
+    const std::int64_t ticks =
+        (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return (ticks - kFrom1601To1970) * 100;
+}
+
+std::optional<FileFacts> FactsOfWide(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    return FileFacts{(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                     NanosecondsSince1970(data.ftLastWriteTime)};
+}
+
+// The name of the file system that holds `path`, e.g. "NTFS", "FAT32", "exFAT".
+std::wstring FileSystemName(const std::wstring& path) {
+    std::wstring volume(path.size() + 2, L'\0');
+    if (!::GetVolumePathNameW(path.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) {
+        return {};
+    }
+    volume.resize(std::wcslen(volume.c_str()));
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationW(volume.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name,
+                                 MAX_PATH + 1)) {
+        return {};
+    }
+    return name;
+}
+
+std::optional<Failure> WithoutLinks(const std::wstring& folder) {
+    const std::wstring system = FileSystemName(folder);
+    if (system.starts_with(L"FAT") || system == L"exFAT") {
+        return Failure{"the destination's file system (" + Narrow(system) + ") has no links"};
+    }
+    return std::nullopt;
+}
+
+Failure LinkReason(DWORD error, const std::wstring& source, const std::wstring& target) {
+    if (error == ERROR_NOT_SAME_DEVICE) {
+        return Failure{std::string(kHardLinkAcrossReason)};
+    }
+    if (error == ERROR_PRIVILEGE_NOT_HELD) {
+        return Failure{
+            "no permission to make symbolic links: turn on Developer Mode, or run with the "
+            "right to create symbolic links"};
+    }
+    if (error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED) {
+        if (auto failure = WithoutLinks(DirectoryOf(target))) {
+            return *failure;
+        }
+    }
+    return Reason(error, source, target);
+}
+
+}  // namespace
+
+std::optional<FileFacts> FactsOf(const std::string& path) { return FactsOfWide(LongPath(path)); }
+
+std::optional<MeasuredFile> MeasureRegularFile(const std::string& path,
+                                               const PassDirectories* directories) {
+    const auto length = RegularFileLength(path, directories);
+    const auto facts = length ? FactsOf(path) : std::nullopt;
+    return facts ? std::optional(MeasuredFile{*length, *facts}) : std::nullopt;
+}
+
+AppendFile::~AppendFile() {
+    if (IsOpen()) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    }
+}
+
+namespace {
+
+std::optional<Failure> OpenForAppending(const std::string& path, DWORD disposition,
+                                        std::intptr_t& handle) {
+    const HANDLE file = ::CreateFileW(LongPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return LastFailure();
+    }
+    handle = reinterpret_cast<std::intptr_t>(file);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Failure> AppendFile::Create(const std::string& path) {
+    return OpenForAppending(path, CREATE_NEW, handle_);
+}
+
+std::optional<Failure> AppendFile::OpenExisting(const std::string& path) {
+    return OpenForAppending(path, OPEN_EXISTING, handle_);
+}
+
+std::optional<Failure> AppendFile::Append(std::string_view text) {
+    while (!text.empty()) {
+        DWORD written = 0;
+        if (!::WriteFile(reinterpret_cast<HANDLE>(handle_), text.data(), ChunkSize(text.size()),
+                         &written, nullptr)) {
+            return LastFailure();
+        }
+        text.remove_prefix(written);
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> AppendFile::Sync() {
+    if (!::FlushFileBuffers(reinterpret_cast<HANDLE>(handle_))) {
+        return LastFailure();
+    }
+    return std::nullopt;
+}
+
+std::string UserStateDirectory() {
+    const DWORD size = ::GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::wstring folder(size, L'\0');
+    folder.resize(::GetEnvironmentVariableW(L"LOCALAPPDATA", folder.data(), size));
+    return folder.empty() ? std::string() : Narrow(folder) + "\\lorvex";
+}
+
+std::vector<std::string> FileNamesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    std::wstring pattern = LongPath(directory);
+    if (!pattern.ends_with(L'\\')) {
+        pattern += L'\\';
+    }
+    pattern += L'*';
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            names.push_back(Narrow(found.cFileName));
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+bool RemoveFile(const std::string& path) { return DeleteAnyFile(LongPath(path)) == ERROR_SUCCESS; }
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return ::RemoveDirectoryW(LongPath(path).c_str()) != 0;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    const std::wstring wide = Widen(path);
+    const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return path;
+    }
+    std::wstring full(size, L'\0');
+    full.resize(::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr));
+    return Narrow(full);
+}
+
+std::optional<Failure> CheckLinkable(const std::string& source, const std::string& folder,
+                                     Transfer kind) {
+    if (auto failure = WithoutLinks(LongPath(folder))) {
+        return failure;
+    }
+    const auto file = IdentityOf(source);
+    const auto directory = IdentityOf(folder);
+    if (kind == Transfer::HardLink && file && directory && file->volume != directory->volume) {
+        return Failure{std::string(kHardLinkAcrossReason)};
+    }
+    return std::nullopt;
+}
+
 // Renames on one volume; across volumes copies in batches, each completed in the same
 // order as on POSIX: every copy flushed, then put in place without replacing anything,
 // and only then are the batch's sources deleted. (NTFS keeps its directories itself.)
 class FileMover::Impl {
 public:
-    explicit Impl(MoveOutcome outcome) : outcome_(std::move(outcome)) {}
+    Impl(MoveOutcome outcome, Transfer transfer, MoveLog* log)
+        : outcome_(std::move(outcome)),
+          transfer_(transfer),
+          log_(transfer == Transfer::Move ? log : nullptr) {}
 
     void Move(const std::string& from, const std::string& to) {
         const std::wstring source = LongPath(from);
         const std::wstring target = LongPath(to);
+        if (transfer_ == Transfer::Copy) {
+            CopyAcross(from, source, target);
+            return;
+        }
+        if (transfer_ != Transfer::Move) {
+            Link(from, source, target);
+            return;
+        }
         // Without MOVEFILE_REPLACE_EXISTING an existing target makes the rename fail. Never
         // MOVEFILE_COPY_ALLOWED: its copy carries the archive's own name while it is
         // written, so an interrupted move would leave a truncated archive that looks whole.
         if (::MoveFileExW(source.c_str(), target.c_str(), 0)) {
+            // Recorded once made; a move to another volume is recorded with its batch.
+            if (log_) {
+                if (const auto facts = FactsOfWide(target)) {
+                    log_->RecordRename(from, to, *facts);
+                }
+            }
             outcome_(from, std::nullopt);
             return;
         }
@@ -689,6 +886,21 @@ public:
     void Finish() { CompleteBatch(); }
 
 private:
+    // A hard link, or a symbolic link to the archive's full path; neither replaces a file.
+    void Link(const std::string& from, const std::wstring& source, const std::wstring& target) {
+        const bool made =
+            transfer_ == Transfer::HardLink
+                ? ::CreateHardLinkW(target.c_str(), source.c_str(), nullptr) != 0
+                : ::CreateSymbolicLinkW(target.c_str(), Widen(AbsolutePath(from)).c_str(),
+                                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
+        if (made) {
+            outcome_(from, std::nullopt);
+            return;
+        }
+        const DWORD error = ::GetLastError();
+        outcome_(from, LinkReason(error, source, target));
+    }
+
     struct Copy {
         std::string from;
         std::wstring source;
@@ -736,6 +948,7 @@ private:
             }
         }
         std::vector<const Copy*> placed;
+        std::vector<MovedFile> records;
         for (const auto& copy : batch) {
             if (flushError != ERROR_SUCCESS) {
                 DeleteAnyFile(copy.temporary);
@@ -748,11 +961,33 @@ private:
                 placed.push_back(&copy);
             }
         }
-        for (const auto* copy : placed) {
+        if (log_ && !placed.empty()) {
+            // The records on disk before any source goes; without them the copies go back.
+            for (const auto* copy : placed) {
+                records.push_back({copy->from, Narrow(copy->target),
+                                   FactsOfWide(copy->target).value_or(FileFacts{})});
+            }
+            if (const auto failure = log_->Record(records, true)) {
+                for (const auto* copy : placed) {
+                    DeleteAnyFile(copy->target);
+                    outcome_(copy->from, Failure{*failure});
+                }
+                return;
+            }
+        }
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const Copy* copy = placed[i];
+            if (transfer_ == Transfer::Copy) {
+                outcome_(copy->from, std::nullopt);
+                continue;
+            }
             // A read-only archive moves like any other: the attribute travels with the
             // copy. A source that cannot be deleted takes its copy back.
             if (const DWORD error = DeleteAnyFile(copy->source); error != ERROR_SUCCESS) {
                 DeleteAnyFile(copy->target);
+                if (log_) {
+                    log_->Withdraw(records[i]);
+                }
                 outcome_(copy->from, FailureFrom(error));
             } else {
                 outcome_(copy->from, std::nullopt);
@@ -761,12 +996,14 @@ private:
     }
 
     MoveOutcome outcome_;
+    Transfer transfer_;
+    MoveLog* log_;
     std::vector<Copy> batch_;
     std::uint64_t bytes_ = 0;
 };
 
-FileMover::FileMover(MoveOutcome outcome, const PassDirectories*)
-    : impl_(std::make_unique<Impl>(std::move(outcome))) {}
+FileMover::FileMover(MoveOutcome outcome, const PassDirectories*, Transfer transfer, MoveLog* log)
+    : impl_(std::make_unique<Impl>(std::move(outcome), transfer, log)) {}
 
 FileMover::~FileMover() {
     try {
@@ -776,7 +1013,9 @@ FileMover::~FileMover() {
     }
 }
 
-void FileMover::Move(const std::string& from, const std::string& to) { impl_->Move(from, to); }
+void FileMover::Move(const std::string& from, const std::string& to, const FileFacts*) {
+    impl_->Move(from, to);
+}
 
 void FileMover::Finish() { impl_->Finish(); }
 

@@ -12,6 +12,7 @@
 #include "nearest_names.h"
 #include "platform.h"
 #include "progress_label.h"
+#include "run_history.h"
 
 namespace lorvex::mainmod {
 namespace {
@@ -194,6 +195,28 @@ int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutp
     return kExitAllMoved;
 }
 
+// --runs and --undo, which work on the journals of earlier runs and on nothing else.
+int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
+    if (!switches.cmdCategory.empty() || !switches.cmdSearchDir.empty() ||
+        !switches.cmdDestDir.empty() || switches.allCategories || switches.listCategories ||
+        switches.transfer != platform::Transfer::Move || (switches.listRuns && switches.undo)) {
+        output.Error("--runs and --undo take no other switch (--undo takes --dry-run)");
+        return kExitNotRun;
+    }
+    try {
+        if (switches.listRuns) {
+            output.Report(RunsListText());
+            return kExitAllMoved;
+        }
+        const UndoResult result = UndoRun(switches.undoRun, switches.dryRun);
+        output.Report(UndoReportText(result));
+        return result.failed.empty() ? kExitAllMoved : kExitSomeNotMoved;
+    } catch (const LorvexError& error) {
+        output.Error(error.what());
+        return kExitNotRun;
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -254,6 +277,9 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
         output.Usage("lorvex: unknown switch " + Quoted(word) + ", ignored\n" +
                      UsageText(platform::ExecutableName()));
     }
+    if (switches.listRuns || switches.undo) {
+        return RunHistory(switches, output);
+    }
     if (switches.listCategories) {
         try {
             return ListCategories(switches, form, output);
@@ -273,7 +299,8 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
     }
     form.Start.SetText(switches.cmdSearchDir);
     form.Endd.SetText(switches.cmdDestDir);
-    form.SetMoveOptions({switches.allCategories, switches.dryRun});
+    form.SetMoveOptions(
+        {switches.allCategories, switches.dryRun, switches.transfer, !switches.noJournal});
     if (!switches.allCategories && !SelectCategory(form.Combo1, switches.cmdCategory)) {
         const std::vector<std::string> listed = ListedCategories(form.Combo1);
         output.Error("category " + Quoted(switches.cmdCategory) + " is not in the category list " +

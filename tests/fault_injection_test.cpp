@@ -22,6 +22,7 @@
 
 #include "child_process.h"
 #include "form1.h"
+#include "mounts.h"
 #include "pass_report.h"
 #include "platform.h"
 #include "test_support.h"
@@ -32,45 +33,15 @@ namespace {
 namespace fs = std::filesystem;
 using test::ChildProcess;
 using test::ListDirectory;
+using test::PrivateMountNamespace;
 using test::ReadFile;
 using test::TempDir;
+using test::Tmpfs;
 using test::WriteFile;
 using Names = std::vector<std::string>;
 using Failures = std::map<std::string, std::string>;  // archive -> reason
 
 constexpr const char* kCategory = "Fault";
-
-// Mounts made here stay in this test program's own mount namespace.
-bool PrivateMountNamespace() {
-    static const bool entered = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
-                                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    return entered;
-}
-
-// A tmpfs of its own, so that a move into it crosses file systems and can run out of space.
-class Tmpfs {
-public:
-    Tmpfs(const fs::path& where, const std::string& options) : where_(where) {
-        fs::create_directories(where_);
-        mounted_ = PrivateMountNamespace() &&
-                   ::mount("tmpfs", where_.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    Tmpfs(const Tmpfs&) = delete;
-    Tmpfs& operator=(const Tmpfs&) = delete;
-    ~Tmpfs() {
-        if (mounted_) {
-            ::umount2(where_.c_str(), MNT_DETACH);
-        }
-    }
-    bool mounted() const { return mounted_; }
-    bool MakeReadOnly() {
-        return ::mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-
-private:
-    fs::path where_;
-    bool mounted_ = false;
-};
 
 dev_t DeviceOf(const fs::path& path) {
     struct stat st {};

@@ -5,6 +5,8 @@ set -eu
 build=$1
 root=$(mktemp -d "${TMPDIR:-/tmp}/lorvex-install-XXXXXX")
 trap 'rm -rf "$root"' EXIT
+# Moves write their journals into the state folder: this test's own, never the home's.
+export XDG_STATE_HOME="$root/state"
 fail() { echo "install test: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$root/usr" >/dev/null

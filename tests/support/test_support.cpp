@@ -3,11 +3,45 @@
 // The parts of the test support that are the same everywhere; system_posix.cpp and
 // system_windows.cpp make temporary directories and run programs.
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace lorvex::test {
+namespace {
+
+// Every move writes its journal into the user's state folder: a test process and the
+// programs it starts get one of their own, so that no test touches the real home.
+class OwnStateFolder {
+public:
+    OwnStateFolder() {
+        // Open to all, as /tmp is: some tests run the program as another user.
+        for (const fs::path& folder :
+             {folder_.path(), folder_.path() / "lorvex", RunsFolder(folder_.path())}) {
+            fs::create_directories(folder);
+            fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
+        }
+#ifdef _WIN32
+        _putenv_s(kStateVariable, Utf8(folder_.path()).c_str());
+#else
+        ::setenv(kStateVariable, folder_.path().c_str(), 1);
+#endif
+    }
+
+private:
+    TempDir folder_;
+};
+
+const OwnStateFolder ownStateFolder;
+
+}  // namespace
+
+std::string StateEnvironment(const fs::path& folder) {
+    return std::string(kStateVariable) + "=" + Utf8(folder);
+}
+
+fs::path RunsFolder(const fs::path& folder) { return folder / "lorvex" / "runs"; }
 
 TempDir::~TempDir() {
     std::error_code ignored;

@@ -106,6 +106,17 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
               const std::vector<std::string>& extraEnvironment = {},
               std::chrono::seconds limit = std::chrono::seconds(120));
 
+// The variable that names the user's state folder, where runs keep their journals.
+#ifdef _WIN32
+inline constexpr const char* kStateVariable = "LOCALAPPDATA";
+#else
+inline constexpr const char* kStateVariable = "XDG_STATE_HOME";
+#endif
+// "XDG_STATE_HOME=<folder>" (LOCALAPPDATA on Windows), for a program under test; and the
+// folder of the journals under it.
+std::string StateEnvironment(const fs::path& folder);
+fs::path RunsFolder(const fs::path& folder);
+
 // The built lorvex executable.
 std::string LorvexExecutable();
 

@@ -155,3 +155,47 @@ TEST_F(WindowsCommandLine, LineEndsTheSingularAndSlashQuestionMark) {
 
 }  // namespace
 }  // namespace lorvex
+
+namespace lorvex {
+namespace {
+
+// A copy and a hard link leave the archive where it is; a move is journalled in
+// %LOCALAPPDATA%\lorvex\runs and undone from there.
+TEST_F(WindowsCommandLine, CopiesLinksAndUndoesAMove) {
+    const std::vector<std::string> state{test::StateEnvironment(root / "state")};
+    const auto sort = [&](const fs::path& into, const std::string& category,
+                          std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"-c", category, "-e", Utf8(search), "-d", Utf8(into)});
+        return test::Run(Utf8(program / "lorvex.com"), extra, state);
+    };
+    const Names everything{"Café Ñandú 日本語.zip", "Night Ferries.zip", "Ñandú.zip"};
+    struct Case {
+        const char* option;
+        const char* report;
+    };
+    for (const Case& c :
+         {Case{"--copy", " 1 file was copied.\n"}, Case{"--link", " 1 file was linked.\n"}}) {
+        const fs::path into = root / c.option;
+        const auto run = sort(into, "Music / Jazz", {c.option});
+        EXPECT_EQ(run.exitStatus, 0) << c.option << run.err;
+        EXPECT_EQ(run.out, c.report);
+        EXPECT_EQ(ListDirectory(search), everything);
+        EXPECT_EQ(test::ReadFile(into / "Night Ferries.zip"), "PK");
+    }
+    EXPECT_FALSE(fs::exists(test::RunsFolder(root / "state")));
+
+    const auto move = sort(dest, "Música / 日本", {});
+    EXPECT_EQ(move.exitStatus, 0) << move.err;
+    EXPECT_EQ(ListDirectory(search), Names{"Night Ferries.zip"});
+    const auto undo = test::Run(Utf8(program / "lorvex.com"), {"--undo"}, state);
+    EXPECT_EQ(undo.exitStatus, 0) << undo.out << undo.err;
+    EXPECT_TRUE(undo.out.ends_with(
+        " 2 files moved back where run " +
+        ListDirectory(test::RunsFolder(root / "state")).front().substr(0, 15) + " found them.\n"))
+        << undo.out;
+    EXPECT_EQ(ListDirectory(search), everything);
+    EXPECT_FALSE(fs::exists(dest));  // the run made it, and it is empty again
+}
+
+}  // namespace
+}  // namespace lorvex

@@ -1,0 +1,90 @@
+// The runs lorvex keeps: each move run writes a journal in the user's state folder
+// (runs/<id>.log), from which `--runs` lists the recent runs and `--undo` puts a run's
+// archives back where they came from.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "pass.h"
+#include "platform.h"
+#include "run_journal.h"
+
+namespace lorvex {
+
+// How many journals are kept; older ones are dropped when a run starts.
+inline constexpr std::size_t kRunsKept = 100;
+
+// The folder of the journals, ending in a separator; throws LorvexError when the
+// environment names no state folder.
+std::string RunsDirectory();
+
+// The journal of one move run, written as the run goes.
+class RunJournal : public platform::MoveLog {
+public:
+    // Makes the folders and a new journal, writes `run`'s header (its id is set here) and
+    // puts it on disk, then drops journals beyond the last kRunsKept. Throws LorvexError
+    // naming the path and the reason, before anything is moved.
+    explicit RunJournal(RunJournalText run);
+    RunJournal(const RunJournal&) = delete;
+    RunJournal& operator=(const RunJournal&) = delete;
+
+    // A folder this run made, so that an undo can remove it again when it is empty.
+    void FolderCreated(const std::string& path);
+    std::optional<std::string> Record(const std::vector<platform::MovedFile>& files,
+                                      bool durable) override;
+    void RecordRename(const std::string& from, const std::string& to,
+                      const platform::FileFacts& facts) override;
+    void Withdraw(const platform::MovedFile& file) override;
+    // The run's end: a run that moved and made nothing leaves no journal.
+    void Finish();
+
+    const std::string& Path() const { return path_; }
+
+private:
+    std::optional<std::string> Write(const std::string& lines, bool durable);
+    std::string FromRoot(const std::string& path) const;
+    void AppendRecord(std::string& out, const std::string& from, const std::string& to,
+                      const platform::FileFacts& facts) const;
+
+    std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
+    platform::AppendFile file_;
+    std::string path_;
+    // The run's two directories as given and from the root: a record's path is made
+    // absolute by its prefix, without asking the system for each one.
+    std::vector<std::pair<std::string, std::string>> roots_;
+    // Records of renames not yet written: one write for many keeps the journal's cost on a
+    // move within one file system to a few per cent.
+    std::string gathered_;
+    std::size_t gatheredRecords_ = 0;
+    std::atomic<bool> eventful_ = false;  // something was made or moved
+};
+
+// Each journal's id, oldest first.
+std::vector<std::string> RunIds();
+
+// The text of `--runs`: the recent runs, the newest first.
+std::string RunsListText();
+
+struct UndoResult {
+    std::string runId;
+    std::int64_t movedBack = 0;
+    std::vector<MoveFailure> failed;   // the archive's current path, and why it stayed
+    std::vector<PlannedMove> planned;  // a dry run's moves back
+    std::vector<std::string> foldersRemoved;
+    bool dryRun = false;
+};
+
+// Moves every archive of the run `id` ("" for the newest run not yet undone) back where it
+// was, never replacing anything; an archive changed since the run stays where it is. Then
+// marks the run undone and removes the empty folders it had made. Throws LorvexError when
+// there is no such run or its journal cannot be read.
+UndoResult UndoRun(const std::string& id, bool dryRun);
+
+std::string UndoReportText(const UndoResult& result);
+
+}  // namespace lorvex

@@ -1,0 +1,58 @@
+// The journal of a move run, in lines a person can read: what the run was asked to do,
+// the folders it made, and one record per archive it moved, with the archive's size and
+// modification time so that an undo can tell the archive is still the one that was moved.
+// Writing and reading lines only; no I/O.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform.h"
+
+namespace lorvex {
+
+struct RunRecord {
+    std::string moved;     // where the archive is now
+    std::string original;  // where it was
+    platform::FileFacts facts;
+};
+
+struct RunJournalText {
+    std::string id;        // e.g. "20261207-164131", the journal's file name without ".log"
+    std::string started;   // e.g. "2026-12-07 16:41:31 UTC"
+    std::string category;  // "--all" for every category
+    std::string searchdir;
+    std::string destdir;
+    std::vector<std::string> createdFolders;  // in the order they were made
+    std::vector<RunRecord> records;           // withdrawn moves left out
+    std::vector<std::string> undone;          // one line of what each undo did
+};
+
+// The lines up to the first record.
+std::string JournalHeader(const RunJournalText& run);
+std::string CreatedFolderLine(std::string_view path);
+std::string RecordLine(const RunRecord& record);
+// The pieces of a line, appended to `out`: a path with its tabs, line ends and backslashes
+// escaped, and a modification time as ReadableModified writes it.
+void AppendEscaped(std::string& out, std::string_view text);
+void AppendModified(std::string& out, std::int64_t nanoseconds);
+// A move recorded before it was made, and then not made.
+std::string WithdrawnLine(std::string_view moved);
+std::string UndoneLine(std::string_view when, std::string_view what);
+
+// Reads a journal; lines it does not know, and a last line cut short, are skipped.
+RunJournalText ParseJournal(std::string_view text);
+
+// "20261207-164131" and "2026-12-07 16:41:31 UTC", in UTC.
+std::string RunIdAt(std::chrono::system_clock::time_point when);
+std::string ReadableTime(std::chrono::system_clock::time_point when);
+
+// A modification time as "2026-12-07 16:41:31.123456789 UTC", and back.
+std::string ReadableModified(std::int64_t nanoseconds);
+std::optional<std::int64_t> ParseModified(std::string_view text);
+
+}  // namespace lorvex

@@ -1,0 +1,325 @@
+// Copies, links, the journal of each move run and undoing runs, through the built program
+// on real directories and file systems.
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <map>
+
+#include "mounts.h"
+#include "test_support.h"
+
+namespace lorvex {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ListDirectory;
+using test::ReadFile;
+using test::RunResult;
+using test::WriteFile;
+using Names = std::vector<std::string>;
+using Contents = std::map<std::string, std::string>;  // file name -> bytes
+
+constexpr const char* kOtherFileSystem =
+    "the destination is on another file system, and a hard link cannot cross file systems "
+    "(--link=symbolic can)";
+
+// Every file of a directory tree with its bytes, by path below the tree.
+Contents Snapshot(const fs::path& top) {
+    Contents contents;
+    if (fs::exists(top)) {
+        for (const auto& entry : fs::recursive_directory_iterator(top)) {
+            if (!entry.is_directory()) {
+                contents[entry.path().lexically_relative(top).string()] = ReadFile(entry.path());
+            }
+        }
+    }
+    return contents;
+}
+
+// The program beside the test data (Night Ferries and Slow Tide are "Music / Jazz",
+// Saltmarsh "Music / Rock", Gas 2024 "Letters, Bills"), every archive in the search
+// directory, and a state folder of the test's own.
+class Runs : public ::testing::Test, protected test::ProgramFiles {
+protected:
+    Runs() {
+        fs::copy_file(test::LorvexExecutable(), lorvex);
+        for (const char* name : {"Night Ferries", "Slow Tide", "Saltmarsh", "Gas 2024"}) {
+            WriteArchive(std::string(name) + ".zip", std::string("PK ") + name);
+        }
+        before = Snapshot(search);
+    }
+
+    RunResult Lorvex(std::vector<std::string> arguments) {
+        return test::Run(lorvex.string(), arguments, {test::StateEnvironment(state)},
+                         std::chrono::seconds(60));
+    }
+    RunResult Sort(const fs::path& into, std::vector<std::string> extra = {},
+                   const std::vector<std::string>& category = {"-c", "Music / Jazz"}) {
+        extra.insert(extra.begin(), category.begin(), category.end());
+        extra.insert(extra.end(), {"-e", search.string(), "-d", into.string()});
+        return Lorvex(extra);
+    }
+    // The ids of the runs with a journal, oldest first.
+    Names Journals() const {
+        Names ids;
+        if (fs::exists(test::RunsFolder(state))) {
+            for (const auto& name : ListDirectory(test::RunsFolder(state))) {
+                ids.push_back(name.substr(0, name.find('.')));
+            }
+        }
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+
+    fs::path lorvex = program / "lorvex";
+    fs::path state = root / "state";
+    Contents before;
+};
+
+TEST_F(Runs, CopiesAndLinksLeaveTheSourcesAsTheyWereOnOneFileSystemAndAcross) {
+    const test::Tmpfs other(root / "other-fs", "size=16m");
+    // A name listed twice is copied or linked once: its source is still there the second time.
+    WriteMap(
+        "Night Ferries=Music / Jazz\r\nSlow Tide=Music / Jazz\r\nSaltmarsh=Music / Rock\r\n"
+        "Night Ferries=Music / Jazz\r\n");
+    struct Case {
+        const char* option;
+        const char* done;
+        bool hardLink;
+    };
+    const Case cases[] = {{"--copy", "copied", false},
+                          {"--link", "linked", true},
+                          {"--link=symbolic", "linked", false}};
+    std::vector<fs::path> places{root.path()};
+    if (other.mounted()) {
+        places.push_back(root / "other-fs");
+    }
+    for (const Case& c : cases) {
+        for (const fs::path& place : places) {
+            const fs::path into = place / (std::string("out") + c.option);
+            SCOPED_TRACE(into);
+            const bool cannot = c.hardLink && place != root.path();
+            const std::string failures = std::string("2 files would not be linked:\n") +
+                                         "Night Ferries.zip: " + kOtherFileSystem + "\n" +
+                                         "Slow Tide.zip: " + kOtherFileSystem + "\n";
+            const auto dry = Sort(into, {c.option, "--dry-run"});
+            EXPECT_EQ(dry.exitStatus, cannot ? 1 : 0) << dry.err;
+            EXPECT_TRUE(dry.out.ends_with(cannot
+                                              ? failures + " 0 files would be linked.\n"
+                                              : std::string(" 2 files would be ") + c.done + ".\n"))
+                << dry.out;
+            EXPECT_FALSE(fs::exists(into));
+
+            const auto run = Sort(into, {c.option});
+            EXPECT_EQ(run.exitStatus, cannot ? 1 : 0) << run.err;
+            EXPECT_EQ(Snapshot(search), before);
+            if (cannot) {
+                EXPECT_NE(run.out.find("could not be linked:\nNight Ferries.zip: " +
+                                       std::string(kOtherFileSystem)),
+                          std::string::npos)
+                    << run.out;
+                EXPECT_EQ(ListDirectory(into), Names{});
+                continue;
+            }
+            EXPECT_EQ(run.out, std::string(" 2 files were ") + c.done + ".\n");
+            EXPECT_EQ(Snapshot(into), (Contents{{"Night Ferries.zip", "PK Night Ferries"},
+                                                {"Slow Tide.zip", "PK Slow Tide"}}));
+            const fs::path made = into / "Slow Tide.zip";
+            EXPECT_EQ(fs::equivalent(made, search / "Slow Tide.zip"), c.done[0] == 'l');
+            EXPECT_EQ(fs::is_symlink(made), std::string(c.option) == "--link=symbolic");
+            if (fs::is_symlink(made)) {
+                EXPECT_EQ(fs::read_symlink(made), search / "Slow Tide.zip");
+            }
+        }
+    }
+    EXPECT_EQ(Journals(), Names{});  // only a move can be undone, so only a move is journalled
+}
+
+TEST_F(Runs, UndoPutsEveryArchiveBackAndRemovesTheFoldersTheRunMade) {
+    struct Case {
+        std::vector<std::string> category;
+        bool destinationThere;
+    };
+    const Case cases[] = {{{"-c", "Music / Jazz"}, false}, {{"--all"}, false}, {{"--all"}, true}};
+    for (const Case& c : cases) {
+        const fs::path into = root / ("sorted " + std::to_string(Journals().size()));
+        SCOPED_TRACE(into);
+        if (c.destinationThere) {
+            fs::create_directory(into);
+        }
+        const auto run = Sort(into, {}, c.category);
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const std::string id = Journals().back();
+        const std::string moved = c.category[0] == "--all" ? "4" : "2";
+        const std::string runs = Lorvex({"--runs"}).out;
+        EXPECT_EQ(runs.rfind(id + "  ", 0), 0u) << runs;  // the newest first
+        EXPECT_NE(runs.find(" UTC  " + c.category.back() + "  -> " + into.string() + "/  " + moved +
+                            " moved, " + moved + " still there\n"),
+                  std::string::npos)
+            << runs;
+
+        const Contents sorted = Snapshot(into);
+        const auto dry = Lorvex({"--undo", "--dry-run"});
+        EXPECT_EQ(dry.exitStatus, 0) << dry.err;
+        EXPECT_TRUE(
+            dry.out.ends_with(" " + moved + " files would be moved back (run " + id + ").\n"))
+            << dry.out;
+        EXPECT_EQ(Snapshot(into), sorted);
+
+        const auto undo = Lorvex({"--undo", id});
+        EXPECT_EQ(undo.exitStatus, 0) << undo.out << undo.err;
+        EXPECT_EQ(Snapshot(search), before);
+        EXPECT_EQ(fs::exists(into), c.destinationThere);
+        EXPECT_EQ(Snapshot(into), Contents{});
+        EXPECT_NE(Lorvex({"--runs"}).out.find(moved + " moved, 0 still there, undone"),
+                  std::string::npos);
+    }
+    const auto nothingLeft = Lorvex({"--undo"});
+    EXPECT_EQ(nothingLeft.exitStatus, 2);
+    EXPECT_EQ(nothingLeft.err.rfind("lorvex: no run to undo in ", 0), 0u) << nothingLeft.err;
+}
+
+TEST_F(Runs, UndoLeavesAChangedArchiveAndNeverReplacesAndMakesAGoneFolderAgain) {
+    const fs::path into = root / "sorted";
+    ASSERT_EQ(Sort(into, {}, {"--all"}).exitStatus, 0);
+    const fs::path jazz = into / "Music" / "Jazz";
+    WriteFile(jazz / "Night Ferries.zip", "PK Night Ferries, edited since");
+    WriteFile(search / "Slow Tide.zip", "PK another Slow Tide");
+    const auto undo = Lorvex({"--undo"});
+    EXPECT_EQ(undo.exitStatus, 1);
+    EXPECT_NE(undo.out.find("2 files could not be moved back:\n" +
+                            (jazz / "Slow Tide.zip").string() + ": " + test::FileExistsReason() +
+                            "\n" + (jazz / "Night Ferries.zip").string() +
+                            ": changed since the run (its size or modification time is not the "
+                            "recorded one); left where it is\n"),
+              std::string::npos)
+        << undo.out;
+    EXPECT_EQ(ReadFile(search / "Slow Tide.zip"), "PK another Slow Tide");
+    EXPECT_EQ(ListDirectory(jazz), (Names{"Night Ferries.zip", "Slow Tide.zip"}));
+    EXPECT_EQ(ListDirectory(search), (Names{"Gas 2024.zip", "Saltmarsh.zip", "Slow Tide.zip"}));
+
+    // The search directory itself is gone: the next run's undo makes it again.
+    fs::remove_all(search);
+    fs::remove_all(into);
+    fs::create_directory(search);
+    for (const auto& [name, contents] : before) {
+        WriteFile(search / name, contents);
+    }
+    ASSERT_EQ(Sort(into, {}, {"--all"}).exitStatus, 0);
+    fs::remove(search);
+    EXPECT_EQ(Lorvex({"--undo"}).exitStatus, 0);
+    EXPECT_EQ(Snapshot(search), before);
+}
+
+TEST_F(Runs, AJournalThatCannotBeWrittenStopsTheRunAndNoJournalMovesWithoutOne) {
+    WriteFile(state, "a file where the state folder would be");
+    const fs::path into = root / "sorted";
+    const auto stopped = Sort(into);
+    EXPECT_EQ(stopped.exitStatus, 2);
+    EXPECT_EQ(stopped.err.rfind("lorvex: cannot write the run's journal \"" + state.string() +
+                                    "/lorvex/runs/\": Not a directory",
+                                0),
+              0u)
+        << stopped.err;
+    EXPECT_EQ(Snapshot(search), before);
+    EXPECT_FALSE(fs::exists(into));
+
+    const auto moved = Sort(into, {"--no-journal"});
+    EXPECT_EQ(moved.exitStatus, 0) << moved.err;
+    EXPECT_EQ(ListDirectory(into), (Names{"Night Ferries.zip", "Slow Tide.zip"}));
+}
+
+TEST_F(Runs, TheLastHundredJournalsAreKept) {
+    fs::create_directories(test::RunsFolder(state));
+    for (int i = 0; i < 100; ++i) {
+        WriteFile(test::RunsFolder(state) / ("20000101-000" + std::to_string(100 + i) + ".log"),
+                  "lorvex run\n");
+    }
+    ASSERT_EQ(Sort(root / "sorted").exitStatus, 0);
+    const Names ids = Journals();
+    EXPECT_EQ(ids.size(), 100u);
+    EXPECT_EQ(ids.front(), "20000101-000101");   // the oldest one went
+    EXPECT_NE(ids.back().rfind("2000", 0), 0u);  // the new one is there
+}
+
+#ifdef LORVEX_POWER_CUT_FS
+// power_cut_fs over `backing` at `where`, killing the program at its `killAt` call.
+class PowerCutFs {
+public:
+    PowerCutFs(const fs::path& backing, const fs::path& where, const std::string& killAt)
+        : where_(where) {
+        fs::create_directories(where);
+        std::vector<std::string> words{
+            LORVEX_POWER_CUT_FS, backing.string(), where.string(), "", "--kill-at", killAt};
+        int ready[2];
+        if (!test::PrivateMountNamespace() || ::access("/dev/fuse", R_OK | W_OK) != 0 ||
+            ::pipe(ready) != 0) {
+            return;
+        }
+        words[3] = std::to_string(ready[1]);
+        const auto argv = test::ExecArray(words);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        mounted_ = pid_ > 0 && ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+    }
+    PowerCutFs(const PowerCutFs&) = delete;
+    PowerCutFs& operator=(const PowerCutFs&) = delete;
+    // Unmounts: whatever was never flushed is lost, as in a power cut.
+    ~PowerCutFs() {
+        if (pid_ > 0) {
+            ::umount2(where_.c_str(), MNT_DETACH);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path where_;
+    pid_t pid_ = -1;
+    bool mounted_ = false;
+};
+#endif
+
+TEST_F(Runs, ARunKilledBetweenBatchesIsUndoneWithEveryArchiveBack) {
+#ifndef LORVEX_POWER_CUT_FS
+    GTEST_SKIP() << "built without libfuse3: no power-cut file system";
+#else
+    WriteAlbums(100);  // batches of 64 across file systems
+    const Contents albums = Snapshot(search);
+    const fs::path disk = root / "disk";
+    {
+        // Killed at the 70th removal of a source: the first batch is complete, the second
+        // copied, recorded and partly removed.
+        const PowerCutFs source(search, disk, "unlink:70");
+        if (!source.mounted()) {
+            GTEST_SKIP() << "cannot mount power_cut_fs (needs root and /dev/fuse)";
+        }
+        const auto killed =
+            Lorvex({"-c", "Music / Jazz", "-e", disk.string(), "-d", dest.string()});
+        EXPECT_EQ(killed.exitStatus, 128 + SIGKILL) << killed.out << killed.err;
+        EXPECT_EQ(ListDirectory(dest).size(), 100u);
+        const auto undo = Lorvex({"--undo"});
+        EXPECT_EQ(undo.exitStatus, 0) << undo.out << undo.err;
+        EXPECT_TRUE(undo.out.ends_with(" 100 files moved back where run " + Journals().back() +
+                                       " found them.\n"))
+            << undo.out;
+    }
+    EXPECT_EQ(Snapshot(search), albums);  // what the disk holds after the power cut
+    EXPECT_EQ(Snapshot(dest), Contents{});
+#endif
+}
+
+}  // namespace
+}  // namespace lorvex
