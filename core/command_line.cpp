@@ -213,7 +213,10 @@ std::string HelpText(const HelpPlaces& places) {
     const std::string usage = UsageText(program);
     const std::string indent(std::string_view("Usage: ").size(), ' ');
     const char separator = platform::kSeparator;
-    std::string text = usage.substr(0, usage.find('\n')) + "\n" + indent + program +
+    // The options of a move that the usage line has no room for, under it.
+    const std::string moveOptions = indent + std::string(program.size() + 1, ' ') +
+                                    "[--copy|--link[=symbolic]] [--no-journal]\n";
+    std::string text = usage.substr(0, usage.find('\n')) + "\n" + moveOptions + indent + program +
                        " --categories [-s|-f] [-e searchdir]\n" + indent + program +
                        " --runs | --undo [RUN] [--dry-run]\n" + indent + program +
                        " --help | --version\n\n"
