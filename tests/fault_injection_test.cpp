@@ -33,7 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::ChildProcess;
 using test::ListDirectory;
-using test::PrivateMountNamespace;
 using test::ReadFile;
 using test::TempDir;
 using test::Tmpfs;
@@ -727,56 +726,6 @@ TEST_F(FaultInjection, KilledBetweenABatchsRenamesAndItsUnlinksKeepsBothCopies) 
     EXPECT_EQ(ListDirectory(search).size(), inBoth.size());
 }
 
-#ifdef LORVEX_POWER_CUT_FS
-// power_cut_fs over `backing`, mounted at `where` until PowerCut: bytes never flushed are
-// then gone, as after a power cut, and `backing` is what the disk holds.
-class PowerCutFs {
-public:
-    PowerCutFs(const fs::path& backing, const fs::path& where, std::vector<std::string> extra)
-        : where_(where) {
-        fs::create_directories(backing);
-        fs::create_directories(where);
-        int ready[2];
-        if (!PrivateMountNamespace() || ::access("/dev/fuse", R_OK | W_OK) != 0 ||
-            ::pipe2(ready, O_CLOEXEC) != 0) {
-            return;
-        }
-        std::vector<std::string> words{LORVEX_POWER_CUT_FS, backing.string(), where.string(),
-                                       std::to_string(ready[1])};
-        words.insert(words.end(), extra.begin(), extra.end());
-        const auto argv = test::ExecArray(words);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::fcntl(ready[1], F_SETFD, 0);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        mounted_ = pid_ > 0 && ::read(ready[0], &byte, 1) == 1;  // written once it answers
-        ::close(ready[0]);
-    }
-    PowerCutFs(const PowerCutFs&) = delete;
-    PowerCutFs& operator=(const PowerCutFs&) = delete;
-    ~PowerCutFs() { PowerCut(); }
-    bool mounted() const { return mounted_; }
-    void PowerCut() {
-        if (pid_ > 0) {
-            if (::umount2(where_.c_str(), 0) != 0) {
-                ::umount2(where_.c_str(), MNT_DETACH);
-            }
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-
-private:
-    fs::path where_;
-    pid_t pid_ = -1;
-    bool mounted_ = false;
-};
-#endif
-
 TEST_F(FaultInjection, PowerCutAfterAnyStepLeavesEveryArchiveWholeSomewhere) {
 #ifndef LORVEX_POWER_CUT_FS
     GTEST_SKIP() << "built without libfuse3: no power-cut file system";
@@ -809,8 +758,8 @@ TEST_F(FaultInjection, PowerCutAfterAnyStepLeavesEveryArchiveWholeSomewhere) {
         fs::create_directories(from);
         WriteArchivesAndData(from);
         {
-            PowerCutFs source(from, disks / "source", c.source);
-            PowerCutFs dest(to.parent_path(), disks / "dest", c.dest);
+            test::PowerCutFs source(LORVEX_POWER_CUT_FS, from, disks / "source", c.source);
+            test::PowerCutFs dest(LORVEX_POWER_CUT_FS, to.parent_path(), disks / "dest", c.dest);
             if (!source.mounted() || !dest.mounted()) {
                 GTEST_SKIP() << "cannot mount power_cut_fs (needs root and /dev/fuse)";
             }

@@ -247,51 +247,6 @@ TEST_F(Runs, TheLastHundredJournalsAreKept) {
     EXPECT_NE(ids.back().rfind("2000", 0), 0u);  // the new one is there
 }
 
-#ifdef LORVEX_POWER_CUT_FS
-// power_cut_fs over `backing` at `where`, killing the program at its `killAt` call.
-class PowerCutFs {
-public:
-    PowerCutFs(const fs::path& backing, const fs::path& where, const std::string& killAt)
-        : where_(where) {
-        fs::create_directories(where);
-        std::vector<std::string> words{
-            LORVEX_POWER_CUT_FS, backing.string(), where.string(), "", "--kill-at", killAt};
-        int ready[2];
-        if (!test::PrivateMountNamespace() || ::access("/dev/fuse", R_OK | W_OK) != 0 ||
-            ::pipe(ready) != 0) {
-            return;
-        }
-        words[3] = std::to_string(ready[1]);
-        const auto argv = test::ExecArray(words);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        mounted_ = pid_ > 0 && ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-    }
-    PowerCutFs(const PowerCutFs&) = delete;
-    PowerCutFs& operator=(const PowerCutFs&) = delete;
-    // Unmounts: whatever was never flushed is lost, as in a power cut.
-    ~PowerCutFs() {
-        if (pid_ > 0) {
-            ::umount2(where_.c_str(), MNT_DETACH);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool mounted() const { return mounted_; }
-
-private:
-    fs::path where_;
-    pid_t pid_ = -1;
-    bool mounted_ = false;
-};
-#endif
-
 TEST_F(Runs, ARunKilledBetweenBatchesIsUndoneWithEveryArchiveBack) {
 #ifndef LORVEX_POWER_CUT_FS
     GTEST_SKIP() << "built without libfuse3: no power-cut file system";
@@ -302,7 +257,8 @@ TEST_F(Runs, ARunKilledBetweenBatchesIsUndoneWithEveryArchiveBack) {
     {
         // Killed at the 70th removal of a source: the first batch is complete, the second
         // copied, recorded and partly removed.
-        const PowerCutFs source(search, disk, "unlink:70");
+        const test::PowerCutFs source(LORVEX_POWER_CUT_FS, search, disk,
+                                      {"--kill-at", "unlink:70"});
         if (!source.mounted()) {
             GTEST_SKIP() << "cannot mount power_cut_fs (needs root and /dev/fuse)";
         }

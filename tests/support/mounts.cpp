@@ -1,8 +1,12 @@
 #include "mounts.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include "test_support.h"
 
 namespace lorvex::test {
 
@@ -26,6 +30,42 @@ Tmpfs::~Tmpfs() {
 
 bool Tmpfs::MakeReadOnly() {
     return ::mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+PowerCutFs::PowerCutFs(const std::string& program, const std::filesystem::path& backing,
+                       const std::filesystem::path& where, const std::vector<std::string>& extra)
+    : where_(where) {
+    std::filesystem::create_directories(backing);
+    std::filesystem::create_directories(where);
+    int ready[2];
+    if (!PrivateMountNamespace() || ::access("/dev/fuse", R_OK | W_OK) != 0 ||
+        ::pipe2(ready, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::vector<std::string> words{program, backing.string(), where.string(),
+                                   std::to_string(ready[1])};
+    words.insert(words.end(), extra.begin(), extra.end());
+    const auto argv = ExecArray(words);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::fcntl(ready[1], F_SETFD, 0);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    mounted_ = pid_ > 0 && ::read(ready[0], &byte, 1) == 1;  // written once it answers
+    ::close(ready[0]);
+}
+
+void PowerCutFs::PowerCut() {
+    if (pid_ > 0) {
+        if (::umount2(where_.c_str(), 0) != 0) {
+            ::umount2(where_.c_str(), MNT_DETACH);
+        }
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 }
 
 }  // namespace lorvex::test

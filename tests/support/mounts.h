@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace lorvex::test {
 
@@ -21,6 +22,25 @@ public:
 
 private:
     std::filesystem::path where_;
+    bool mounted_ = false;
+};
+
+// The tests' power-cut file system (`program`, built from power_cut_fs.cpp) mounted at
+// `where` over `backing`, with its options `extra`; unmounting it is the power cut: what
+// was never flushed is lost.
+class PowerCutFs {
+public:
+    PowerCutFs(const std::string& program, const std::filesystem::path& backing,
+               const std::filesystem::path& where, const std::vector<std::string>& extra);
+    PowerCutFs(const PowerCutFs&) = delete;
+    PowerCutFs& operator=(const PowerCutFs&) = delete;
+    ~PowerCutFs() { PowerCut(); }
+    bool mounted() const { return mounted_; }
+    void PowerCut();
+
+private:
+    std::filesystem::path where_;
+    int pid_ = -1;
     bool mounted_ = false;
 };
 
