@@ -1,4 +1,5 @@
-// Type-ahead in the category list: what a typed name chooses, and when it starts anew.
+// Type-ahead in the category list: what a typed name chooses, letter case aside (the
+// window tests type into the real lists, pauses included).
 #include "type_ahead.h"
 
 #include <gtest/gtest.h>
@@ -18,20 +19,6 @@ TEST(TypeAhead, ChoosesTheFirstCategoryBegunByTheNameInAnyLetterCase) {
         EXPECT_EQ(typeAhead.Type(c.typed, items, TypeAhead::Clock::time_point{}), c.chosen)
             << c.typed;
     }
-}
-
-TEST(TypeAhead, APauseStartsANewName) {
-    const std::vector<std::string> items{"Group 1", "Group 2", "Other"};
-    TypeAhead typeAhead;
-    TypeAhead::Clock::time_point now{};
-    EXPECT_FALSE(typeAhead.Continues(now));
-    EXPECT_EQ(typeAhead.Type("Group", items, now), 0);
-    now += TypeAhead::kPause / 2;
-    EXPECT_TRUE(typeAhead.Continues(now));
-    EXPECT_EQ(typeAhead.Type(" 2", items, now), 1);
-    now += TypeAhead::kPause;
-    EXPECT_FALSE(typeAhead.Continues(now));
-    EXPECT_EQ(typeAhead.Type("o", items, now), 2);
 }
 
 }  // namespace

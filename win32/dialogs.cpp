@@ -316,16 +316,7 @@ private:
     }
 
     static void RegisterOnce() {
-        static const bool registered = [] {
-            WNDCLASSEXW windowClass{};
-            windowClass.cbSize = sizeof windowClass;
-            windowClass.lpfnWndProc = &Procedure;
-            windowClass.hInstance = ::GetModuleHandleW(nullptr);
-            windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-            windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-            windowClass.lpszClassName = kClassName;
-            return ::RegisterClassExW(&windowClass) != 0;
-        }();
+        static const bool registered = (RegisterDialogLikeClass(kClassName, &Procedure), true);
         (void)registered;
     }
 

@@ -22,16 +22,8 @@ constexpr int kButtonHeight = 26;
 constexpr int kHeight = kMargin + kLabelHeight + 8 + kBarHeight + 12 + kButtonHeight + kMargin;
 
 void RegisterClassOnce() {
-    static const bool registered = [] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = DefWindowProcW;  // replaced per window, see Open
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = kClassName;
-        return ::RegisterClassExW(&windowClass) != 0;
-    }();
+    // The procedure is replaced per window, see Open.
+    static const bool registered = (RegisterDialogLikeClass(kClassName, DefWindowProcW), true);
     (void)registered;
 }
 

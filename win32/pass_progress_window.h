@@ -15,8 +15,8 @@ namespace lorvex::win32 {
 
 class PassProgressWindow : public PassProgress {
 public:
-    explicit PassProgressWindow(HWND owner,
-                                std::chrono::milliseconds delay = ProgressDelay::kQuietMilliseconds);
+    explicit PassProgressWindow(
+        HWND owner, std::chrono::milliseconds delay = ProgressDelay::kQuietMilliseconds);
     PassProgressWindow(const PassProgressWindow&) = delete;
     PassProgressWindow& operator=(const PassProgressWindow&) = delete;
     ~PassProgressWindow() override;

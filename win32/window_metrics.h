@@ -43,4 +43,17 @@ inline UniqueFont MessageFont(UINT dpi, int halfPointsSmaller = 0) {
     return UniqueFont(::CreateFontIndirectW(&font));
 }
 
+// Registers, once per name, the class of a small window of lorvex's own drawn in the
+// dialog colour; `procedure` handles its messages.
+inline void RegisterDialogLikeClass(const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = name;
+    ::RegisterClassExW(&windowClass);  // fails harmlessly when the class is there already
+}
+
 }  // namespace lorvex::win32
