@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -317,11 +318,6 @@ struct Batch {
     std::chrono::steady_clock::time_point started{};  // when its first copy was made
 };
 
-bool HasSource(const Batch& batch, const std::string& from) {
-    return std::any_of(batch.copies.begin(), batch.copies.end(),
-                       [&](const Copy& copy) { return copy.from == from; });
-}
-
 // The index of `path` among the batch's directories, opening it the first time; nothing
 // when it cannot be opened (errno says why).
 std::optional<std::size_t> DirectoryIndex(Batch& batch, const std::string& path) {
@@ -531,6 +527,7 @@ private:
     void CopyAcross(const std::string& from, const std::string& to);
     void StartCompleting();
     void CollectCompleted();
+    void Release(const Batch& batch);  // its sources are no longer in hand
 
     MoveOutcome outcome_;
     const PassDirectories* directories_;
@@ -540,6 +537,8 @@ private:
     std::set<std::string> linkedFolders_;
     Batch building_;
     Batch completing_;  // read by that thread until `completed_` is ready
+    // The sources of both batches, so that one already on its way is not taken twice.
+    std::unordered_set<std::string> inHand_;
     std::future<Outcomes> completed_;
 };
 
@@ -626,7 +625,7 @@ void FileMover::Impl::CopyAcross(const std::string& from, const std::string& to)
         CollectCompleted();
     }
     // Already on its way; taking it twice would report the second attempt as a failure.
-    if (HasSource(building_, from) || HasSource(completing_, from)) {
+    if (inHand_.contains(from)) {
         return;
     }
     const auto directory = DirectoryIndex(building_, DirectoryOf(to));
@@ -664,6 +663,7 @@ void FileMover::Impl::CopyAcross(const std::string& from, const std::string& to)
     if (building_.copies.empty()) {
         building_.started = now;
     }
+    inHand_.insert(copy.from);
     building_.copies.push_back(std::move(copy));
     building_.bytes += bytes;
     if (building_.copies.size() >= batchFiles_ || building_.bytes >= kBatchBytes ||
@@ -694,6 +694,7 @@ void FileMover::Impl::CollectCompleted() {
         return;
     }
     const Outcomes outcomes = completed_.get();
+    Release(completing_);
     completing_ = Batch{};
     Deliver(outcome_, outcomes);
 }
@@ -706,7 +707,14 @@ void FileMover::Impl::Finish() {
     }
     // Nothing left to copy meanwhile, so no thread.
     const Batch batch = std::exchange(building_, Batch{});
+    Release(batch);
     Deliver(outcome_, CompleteBatch(batch, CompletionOf()));
+}
+
+void FileMover::Impl::Release(const Batch& batch) {
+    for (const auto& copy : batch.copies) {
+        inHand_.erase(copy.from);
+    }
 }
 
 FileMover::FileMover(MoveOutcome outcome, const PassDirectories* directories, Transfer transfer,
