@@ -85,8 +85,8 @@ std::string SwitchValue(std::span<const std::string_view> words, std::size_t& i,
 void Refuse(CommandSwitches& switches, std::string why);
 
 // --copy, --link and --link=symbolic each say what to do instead of a move; one of them.
-void SetTransfer(platform::Transfer transfer, std::string_view word, CommandSwitches& switches) {
-    if (switches.transfer != platform::Transfer::Move && switches.transfer != transfer) {
+void SetTransfer(Transfer transfer, std::string_view word, CommandSwitches& switches) {
+    if (switches.transfer != Transfer::Move && switches.transfer != transfer) {
         Refuse(switches, "--copy, --link and --link=symbolic cannot be used together (" +
                              std::string(word) + " was the second); give one");
     }
@@ -106,11 +106,11 @@ bool ReadLongSwitch(std::string_view word, CommandSwitches& switches) {
     } else if (word == "--categories") {
         switches.listCategories = true;
     } else if (word == "--copy") {
-        SetTransfer(platform::Transfer::Copy, word, switches);
+        SetTransfer(Transfer::Copy, word, switches);
     } else if (word == "--link") {
-        SetTransfer(platform::Transfer::HardLink, word, switches);
+        SetTransfer(Transfer::HardLink, word, switches);
     } else if (word == "--link=symbolic") {
-        SetTransfer(platform::Transfer::SymbolicLink, word, switches);
+        SetTransfer(Transfer::SymbolicLink, word, switches);
     } else if (word == "--no-journal") {
         switches.noJournal = true;
     } else if (word == "--runs") {

@@ -11,6 +11,7 @@
 
 #include "list_mode.h"
 #include "platform.h"
+#include "transfer.h"
 
 namespace lorvex {
 
@@ -26,7 +27,7 @@ struct CommandSwitches {
     bool dryRun = false;                       // --dry-run: say what would move, move nothing
     bool listCategories = false;               // --categories: the map's categories, counted
     // --copy, --link, --link=symbolic: what is done with each archive instead of a move
-    platform::Transfer transfer = platform::Transfer::Move;
+    Transfer transfer = Transfer::Move;
     bool noJournal = false;  // --no-journal: a move that cannot be undone
     bool listRuns = false;   // --runs: the recent move runs
     bool undo = false;       // --undo [RUN]: a move run's archives put back

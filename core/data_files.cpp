@@ -1,5 +1,6 @@
 #include "data_files.h"
 
+#include "errors.h"
 #include "platform.h"
 
 namespace lorvex {
@@ -14,6 +15,15 @@ std::string DataFilePath(const std::string& programDirectory, std::string_view f
         }
     }
     return programDirectory + platform::kSeparator + std::string(fileName);
+}
+
+platform::FileText ReadDataFile(const std::string& path, std::string_view what) {
+    platform::FileText text;
+    if (const auto failure = platform::ReadWholeFile(path, text)) {
+        throw DataFileError("cannot read " + std::string(what) + " " + Quoted(path) + ": " +
+                            failure->reason);
+    }
+    return text;
 }
 
 }  // namespace lorvex

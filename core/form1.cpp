@@ -7,9 +7,11 @@
 #include "category_list.h"
 #include "category_map.h"
 #include "data_files.h"
+#include "dry_run_file_system.h"
 #include "errors.h"
 #include "pass_report.h"
 #include "platform.h"
+#include "system_file_system.h"
 
 namespace lorvex {
 namespace {
@@ -58,7 +60,8 @@ std::string WithSeparator(const std::string& directory) {
 
 }  // namespace
 
-Form1::Form1(std::string programDirectory) : programDirectory_(std::move(programDirectory)) {
+Form1::Form1(std::string programDirectory)
+    : programDirectory_(std::move(programDirectory)), system_(&platform::SystemFileSystem()) {
     Option1.GroupWith(Option2);
     Option1.SetClickHandler([this] { Option1_Click(); });
     Option2.SetClickHandler([this] { Option2_Click(); });
@@ -109,28 +112,37 @@ std::string Form1::CategoryMapPath(ListMode mode) const {
     return DataFilePath(programDirectory_, DataFilesOf(mode).categoryMap);
 }
 
-FileState Form1::FileExists(const std::string& strFile) const { return MeasureFile(strFile); }
+FileState Form1::FileExists(const std::string& strFile) const {
+    return MeasureFile(*system_, strFile);
+}
 
 FileState Form1::CheckForFile(const std::string& path, std::string_view file) const {
     return FileExists(path + std::string(file));
 }
 
 bool Form1::MoveFiles(const std::string& fromdir, const std::string& todir) {
-    const auto failure = platform::MoveFileNoReplace(fromdir, todir);
+    std::optional<std::string> failure;
+    {
+        Mover mover(*system_, [&](const std::string&, const std::optional<std::string>& reason) {
+            failure = reason;
+        });
+        mover.Move(fromdir, todir);
+    }
     if (failure) {
-        lastPass_.failed.push_back(
-            {fromdir.substr(fromdir.find_last_of(platform::kSeparator) + 1), failure->reason});
+        lastPass_.failed.push_back({std::string(NameOf(fromdir)), *failure});
     }
     return !failure;
 }
 
-void Form1::createFolder(const std::string& path) {
+void Form1::createFolder(const std::string& path) { CreateDestination(*system_, path); }
+
+void Form1::CreateDestination(fs::FileSystem& system, const std::string& path) {
     // Every move of the pass would fail without a destination, so stop before it starts.
-    if (const auto failure = platform::MakeDirectory(path)) {
+    if (const auto failure = system.MakeFolder(path)) {
         throw LorvexError("cannot create destination directory " + Quoted(path) + ": " +
                           failure->reason);
     }
-    RequireWritableDestination(path);
+    RequireWritableDestination(system, path);
 }
 
 void Form1::Command2_Click() {
@@ -163,23 +175,27 @@ void Form1::MoveAction() {
     const platform::FileText map = ReadCategoryMap(CurrentListMode());
     vars_.category = options_.allCategories ? std::string() : Combo1.List(index);
     const PassRequest request = RequestFromVariables();
+    // A dry run takes every step below over a file system that changes nothing.
+    std::optional<DryRunFileSystem> dry;
+    fs::FileSystem& system = request.dryRun ? dry.emplace(*system_) : *system_;
+    RequireLinkable(system, vars_.searchdir, vars_.destdir, request.transfer);
     // The journal before anything is made, so that an undo can remove what the run makes.
-    const std::unique_ptr<RunJournal> journal = StartJournal(request);
-    if (!options_.dryRun) {
-        const bool existed = !platform::CheckSearchableDirectory(vars_.destdir);
-        try {
-            createFolder(vars_.destdir);
-        } catch (const LorvexError&) {
-            if (journal) {
-                journal->Finish();
-            }
-            throw;
+    const std::unique_ptr<RunJournal> journal = StartJournal(system, request);
+    const bool existed = system.StatusOf(vars_.destdir).target == fs::Kind::Directory;
+    try {
+        CreateDestination(system, vars_.destdir);
+    } catch (const LorvexError&) {
+        if (journal) {
+            journal->Finish();
         }
-        if (journal && !existed) {
-            journal->FolderCreated(vars_.destdir);
-        }
+        throw;
     }
-    const PassResult& pass = RunPassOver(map.view(), request, journal.get());
+    if (journal && !existed) {
+        journal->FolderCreated(vars_.destdir);
+    }
+    RunPassOver(system, map.view(), request, journal.get());
+    lastPass_.spaceEstimated = dry && dry->SpaceEstimated();
+    const PassResult& pass = lastPass_;
     if (messages_) {
         messages_->ShowMoveReport(kTitle, MoveReportParts(pass));
     }
@@ -218,24 +234,28 @@ std::vector<CategoryTarget> Form1::AllCategoryTargets() const {
 
 PassResult Form1::RunPass(const PassRequest& request) {
     const platform::FileText map = ReadCategoryMap(request.listMode);
-    const std::unique_ptr<RunJournal> journal = StartJournal(request);
-    return RunPassOver(map.view(), request, journal.get());
+    std::optional<DryRunFileSystem> dry;
+    fs::FileSystem& system = request.dryRun ? dry.emplace(*system_) : *system_;
+    const std::unique_ptr<RunJournal> journal = StartJournal(system, request);
+    return RunPassOver(system, map.view(), request, journal.get());
 }
 
-// Only a real move is journalled: a copy or a link leaves every archive where it was.
-std::unique_ptr<RunJournal> Form1::StartJournal(const PassRequest& request) const {
-    if (!request.journal || request.dryRun || request.transfer != platform::Transfer::Move) {
+// Only a move is journalled (a dry run's journal over a file system that keeps nothing):
+// a copy or a link leaves every archive where it was.
+std::unique_ptr<RunJournal> Form1::StartJournal(fs::FileSystem& system,
+                                                const PassRequest& request) const {
+    if (!request.journal || request.transfer != Transfer::Move) {
         return nullptr;
     }
     RunJournalText run;
     run.category = request.targets.empty() ? request.category : "--all";
     run.searchdir = request.searchdir;
     run.destdir = request.destdir;
-    return std::make_unique<RunJournal>(std::move(run));
+    return std::make_unique<RunJournal>(system, std::move(run));
 }
 
-const PassResult& Form1::RunPassOver(std::string_view mapText, const PassRequest& request,
-                                     RunJournal* journal) {
+const PassResult& Form1::RunPassOver(fs::FileSystem& system, std::string_view mapText,
+                                     const PassRequest& request, RunJournal* journal) {
     vars_.searchdir = request.searchdir;
     vars_.destdir = request.destdir;
     vars_.category = request.category;
@@ -243,7 +263,7 @@ const PassResult& Form1::RunPassOver(std::string_view mapText, const PassRequest
     lastPass_ = PassResult{};
     {
         const ProgressSpan span(progress_);
-        Pass pass(mapText, request, progress_);
+        Pass pass(system, mapText, request, progress_);
         pass.SetJournal(journal);
         lastPass_ = pass.Run();
     }
@@ -258,7 +278,7 @@ const PassResult& Form1::RunPassOver(std::string_view mapText, const PassRequest
 // can stop before it creates anything.
 platform::FileText Form1::ReadCategoryMap(ListMode mode) const {
     const std::string path = CategoryMapPath(mode);
-    platform::FileText text = platform::ReadWholeFile(path, "category map");
+    platform::FileText text = ReadDataFile(path, "category map");
     const auto stopAtFirstEntry = [](const MapEntry&) { return false; };
     if (ScanCategoryMap(text.view(), stopAtFirstEntry) == MapScan::MissingHeader) {
         throw DataFileError("cannot read category map " + Quoted(path) +
@@ -274,7 +294,7 @@ void Form1::getCats() {
 void Form1::LoadCategories() {
     const ShowWhenDone showAfterwards(Combo1);
     Combo1.Clear();
-    const platform::FileText text = platform::ReadWholeFile(CategoryListPath(), "category list");
+    const platform::FileText text = ReadDataFile(CategoryListPath(), "category list");
     ForEachCategory(text.view(),
                     [this](std::string_view field) { Combo1.AddItem(std::string(field)); });
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "controls.h"
+#include "file_system.h"
 #include "interfaces.h"
 #include "list_mode.h"
 #include "pass.h"
@@ -21,7 +22,7 @@ namespace lorvex {
 struct MoveOptions {
     bool allCategories = false;  // every category of the list, each into its own folder
     bool dryRun = false;
-    platform::Transfer transfer = platform::Transfer::Move;
+    Transfer transfer = Transfer::Move;
     bool journal = true;  // a move writes the journal that --runs lists and --undo reads
 };
 
@@ -47,6 +48,9 @@ public:
     void SetFolderPicker(FolderPicker* picker) { picker_ = picker; }
     void SetPassProgress(PassProgress* progress) { progress_ = progress; }
     void SetMoveOptions(MoveOptions options) { options_ = options; }
+    // The file system every action works on; the system's own unless a test gives another.
+    void SetFileSystem(fs::FileSystem& system) { system_ = &system; }
+    fs::FileSystem& FileSystem() const { return *system_; }
 
     // Controls.
     ComboBox Combo1;
@@ -105,9 +109,11 @@ private:
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
     PassRequest RequestFromVariables() const;
     std::vector<CategoryTarget> AllCategoryTargets() const;
-    const PassResult& RunPassOver(std::string_view mapText, const PassRequest& request,
-                                  RunJournal* journal);
-    std::unique_ptr<RunJournal> StartJournal(const PassRequest& request) const;
+    const PassResult& RunPassOver(fs::FileSystem& system, std::string_view mapText,
+                                  const PassRequest& request, RunJournal* journal);
+    std::unique_ptr<RunJournal> StartJournal(fs::FileSystem& system,
+                                             const PassRequest& request) const;
+    void CreateDestination(fs::FileSystem& system, const std::string& path);
 
     Form1Variables vars_;
     PassResult lastPass_;
@@ -119,6 +125,7 @@ private:
     FolderPicker* picker_ = nullptr;
     PassProgress* progress_ = nullptr;
     MoveOptions options_;
+    fs::FileSystem* system_;
 };
 
 }  // namespace lorvex

@@ -1,105 +1,117 @@
 #include "pass.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "category_map.h"
 #include "errors.h"
+#include "platform.h"
 #include "run_history.h"
 
 namespace lorvex {
-namespace {
 
-// The system's words for a name already taken, as a real move reports it.
-constexpr std::string_view kNameTaken = "File exists";
-
-// Something that is not a directory stands under `path`, or a directory does.
-bool NameTaken(const std::string& path) {
-    return platform::RegularFileLength(path).has_value() ||
-           !platform::CheckSearchableDirectory(path);
-}
-
-std::string WithoutTrailingSeparators(std::string path) {
-    while (path.size() > 1 && path.back() == platform::kSeparator) {
-        path.pop_back();
-    }
-    return path;
-}
-
-}  // namespace
-
-void RequireWritableDestination(const std::string& destdir) {
-    if (const auto failure = platform::CheckWritableDirectory(destdir)) {
+void RequireWritableDestination(fs::FileSystem& system, const std::string& destdir) {
+    if (const auto failure = system.CheckAccess(destdir, fs::Access::AddTo)) {
         throw LorvexError("cannot write to destination directory " + Quoted(destdir) + ": " +
                           failure->reason);
     }
 }
 
-FileState MeasureFile(const std::string& path, const platform::PassDirectories* directories) {
-    const auto length = platform::RegularFileLength(path, directories);
-    if (!length) {
-        return FileState::Missing;
+void RequireLinkable(fs::FileSystem& system, const std::string& searchdir,
+                     const std::string& destdir, Transfer transfer) {
+    if (transfer != Transfer::HardLink && transfer != Transfer::SymbolicLink) {
+        return;
     }
-    return *length > 0 ? FileState::Full : FileState::Empty;
+    // The destination may not exist yet: its nearest folder that does tells the same.
+    std::string existing = destdir;
+    while (system.StatusOf(existing).target != fs::Kind::Directory &&
+           lorvex::FolderOf(existing) != existing) {
+        existing = lorvex::FolderOf(existing);
+    }
+    const auto fail = [&](std::string_view why) {
+        return LorvexError("cannot link into " + Quoted(destdir) + ": " + std::string(why) +
+                           " (nothing was done)");
+    };
+    if (const auto system_ = system.WithoutLinks(existing)) {
+        throw fail("the destination's file system (" + *system_ + ") has no links");
+    }
+    if (transfer == Transfer::HardLink && system.SameMount(searchdir, existing) == false) {
+        throw fail(kHardLinkAcrossReason);
+    }
 }
 
-namespace {
-
-FileState StateOf(const std::optional<platform::MeasuredFile>& measured) {
-    if (!measured) {
-        return FileState::Missing;
-    }
-    return measured->length > 0 ? FileState::Full : FileState::Empty;
+std::string FolderFailure::Message() const {
+    return "cannot create folder " + Quoted(folder) + ": " + reason;
 }
 
-}  // namespace
+std::optional<FolderFailure> MakeFolders(fs::FileSystem& system, const std::string& path,
+                                         std::size_t from,
+                                         const std::function<void(const std::string&)>& made) {
+    for (auto end = path.find(platform::kSeparator, from); end != std::string::npos;
+         end = path.find(platform::kSeparator, end + 1)) {
+        if (end == 0) {
+            continue;  // the root
+        }
+        const std::string level = path.substr(0, end + 1);
+        const bool existed = system.StatusOf(level).target == fs::Kind::Directory;
+        if (const auto failure = system.MakeFolder(level)) {
+            return FolderFailure{level, failure->reason};
+        }
+        if (!existed && made) {
+            made(level);
+        }
+    }
+    return std::nullopt;
+}
 
-Pass::Pass(std::string_view mapText, PassRequest request, PassProgress* progress)
-    : mapText_(mapText), request_(std::move(request)), progress_(progress) {
+FileState MeasureFile(fs::FileSystem& system, const std::string& path) {
+    const fs::Status status = system.StatusOf(path);
+    if (status.target != fs::Kind::File) {
+        return FileState::Missing;
+    }
+    return status.targetSize > 0 ? FileState::Full : FileState::Empty;
+}
+
+Pass::Pass(fs::FileSystem& system, std::string_view mapText, PassRequest request,
+           PassProgress* progress)
+    : system_(system), mapText_(mapText), request_(std::move(request)), progress_(progress) {
     result_.dryRun = request_.dryRun;
     result_.transfer = request_.transfer;
     const std::size_t folders = std::max<std::size_t>(1, request_.targets.size());
     folderReady_.assign(folders, !SortsSeveral());
     folderFailures_.assign(folders, std::nullopt);
     movedPerTarget_.assign(folders, 0);
-    folderUnwritable_.assign(folders, std::nullopt);
 }
 
 PassResult Pass::Run() {
-    // A real run's destination is made before the pass; a dry run only tells whether it
-    // could be, and counts it as made from then on.
-    if (request_.dryRun) {
-        if (const auto why = WouldMakeDirectory(request_.destdir)) {
-            throw LorvexError("cannot create destination directory " + Quoted(request_.destdir) +
-                              ": " + *why);
-        }
-        if (!plannedFolders_.contains(WithoutTrailingSeparators(request_.destdir))) {
-            RequireWritableDestination(request_.destdir);
-        }
-    }
     CollectCandidates();
-    // Moves across file systems complete in batches, so an archive counts, or is named as
-    // not moved, when the mover reports it done; a cancelled pass still finishes its batch.
-    const platform::PassDirectories directories(request_.searchdir, request_.destdir);
-    platform::FileMover mover(
-        [this](const std::string& from, const std::optional<platform::Failure>& failure) {
-            RecordOutcome(from, failure);
-        },
-        &directories, request_.transfer, journal_);
-    directories_ = &directories;
-    mover_ = &mover;
-    if (!SortsSeveral()) {
-        RemoveLeftovers(request_.destdir);
-    }
-    for (const Candidate& candidate : candidates_) {
-        if (!CheckCandidate(candidate)) {
-            result_.cancelled = true;
-            break;
+    const std::string held[] = {request_.searchdir, request_.destdir};
+    system_.HoldFolders(held);
+    {
+        // Moves across mounts complete in batches, so an archive counts, or is named as not
+        // moved, when the mover reports it done; a cancelled pass still finishes its batch.
+        Mover mover(
+            system_,
+            [this](const std::string& from, const std::optional<std::string>& reason) {
+                RecordOutcome(from, reason);
+            },
+            request_.transfer, journal_);
+        mover_ = &mover;
+        if (!SortsSeveral()) {
+            RemoveLeftovers(request_.destdir);
         }
+        for (const Candidate& candidate : candidates_) {
+            if (!CheckCandidate(candidate)) {
+                result_.cancelled = true;
+                break;
+            }
+        }
+        mover.Finish();
+        mover_ = nullptr;
     }
-    mover.Finish();
-    mover_ = nullptr;
-    directories_ = nullptr;
+    system_.ForgetFolders();
+    RemoveEmptyFoldersMade();
     SortPerCategory();
     return std::move(result_);
 }
@@ -107,11 +119,11 @@ PassResult Pass::Run() {
 // One look through the map for the names to check, in map order, so that progress knows
 // the total from the start. Over several categories each name comes once: the first line
 // naming an archive decides where it goes. A name listed twice in one category comes twice
-// to a move, which finds it gone (or in a dry run, already planned) the second time.
+// to a move, which finds it gone the second time.
 void Pass::CollectCandidates() {
     if (!SortsSeveral()) {
         // A copy or a link leaves its source, so there a name listed twice comes once.
-        const bool keepsSources = request_.transfer != platform::Transfer::Move;
+        const bool keepsSources = request_.transfer != Transfer::Move;
         std::unordered_set<std::string_view> seen;
         ScanCategoryMap(mapText_, [&](const MapEntry& entry) {
             // A map entry must name a file inside the search directory, never a path elsewhere.
@@ -139,12 +151,12 @@ void Pass::CollectCandidates() {
     });
 }
 
-// Measures one archive and, when it is there and not empty, moves or plans it. False when
-// progress asks the pass to stop there, before the archive is moved.
+// Measures one archive and, when it is there and not empty, hands it to the mover. False
+// when progress asks the pass to stop there, before the archive is moved.
 bool Pass::CheckCandidate(const Candidate& candidate) {
     sourcePath_.assign(request_.searchdir).append(candidate.name).append(kArchiveExtension);
-    const auto measured = platform::MeasureRegularFile(sourcePath_, directories_);
-    const bool present = StateOf(measured) == FileState::Full;
+    const fs::Status status = system_.StatusOf(sourcePath_);
+    const bool present = status.target == fs::Kind::File && status.targetSize > 0;
     ++checked_;
     if (progress_ && !progress_->ContinuePass(
                          {checked_, static_cast<std::int64_t>(candidates_.size()), result_.moved,
@@ -154,13 +166,18 @@ bool Pass::CheckCandidate(const Candidate& candidate) {
     if (!present) {
         return true;
     }
-    archiveName_.assign(candidate.name).append(kArchiveExtension);
     if (const auto failure = PrepareFolder(candidate.target)) {
-        result_.failed.push_back({archiveName_, *failure});
+        result_.failed.push_back(
+            {std::string(candidate.name).append(kArchiveExtension), *failure});
         return true;
     }
-    targetPath_.assign(FolderOf(candidate.target)).append(archiveName_);
-    MoveOrPlan(candidate.target, measured->facts);
+    targetPath_.assign(FolderOf(candidate.target))
+        .append(candidate.name)
+        .append(kArchiveExtension);
+    if (SortsSeveral()) {
+        pendingTargets_[sourcePath_] = candidate.target;
+    }
+    mover_->Move(sourcePath_, targetPath_, &status.facts);
     return true;
 }
 
@@ -168,40 +185,20 @@ const std::string& Pass::FolderOf(std::size_t target) const {
     return SortsSeveral() ? request_.targets[target].destdir : request_.destdir;
 }
 
-// Starts the move of sourcePath_ to targetPath_, or in a dry run decides it.
-void Pass::MoveOrPlan(std::size_t target, const platform::FileFacts& facts) {
-    if (!request_.dryRun) {
-        if (SortsSeveral()) {
-            pendingTargets_[sourcePath_] = target;
-        }
-        mover_->Move(sourcePath_, targetPath_, &facts);
+void Pass::RecordOutcome(const std::string& from, const std::optional<std::string>& reason) {
+    const auto pending = pendingTargets_.empty() ? decltype(pendingTargets_)::node_type()
+                                                 : pendingTargets_.extract(from);
+    const std::string_view archive = NameOf(from);
+    if (reason) {
+        result_.failed.push_back({std::string(archive), *reason});
         return;
     }
-    if (plannedAway_.contains(sourcePath_)) {
-        return;  // listed twice: the real run finds it gone the second time
+    const std::size_t target = pending.empty() ? kOnlyTarget : pending.mapped();
+    if (request_.dryRun) {
+        result_.planned.push_back(
+            {std::string(archive), std::string(FolderOf(target)).append(archive)});
     }
-    if (NameTaken(targetPath_)) {
-        result_.failed.push_back({archiveName_, std::string(kNameTaken)});
-        return;
-    }
-    if (const auto why = WhyMoveWouldFail(target)) {
-        result_.failed.push_back({archiveName_, *why});
-        return;
-    }
-    result_.planned.push_back({archiveName_, targetPath_});
-    plannedAway_.insert(sourcePath_);
     CountMoved(target);
-}
-
-void Pass::RecordOutcome(const std::string& from, const std::optional<platform::Failure>& failure) {
-    const auto target = pendingTargets_.empty() ? decltype(pendingTargets_)::node_type()
-                                                : pendingTargets_.extract(from);
-    if (failure) {
-        result_.failed.push_back(
-            {from.substr(from.find_last_of(platform::kSeparator) + 1), failure->reason});
-        return;
-    }
-    CountMoved(target.empty() ? kOnlyTarget : target.mapped());
 }
 
 void Pass::CountMoved(std::size_t target) {
@@ -217,109 +214,43 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     }
     const std::string& folder = request_.targets[target].destdir;
     const std::size_t from = folder.starts_with(request_.destdir) ? request_.destdir.size() : 0;
-    for (auto end = folder.find(platform::kSeparator, from); end != std::string::npos;
-         end = folder.find(platform::kSeparator, end + 1)) {
-        const std::string level = folder.substr(0, end + 1);
-        std::optional<std::string> why;
-        if (request_.dryRun) {
-            why = WouldMakeDirectory(level);
-        } else {
-            why = MakeFolder(level);
+    const auto failure = MakeFolders(system_, folder, from, [this](const std::string& made) {
+        foldersMade_.push_back(made);
+        if (journal_) {
+            journal_->FolderCreated(made);
         }
-        if (why) {
-            folderFailures_[target] = "cannot create folder " + Quoted(level) + ": " + *why;
-            return folderFailures_[target];
-        }
+    });
+    if (failure) {
+        folderFailures_[target] = failure->Message();
+        return folderFailures_[target];
     }
     folderReady_[target] = true;
     RemoveLeftovers(folder);
     return std::nullopt;
 }
 
-// Makes one folder, and tells the journal when this pass is what made it.
-std::optional<std::string> Pass::MakeFolder(const std::string& path) {
-    const bool existed = journal_ && !platform::CheckSearchableDirectory(path);
-    if (const auto failure = platform::MakeDirectory(path)) {
-        return failure->reason;
-    }
-    if (journal_ && !existed) {
-        journal_->FolderCreated(path);
-    }
-    return std::nullopt;
-}
-
 // Removes what an interrupted earlier move left in a destination folder before this pass
-// moves anything there; a dry run touches nothing.
+// moves anything there.
 void Pass::RemoveLeftovers(const std::string& folder) {
-    if (!request_.dryRun) {
-        result_.leftoversRemoved += platform::RemoveLeftoverCopies(folder);
+    std::vector<std::string> leftovers;
+    system_.List(folder, [&](const fs::Entry& entry) {
+        // Only files: a folder of that name is nobody's copy.
+        if (entry.kind != fs::Kind::Directory && IsTemporaryCopyName(entry.name, system_)) {
+            leftovers.push_back(folder + std::string(entry.name));
+        }
+    });
+    for (const auto& leftover : leftovers) {
+        if (!system_.Remove(leftover)) {
+            ++result_.leftoversRemoved;
+        }
     }
 }
 
-// Why a dry run's directory could not be made, as far as can be told without making it.
-// A directory it would make counts as made for the rest of the run.
-std::optional<std::string> Pass::WouldMakeDirectory(const std::string& path) {
-    // Without its trailing separator, so that a file of that name is seen as a file.
-    const std::string bare = WithoutTrailingSeparators(path);
-    if (plannedFolders_.contains(bare) || !platform::CheckSearchableDirectory(bare)) {
-        return std::nullopt;
+// The category folders this pass made and then put nothing in go again, the deepest first.
+void Pass::RemoveEmptyFoldersMade() {
+    for (auto folder = foldersMade_.rbegin(); folder != foldersMade_.rend(); ++folder) {
+        system_.RemoveFolder(*folder);  // fails, as it should, where anything is in it
     }
-    // In the order mkdir finds them: the name's length, the parent, then the right to write.
-    if (const auto failure = platform::CheckNameFits(bare)) {
-        return failure->reason;
-    }
-    if (NameTaken(bare)) {
-        return "a file is in the way";
-    }
-    const auto slash = bare.find_last_of(platform::kSeparator);
-    const std::string parent = slash == std::string::npos ? "." : bare.substr(0, slash + 1);
-    const std::string bareParent = parent.size() > 1 ? parent.substr(0, parent.size() - 1) : parent;
-    if (!plannedFolders_.contains(bareParent)) {
-        if (platform::CheckSearchableDirectory(parent)) {
-            return "No such file or directory";
-        }
-        if (const auto failure = platform::CheckWritableDirectory(parent)) {
-            return failure->reason;
-        }
-    }
-    plannedFolders_.insert(bare);
-    return std::nullopt;
-}
-
-// What a real move of sourcePath_ to targetPath_ would meet after the name check: a name
-// too long for the destination, a source that cannot be removed, a folder that exists but
-// takes nothing.
-std::optional<std::string> Pass::WhyMoveWouldFail(std::size_t target) {
-    if (const auto failure = platform::CheckNameFits(targetPath_)) {
-        return failure->reason;
-    }
-    if (request_.transfer == platform::Transfer::Move) {
-        if (const auto failure = platform::CheckRemovable(sourcePath_)) {
-            return failure->reason;
-        }
-    }
-    const std::string folder = WithoutTrailingSeparators(FolderOf(target));
-    if (!folderUnwritable_[target] && !plannedFolders_.contains(folder)) {
-        const auto failure = platform::CheckWritableDirectory(folder);
-        folderUnwritable_[target] = failure ? failure->reason : std::string();
-    }
-    if (folderUnwritable_[target] && !folderUnwritable_[target]->empty()) {
-        return folderUnwritable_[target];
-    }
-    if (request_.transfer == platform::Transfer::HardLink ||
-        request_.transfer == platform::Transfer::SymbolicLink) {
-        // A folder the dry run would make does not exist yet; its parent tells the same.
-        std::string existing = folder;
-        while (plannedFolders_.contains(existing)) {
-            const auto separator = existing.find_last_of(platform::kSeparator);
-            existing = separator == std::string::npos ? "." : existing.substr(0, separator);
-        }
-        if (const auto failure =
-                platform::CheckLinkable(sourcePath_, existing, request_.transfer)) {
-            return failure->reason;
-        }
-    }
-    return std::nullopt;
 }
 
 // Each category that moved something, largest first; known only once the mover is done.

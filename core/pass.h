@@ -4,16 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "file_system.h"
 #include "interfaces.h"
 #include "list_mode.h"
-#include "platform.h"
+#include "mover.h"
 
 namespace lorvex {
 
@@ -42,7 +43,7 @@ struct PassRequest {
     // decides where it goes.
     std::vector<CategoryTarget> targets{};
     bool dryRun = false;  // decide every move but make none, and create nothing
-    platform::Transfer transfer = platform::Transfer::Move;
+    Transfer transfer = Transfer::Move;
     // Write the run's journal (a real move only), so that it can be listed and undone.
     bool journal = false;
 };
@@ -62,7 +63,7 @@ struct PassResult {
     std::vector<MoveFailure> failed;  // archives found but not moved, with the reason
     bool cancelled = false;
     bool dryRun = false;
-    platform::Transfer transfer = platform::Transfer::Move;
+    Transfer transfer = Transfer::Move;
     std::vector<PlannedMove> planned;  // a dry run's moves, in map order
     // A pass over several categories: each that moved (or would move) something, the
     // largest count first.
@@ -70,24 +71,47 @@ struct PassResult {
     // Temporary copies an interrupted earlier move had left in the destination folders,
     // removed before this pass moved anything there.
     std::size_t leftoversRemoved = 0;
+    // A dry run that found a volume too full, where its room can only be estimated.
+    bool spaceEstimated = false;
 };
 
 // What a file measured for a pass is; only Full has an archive to move.
 enum class FileState { Missing = -1, Empty = 0, Full = 1 };
 
-// Measures `path`, relative to the pass's open directories where it lies in one.
-FileState MeasureFile(const std::string& path,
-                      const platform::PassDirectories* directories = nullptr);
+// What `path` is for a pass: a regular file (also through a link), empty or not.
+FileState MeasureFile(fs::FileSystem& system, const std::string& path);
 
 // Stops a pass before it starts when nothing can be put into the existing directory
 // `destdir` (a read-only file system, no right to write there): one message instead of one
 // failure per archive. Throws LorvexError.
-void RequireWritableDestination(const std::string& destdir);
+void RequireWritableDestination(fs::FileSystem& system, const std::string& destdir);
+
+// Stops a link pass before it starts when no link could be made from `searchdir` into
+// `destdir` (another mount for a hard link, a file system without links). Throws
+// LorvexError.
+void RequireLinkable(fs::FileSystem& system, const std::string& searchdir,
+                     const std::string& destdir, Transfer transfer);
+
+// A folder that could not be made, and why.
+struct FolderFailure {
+    std::string folder;
+    std::string reason;
+    std::string Message() const;  // "cannot create folder "...": reason"
+};
+
+// Makes `path` (ending in a separator) and every missing folder above it, from the
+// position `from` on, telling `made` of each folder it made; the first that cannot be made
+// stops it.
+std::optional<FolderFailure> MakeFolders(fs::FileSystem& system, const std::string& path,
+                                         std::size_t from,
+                                         const std::function<void(const std::string&)>& made);
 
 class Pass {
 public:
-    // `mapText` must outlive the pass; `progress` (may be null) hears of every name.
-    Pass(std::string_view mapText, PassRequest request, PassProgress* progress);
+    // `mapText` must outlive the pass; `progress` (may be null) hears of every name. A dry
+    // run's `system` is one that changes nothing.
+    Pass(fs::FileSystem& system, std::string_view mapText, PassRequest request,
+         PassProgress* progress);
     Pass(const Pass&) = delete;
     Pass& operator=(const Pass&) = delete;
 
@@ -108,18 +132,16 @@ private:
 
     void CollectCandidates();
     bool CheckCandidate(const Candidate& candidate);
-    void MoveOrPlan(std::size_t target, const platform::FileFacts& facts);
     std::optional<std::string> PrepareFolder(std::size_t target);
-    std::optional<std::string> WouldMakeDirectory(const std::string& path);
-    std::optional<std::string> MakeFolder(const std::string& path);
     void RemoveLeftovers(const std::string& folder);
-    std::optional<std::string> WhyMoveWouldFail(std::size_t target);
-    void RecordOutcome(const std::string& from, const std::optional<platform::Failure>& failure);
+    void RemoveEmptyFoldersMade();
+    void RecordOutcome(const std::string& from, const std::optional<std::string>& reason);
     void CountMoved(std::size_t target);
     void SortPerCategory();
     bool SortsSeveral() const { return !request_.targets.empty(); }
     const std::string& FolderOf(std::size_t target) const;
 
+    fs::FileSystem& system_;
     std::string_view mapText_;
     PassRequest request_;
     PassProgress* progress_;
@@ -130,19 +152,13 @@ private:
     std::vector<bool> folderReady_;
     std::vector<std::optional<std::string>> folderFailures_;
     std::vector<std::int64_t> movedPerTarget_;
-    // A dry run's folders it would already have made, and why each target's existing
-    // folder could not take an archive ("" when it could), once looked at.
-    std::unordered_set<std::string> plannedFolders_;
-    std::unordered_set<std::string> plannedAway_;  // archives a dry run would have moved
-    std::vector<std::optional<std::string>> folderUnwritable_;
+    std::vector<std::string> foldersMade_;  // in the order they were made
     // Archives the mover has in hand, and the target each goes to.
     std::unordered_map<std::string, std::size_t> pendingTargets_;
     // Work buffers kept across archives, so that a pass allocates no strings per archive.
     std::string sourcePath_;
-    std::string archiveName_;
     std::string targetPath_;
-    const platform::PassDirectories* directories_ = nullptr;
-    platform::FileMover* mover_ = nullptr;
+    Mover* mover_ = nullptr;
     RunJournal* journal_ = nullptr;
 };
 

@@ -8,14 +8,14 @@ std::string Files(std::size_t count) {
 }
 
 // What the pass does to an archive, in the words of its report.
-std::string Done(platform::Transfer transfer) {
+std::string Done(Transfer transfer) {
     switch (transfer) {
-        case platform::Transfer::Copy:
+        case Transfer::Copy:
             return "copied";
-        case platform::Transfer::HardLink:
-        case platform::Transfer::SymbolicLink:
+        case Transfer::HardLink:
+        case Transfer::SymbolicLink:
             return "linked";
-        case platform::Transfer::Move:
+        case Transfer::Move:
             break;
     }
     return "moved";
@@ -71,7 +71,7 @@ MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures
     if (pass.dryRun) {
         return DryRunReport(pass, shownFailures);
     }
-    const bool moves = pass.transfer == platform::Transfer::Move;
+    const bool moves = pass.transfer == Transfer::Move;
     const std::string done = Done(pass.transfer);
     std::string head =
         moves ? " " + std::to_string(pass.moved) + " files were successfully found and moved!"

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <utility>
 
+#include "dry_run_file_system.h"
 #include "errors.h"
+#include "platform.h"
 
 namespace lorvex {
 namespace {
@@ -22,28 +24,28 @@ std::string ParentOf(const std::string& path) {
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-// Makes `path` and every missing folder above it; the deepest failure is the one told.
-std::optional<platform::Failure> MakeDirectories(const std::string& path) {
-    std::optional<platform::Failure> failure;
-    for (auto end = path.find(platform::kSeparator, 1); end != std::string::npos;
-         end = path.find(platform::kSeparator, end + 1)) {
-        failure = platform::MakeDirectory(path.substr(0, end + 1));
-    }
-    if (!path.ends_with(platform::kSeparator)) {
-        failure = platform::MakeDirectory(path);
-    }
-    return failure;
+// Makes `path` (ending in a separator) and every missing folder above it; the first that
+// cannot be made is the one told, with its own reason.
+std::optional<FolderFailure> MakeDirectories(fs::FileSystem& system, const std::string& path) {
+    return MakeFolders(system, path, 0, nullptr);
 }
 
-RunJournalText ReadRun(const std::string& id) {
-    const platform::FileText text = platform::ReadWholeFile(JournalPath(id), "run journal");
-    RunJournalText run = ParseJournal(text.view());
+RunJournalText ReadRun(fs::FileSystem& system, const std::string& id) {
+    std::string text;
+    const std::string path = JournalPath(id);
+    if (const auto failure = system.ReadAll(path, text)) {
+        throw DataFileError("cannot read run journal " + Quoted(path) + ": " + failure->reason);
+    }
+    RunJournalText run = ParseJournal(text);
     run.id = id;
     return run;
 }
 
 // An archive is still the one a run moved when its size and modification time are.
-bool StillThere(const RunRecord& record) { return platform::FactsOf(record.moved) == record.facts; }
+bool StillThere(fs::FileSystem& system, const RunRecord& record) {
+    const fs::Status status = system.StatusOf(record.moved);
+    return status.kind != fs::Kind::Missing && status.facts == record.facts;
+}
 
 std::string Files(std::int64_t count) {
     return std::to_string(count) + (count == 1 ? " file" : " files");
@@ -61,14 +63,14 @@ std::string RunsDirectory() {
     return state + platform::kSeparator + "runs" + platform::kSeparator;
 }
 
-RunJournal::RunJournal(RunJournalText run) {
+RunJournal::RunJournal(fs::FileSystem& system, RunJournalText run) : system_(system) {
     const std::string directory = RunsDirectory();
-    const auto fail = [&](const std::string& path, const std::string& reason) {
-        return LorvexError("cannot write the run's journal " + Quoted(path) + ": " + reason +
+    const auto fail = [&](const std::string& reason) {
+        return LorvexError("cannot write the run's journal " + reason +
                            " (nothing was moved; --no-journal moves without one)");
     };
-    if (const auto failure = MakeDirectories(directory)) {
-        throw fail(directory, failure->reason);
+    if (const auto failure = MakeDirectories(system_, directory)) {
+        throw fail(Quoted(directory) + ": " + failure->reason);
     }
     const auto now = std::chrono::system_clock::now();
     const std::string id = RunIdAt(now);
@@ -76,37 +78,39 @@ RunJournal::RunJournal(RunJournalText run) {
     for (int attempt = 1;; ++attempt) {
         run.id = attempt == 1 ? id : id + (attempt < 10 ? "-0" : "-") + std::to_string(attempt);
         path_ = directory + run.id + std::string(kJournalExtension);
-        const auto failure = file_.Create(path_);
+        const auto failure = system_.OpenForAppend(path_, true, file_);
         if (!failure) {
             break;
         }
-        if (platform::EntryExists(path_) && attempt < 99) {
+        if (failure->kind == fs::Error::Exists && attempt < 99) {
             continue;
         }
-        throw fail(path_, failure->reason);
+        throw fail(Quoted(path_) + ": " + failure->reason);
     }
     run.started = ReadableTime(now);
     // Paths from the root, so that an undo finds them from any folder.
     for (std::string* directory : {&run.searchdir, &run.destdir}) {
-        std::string absolute = platform::AbsolutePath(*directory);
+        std::string absolute = system_.Absolute(*directory);
         roots_.emplace_back(*directory, absolute);
         *directory = std::move(absolute);
     }
     if (const auto failure = Write(JournalHeader(run), false)) {
-        throw fail(path_, *failure);
+        throw fail(Quoted(path_) + ": " + *failure);
     }
-    const std::vector<std::string> ids = RunIds();
+    const std::vector<std::string> ids = RunIds(system_);
     for (std::size_t i = 0; i + kRunsKept < ids.size(); ++i) {
-        platform::RemoveFile(JournalPath(ids[i]));
+        system_.Remove(JournalPath(ids[i]));
     }
 }
+
+RunJournal::~RunJournal() { system_.Close(file_); }
 
 void RunJournal::FolderCreated(const std::string& path) {
     eventful_ = true;
     Write(CreatedFolderLine(FromRoot(path)), false);
 }
 
-std::optional<std::string> RunJournal::Record(const std::vector<platform::MovedFile>& files,
+std::optional<std::string> RunJournal::Record(const std::vector<MovedFile>& files,
                                               bool durable) {
     eventful_ = true;
     std::string lines;
@@ -120,7 +124,7 @@ std::optional<std::string> RunJournal::Record(const std::vector<platform::MovedF
 }
 
 void RunJournal::RecordRename(const std::string& from, const std::string& to,
-                              const platform::FileFacts& facts) {
+                              const fs::FileFacts& facts) {
     eventful_ = true;
     {
         const std::lock_guard lock(mutex_);
@@ -134,7 +138,7 @@ void RunJournal::RecordRename(const std::string& from, const std::string& to,
 
 // The record line built in place: the hot path of a move within one file system.
 void RunJournal::AppendRecord(std::string& out, const std::string& from, const std::string& to,
-                              const platform::FileFacts& facts) const {
+                              const fs::FileFacts& facts) const {
     const auto appendFromRoot = [&](const std::string& path) {
         for (const auto& [given, absolute] : roots_) {
             if (!given.empty() && path.starts_with(given)) {
@@ -143,7 +147,7 @@ void RunJournal::AppendRecord(std::string& out, const std::string& from, const s
                 return;
             }
         }
-        AppendEscaped(out, platform::AbsolutePath(path));
+        AppendEscaped(out, system_.Absolute(path));
     };
     out += "moved\t";
     appendFromRoot(to);
@@ -156,7 +160,7 @@ void RunJournal::AppendRecord(std::string& out, const std::string& from, const s
     out += '\n';
 }
 
-void RunJournal::Withdraw(const platform::MovedFile& file) {
+void RunJournal::Withdraw(const MovedFile& file) {
     Write(WithdrawnLine(FromRoot(file.to)), false);
 }
 
@@ -166,7 +170,7 @@ std::string RunJournal::FromRoot(const std::string& path) const {
             return absolute + path.substr(given.size());
         }
     }
-    return platform::AbsolutePath(path);
+    return system_.Absolute(path);
 }
 
 void RunJournal::Finish() {
@@ -174,35 +178,43 @@ void RunJournal::Finish() {
     // Records that must be durable were made so before any source went; a rename's record
     // reaches the system before the rename, and neither is flushed beyond that.
     if (!eventful_) {
-        platform::RemoveFile(path_);
+        system_.Close(std::exchange(file_, fs::kNoHandle));
+        system_.Remove(path_);
     }
 }
 
 std::optional<std::string> RunJournal::Write(const std::string& lines, bool durable) {
     const std::lock_guard lock(mutex_);
     // Whatever was gathered goes first, so that the journal keeps the order of events.
-    auto failure = file_.Append(std::exchange(gathered_, {}) + lines);
+    auto failure = system_.Append(file_, std::exchange(gathered_, {}) + lines);
     gatheredRecords_ = 0;
     if (!failure && durable) {
-        failure = file_.Sync();
+        const fs::Handle files[] = {file_};
+        failure = system_.FlushFiles(files);
+        // The first flush puts the journal's own name on disk too.
+        if (!failure && !nameDurable_) {
+            failure = system_.FlushFolder(RunsDirectory());
+            nameDurable_ = !failure;
+        }
     }
     return failure ? std::optional(failure->reason) : std::nullopt;
 }
 
-std::vector<std::string> RunIds() {
+std::vector<std::string> RunIds(fs::FileSystem& system) {
     std::vector<std::string> ids;
-    for (std::string& name : platform::FileNamesIn(RunsDirectory())) {
-        if (name.size() > kJournalExtension.size() && name.ends_with(kJournalExtension)) {
-            name.resize(name.size() - kJournalExtension.size());
-            ids.push_back(std::move(name));
+    system.List(RunsDirectory(), [&](const fs::Entry& entry) {
+        const std::string_view name = entry.name;
+        if (entry.kind != fs::Kind::Directory && name.size() > kJournalExtension.size() &&
+            name.ends_with(kJournalExtension)) {
+            ids.emplace_back(name.substr(0, name.size() - kJournalExtension.size()));
         }
-    }
+    });
     std::sort(ids.begin(), ids.end());
     return ids;
 }
 
-std::string RunsListText() {
-    const std::vector<std::string> ids = RunIds();
+std::string RunsListText(fs::FileSystem& system) {
+    const std::vector<std::string> ids = RunIds(system);
     if (ids.empty()) {
         return "No runs yet; the journal of each move is kept in " + RunsDirectory();
     }
@@ -210,11 +222,13 @@ std::string RunsListText() {
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
         RunJournalText run;
         try {
-            run = ReadRun(*id);
+            run = ReadRun(system, *id);
         } catch (const LorvexError&) {
             continue;  // removed meanwhile, or not readable: nothing to list or undo
         }
-        const auto there = std::count_if(run.records.begin(), run.records.end(), StillThere);
+        const auto there =
+            std::count_if(run.records.begin(), run.records.end(),
+                          [&](const RunRecord& record) { return StillThere(system, record); });
         text += run.id + "  " + run.started + "  " + run.category + "  -> " + run.destdir + "  " +
                 std::to_string(run.records.size()) + " moved, " + std::to_string(there) +
                 " still there" + (run.undone.empty() ? "" : ", undone") + "\n";
@@ -226,8 +240,8 @@ std::string RunsListText() {
 namespace {
 
 // The newest run not undone yet, when none is named.
-std::string RunToUndo(const std::string& id) {
-    const std::vector<std::string> ids = RunIds();
+std::string RunToUndo(fs::FileSystem& system, const std::string& id) {
+    const std::vector<std::string> ids = RunIds(system);
     if (!id.empty()) {
         if (std::find(ids.begin(), ids.end(), id) == ids.end()) {
             throw LorvexError("no run " + Quoted(id) + " in " + Quoted(RunsDirectory()) +
@@ -236,7 +250,7 @@ std::string RunToUndo(const std::string& id) {
         return id;
     }
     for (auto candidate = ids.rbegin(); candidate != ids.rend(); ++candidate) {
-        if (ReadRun(*candidate).undone.empty()) {
+        if (ReadRun(system, *candidate).undone.empty()) {
             return *candidate;
         }
     }
@@ -244,28 +258,32 @@ std::string RunToUndo(const std::string& id) {
 }
 
 // Why the archive of `record` cannot go back, or nothing; true in `back` when it already is.
-std::optional<std::string> WhyNotBack(const RunRecord& record, bool& back) {
-    const auto now = platform::FactsOf(record.moved);
+std::optional<std::string> WhyNotBack(fs::FileSystem& system, const RunRecord& record,
+                                      bool& back) {
+    const fs::Status now = system.StatusOf(record.moved);
     back = false;
-    if (!now) {
-        // A rename is recorded just before it is made: a run killed there never made it.
-        back = platform::FactsOf(record.original) == record.facts;
+    if (now.kind == fs::Kind::Missing) {
+        // A run killed between recording a move and removing the copy's source, or an
+        // archive put back by hand: it is where it was.
+        const fs::Status original = system.StatusOf(record.original);
+        back = original.kind != fs::Kind::Missing && original.facts == record.facts;
         return back ? std::nullopt : std::optional<std::string>("no longer there");
     }
-    if (*now != record.facts) {
+    if (now.facts != record.facts) {
         return "changed since the run (its size or modification time is not the recorded "
                "one); left where it is";
     }
     return std::nullopt;
 }
 
-void RemoveCreatedFolders(const RunJournalText& run, UndoResult& result) {
+void RemoveCreatedFolders(fs::FileSystem& system, const RunJournalText& run,
+                          UndoResult& result) {
     std::vector<std::string> folders = run.createdFolders;
     // The deepest first, so that a parent is empty once its children are gone.
     std::sort(folders.begin(), folders.end(),
               [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
     for (const auto& folder : folders) {
-        if (platform::RemoveEmptyDirectory(folder)) {
+        if (!system.RemoveFolder(folder)) {
             result.foldersRemoved.push_back(folder);
         }
     }
@@ -273,67 +291,65 @@ void RemoveCreatedFolders(const RunJournalText& run, UndoResult& result) {
 
 }  // namespace
 
-UndoResult UndoRun(const std::string& id, bool dryRun) {
+UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
+    std::optional<DryRunFileSystem> dry;
+    fs::FileSystem& system = dryRun ? dry.emplace(real) : real;
     UndoResult result;
     result.dryRun = dryRun;
-    result.runId = RunToUndo(id);
-    const RunJournalText run = ReadRun(result.runId);
-    platform::FileMover mover(
-        [&](const std::string& from, const std::optional<platform::Failure>& failure) {
-            // The run was stopped between its copy and the removal of the source: the
-            // archive is back already, and the copy with the same bytes is not needed.
-            if (failure && failure->reason == platform::kSameContentsReason &&
-                platform::RemoveFile(from)) {
-                ++result.movedBack;
-            } else if (failure) {
-                result.failed.push_back({from, failure->reason});
-            } else {
-                ++result.movedBack;
-            }
-        },
-        nullptr, platform::Transfer::Move);
+    result.runId = RunToUndo(system, id);
+    const RunJournalText run = ReadRun(system, result.runId);
+    Mover mover(system, [&](const std::string& from, const std::optional<std::string>& reason) {
+        // The run was stopped between its copy and the removal of the source: the archive is
+        // back already, and the copy with the same bytes is not needed.
+        if (reason && *reason == kSameContentsReason && !system.Remove(from)) {
+            ++result.movedBack;
+        } else if (reason) {
+            result.failed.push_back({from, *reason});
+        } else {
+            ++result.movedBack;
+        }
+    });
     for (auto record = run.records.rbegin(); record != run.records.rend(); ++record) {
         bool back = false;
-        if (const auto why = WhyNotBack(*record, back)) {
+        if (const auto why = WhyNotBack(system, *record, back)) {
             result.failed.push_back({record->moved, *why});
             continue;
         }
         if (back) {
             continue;
         }
-        const std::string folder = ParentOf(record->original);
-        if (dryRun) {
-            // A name holding the recorded archive is what a run stopped before removing its
-            // source leaves; the real undo compares the bytes.
-            if (platform::EntryExists(record->original) &&
-                platform::FactsOf(record->original) != record->facts) {
-                result.failed.push_back({record->moved, Quoted(record->original) +
-                                                            " is taken; it would not be replaced"});
-            } else {
-                result.planned.push_back({record->moved, record->original});
-            }
+        // A search folder removed since the run is made again.
+        if (const auto failure = MakeDirectories(system, ParentOf(record->original))) {
+            result.failed.push_back({record->moved, failure->Message()});
             continue;
         }
-        // A search folder removed since the run is made again.
-        if (const auto failure = MakeDirectories(folder)) {
-            result.failed.push_back(
-                {record->moved, "cannot create folder " + Quoted(folder) + ": " + failure->reason});
-            continue;
+        if (dryRun) {
+            result.planned.push_back({record->moved, record->original});
         }
         mover.Move(record->moved, record->original);
     }
     mover.Finish();
     if (dryRun) {
+        // Only what went back is planned: the moves that would fail are named as failures.
+        std::erase_if(result.planned, [&](const PlannedMove& move) {
+            return std::any_of(result.failed.begin(), result.failed.end(),
+                               [&](const MoveFailure& failure) {
+                                   return failure.archive == move.archive;
+                               });
+        });
         return result;
     }
-    RemoveCreatedFolders(run, result);
-    platform::AppendFile journal;
-    if (!journal.OpenExisting(JournalPath(result.runId))) {
-        journal.Append(UndoneLine(ReadableTime(std::chrono::system_clock::now()),
-                                  Files(result.movedBack) + " moved back, " +
-                                      Files(static_cast<std::int64_t>(result.failed.size())) +
-                                      " not"));
-        journal.Sync();
+    RemoveCreatedFolders(system, run, result);
+    fs::Handle journal = fs::kNoHandle;
+    if (!system.OpenForAppend(JournalPath(result.runId), false, journal)) {
+        system.Append(journal,
+                      UndoneLine(ReadableTime(std::chrono::system_clock::now()),
+                                 Files(result.movedBack) + " moved back, " +
+                                     Files(static_cast<std::int64_t>(result.failed.size())) +
+                                     " not"));
+        const fs::Handle files[] = {journal};
+        system.FlushFiles(files);
+        system.Close(journal);
     }
     return result;
 }

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "file_system.h"
+#include "mover.h"
 #include "pass.h"
-#include "platform.h"
 #include "run_journal.h"
 
 namespace lorvex {
@@ -24,22 +25,22 @@ inline constexpr std::size_t kRunsKept = 100;
 std::string RunsDirectory();
 
 // The journal of one move run, written as the run goes.
-class RunJournal : public platform::MoveLog {
+class RunJournal : public MoveLog {
 public:
     // Makes the folders and a new journal, writes `run`'s header (its id is set here) and
     // puts it on disk, then drops journals beyond the last kRunsKept. Throws LorvexError
     // naming the path and the reason, before anything is moved.
-    explicit RunJournal(RunJournalText run);
+    RunJournal(fs::FileSystem& system, RunJournalText run);
+    ~RunJournal() override;
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
     // A folder this run made, so that an undo can remove it again when it is empty.
     void FolderCreated(const std::string& path);
-    std::optional<std::string> Record(const std::vector<platform::MovedFile>& files,
-                                      bool durable) override;
+    std::optional<std::string> Record(const std::vector<MovedFile>& files, bool durable) override;
     void RecordRename(const std::string& from, const std::string& to,
-                      const platform::FileFacts& facts) override;
-    void Withdraw(const platform::MovedFile& file) override;
+                      const fs::FileFacts& facts) override;
+    void Withdraw(const MovedFile& file) override;
     // The run's end: a run that moved and made nothing leaves no journal.
     void Finish();
 
@@ -49,10 +50,12 @@ private:
     std::optional<std::string> Write(const std::string& lines, bool durable);
     std::string FromRoot(const std::string& path) const;
     void AppendRecord(std::string& out, const std::string& from, const std::string& to,
-                      const platform::FileFacts& facts) const;
+                      const fs::FileFacts& facts) const;
 
+    fs::FileSystem& system_;
     std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
-    platform::AppendFile file_;
+    fs::Handle file_ = fs::kNoHandle;
+    bool nameDurable_ = false;  // the journal's own name flushed into its folder
     std::string path_;
     // The run's two directories as given and from the root: a record's path is made
     // absolute by its prefix, without asking the system for each one.
@@ -65,10 +68,10 @@ private:
 };
 
 // Each journal's id, oldest first.
-std::vector<std::string> RunIds();
+std::vector<std::string> RunIds(fs::FileSystem& system);
 
 // The text of `--runs`: the recent runs, the newest first.
-std::string RunsListText();
+std::string RunsListText(fs::FileSystem& system);
 
 struct UndoResult {
     std::string runId;
@@ -83,7 +86,8 @@ struct UndoResult {
 // was, never replacing anything; an archive changed since the run stays where it is. Then
 // marks the run undone and removes the empty folders it had made. Throws LorvexError when
 // there is no such run or its journal cannot be read.
-UndoResult UndoRun(const std::string& id, bool dryRun);
+// A dry run takes the same steps over a file system that changes nothing.
+UndoResult UndoRun(fs::FileSystem& system, const std::string& id, bool dryRun);
 
 std::string UndoReportText(const UndoResult& result);
 

@@ -1,5 +1,6 @@
 #include "run_journal.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <limits>
@@ -9,7 +10,10 @@ namespace {
 
 using namespace std::chrono;
 
-constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::int64_t kSecondsPerDay = 86400;
+// Years as far as any file system reaches, with room for the seconds of each to stay in
+// 64 bits.
+constexpr std::int64_t kFarthestYear = 100'000'000'000;
 
 std::string Escaped(std::string_view text) {
     std::string out;
@@ -70,20 +74,69 @@ std::string TwoDigits(unsigned value) {
     return digits;
 }
 
+struct CivilDate {
+    std::int64_t year;
+    unsigned month;  // 1 to 12
+    unsigned day;    // 1 to 31
+};
+
+// The proleptic Gregorian date of a day since 1970-01-01, for any 64-bit count of days
+// (std::chrono's years end at 32767).
+CivilDate DateOf(std::int64_t days) {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<std::uint64_t>(days - era * 146097);
+    const std::uint64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::uint64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    const auto day = static_cast<unsigned>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    const auto month = static_cast<unsigned>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
+    return {year, month, day};
+}
+
+// The day since 1970-01-01 of a valid date.
+std::int64_t DaysOf(const CivilDate& date) {
+    const std::int64_t year = date.year - (date.month <= 2);
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<std::uint64_t>(year - era * 400);
+    const std::uint64_t dayOfYear =
+        (153 * (date.month > 2 ? date.month - 3 : date.month + 9) + 2) / 5 + date.day - 1;
+    const std::uint64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+bool IsLeapYear(std::int64_t year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+unsigned DaysInMonth(std::int64_t year, unsigned month) {
+    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// The year with at least four digits, and a minus before year 0.
+std::string YearText(std::int64_t year) {
+    std::string digits = std::to_string(year < 0 ? -year : year);
+    digits.insert(0, digits.size() < 4 ? 4 - digits.size() : 0, '0');
+    return year < 0 ? "-" + digits : digits;
+}
+
 // "2026-12-07 16:41:31" for a second since 1970.
 std::string CalendarText(std::int64_t seconds, std::string_view dateTimeSeparator) {
-    const sys_seconds when{std::chrono::seconds(seconds)};
-    const auto day = floor<days>(when);
-    const year_month_day date{day};
-    const hh_mm_ss time{when - day};
-    return std::to_string(static_cast<int>(date.year())) + "-" +
-           TwoDigits(static_cast<unsigned>(date.month())) + "-" +
-           TwoDigits(static_cast<unsigned>(date.day())) + std::string(dateTimeSeparator) +
-           TwoDigits(static_cast<unsigned>(time.hours().count())) +
-           (dateTimeSeparator.empty() ? "" : ":") +
-           TwoDigits(static_cast<unsigned>(time.minutes().count())) +
-           (dateTimeSeparator.empty() ? "" : ":") +
-           TwoDigits(static_cast<unsigned>(time.seconds().count()));
+    std::int64_t days = seconds / kSecondsPerDay;
+    std::int64_t rest = seconds % kSecondsPerDay;
+    if (rest < 0) {
+        rest += kSecondsPerDay;
+        --days;
+    }
+    const CivilDate date = DateOf(days);
+    const std::string_view colon = dateTimeSeparator.empty() ? "" : ":";
+    return YearText(date.year) + "-" + TwoDigits(date.month) + "-" + TwoDigits(date.day) +
+           std::string(dateTimeSeparator) + TwoDigits(static_cast<unsigned>(rest / 3600)) +
+           std::string(colon) + TwoDigits(static_cast<unsigned>(rest / 60 % 60)) +
+           std::string(colon) + TwoDigits(static_cast<unsigned>(rest % 60));
 }
 
 }  // namespace
@@ -111,22 +164,16 @@ void AppendEscaped(std::string& out, std::string_view text) {
     }
 }
 
-void AppendModified(std::string& out, std::int64_t nanoseconds) {
-    std::int64_t seconds = nanoseconds / kNanosecondsPerSecond;
-    std::int64_t fraction = nanoseconds % kNanosecondsPerSecond;
-    if (fraction < 0) {
-        fraction += kNanosecondsPerSecond;
-        --seconds;
-    }
+void AppendModified(std::string& out, fs::FileTime time) {
     // Archives moved together mostly share their second: its calendar text is made once.
     thread_local std::int64_t lastSeconds = -1;
     thread_local std::string lastText;
-    if (seconds != lastSeconds || lastText.empty()) {
-        lastText = CalendarText(seconds, " ");
-        lastSeconds = seconds;
+    if (time.seconds != lastSeconds || lastText.empty()) {
+        lastText = CalendarText(time.seconds, " ");
+        lastSeconds = time.seconds;
     }
     char digits[16];
-    std::snprintf(digits, sizeof digits, ".%09lld UTC", static_cast<long long>(fraction));
+    std::snprintf(digits, sizeof digits, ".%09u UTC", time.nanoseconds % 1'000'000'000u);
     out += lastText;
     out += digits;
 }
@@ -206,52 +253,49 @@ std::string ReadableTime(system_clock::time_point when) {
     return CalendarText(floor<std::chrono::seconds>(when).time_since_epoch().count(), " ") + " UTC";
 }
 
-std::string ReadableModified(std::int64_t nanoseconds) {
+std::string ReadableModified(fs::FileTime time) {
     std::string out;
-    AppendModified(out, nanoseconds);
+    AppendModified(out, time);
     return out;
 }
 
-std::optional<std::int64_t> ParseModified(std::string_view text) {
-    // YYYY-MM-DD HH:MM:SS.NNNNNNNNN UTC, the year of any length
+std::optional<fs::FileTime> ParseModified(std::string_view text) {
+    // [-]YYYY-MM-DD HH:MM:SS.NNNNNNNNN UTC, the year of four digits or more
     constexpr std::string_view kTail = " UTC";
     if (!text.ends_with(kTail) || text.size() < 33) {
         return std::nullopt;
     }
     text.remove_suffix(kTail.size());
     const std::string_view clock = text.substr(text.size() - 18);  // HH:MM:SS.NNNNNNNNN
-    const std::string_view date = text.substr(0, text.size() - 19);
+    std::string_view date = text.substr(0, text.size() - 19);
     if (text[text.size() - 19] != ' ' || clock[2] != ':' || clock[5] != ':' || clock[8] != '.' ||
         date.size() < 10 || date[date.size() - 3] != '-' || date[date.size() - 6] != '-') {
         return std::nullopt;
     }
-    // Four-digit years and no signs: every time a file system gives, and nothing that
-    // would overflow the count of nanoseconds.
-    const auto year = NumberIn<unsigned>(date.substr(0, date.size() - 6));
+    const bool beforeYearZero = date.starts_with('-');
+    if (beforeYearZero) {
+        date.remove_prefix(1);
+    }
+    const std::string_view yearDigits = date.substr(0, date.size() - 6);
+    const auto year = NumberIn<std::int64_t>(yearDigits);
     const auto month = NumberIn<unsigned>(date.substr(date.size() - 5, 2));
     const auto day = NumberIn<unsigned>(date.substr(date.size() - 2));
     const auto hours = NumberIn<unsigned>(clock.substr(0, 2));
     const auto minutes = NumberIn<unsigned>(clock.substr(3, 2));
     const auto seconds = NumberIn<unsigned>(clock.substr(6, 2));
-    const auto fraction = NumberIn<std::uint64_t>(clock.substr(9));
+    const auto fraction = NumberIn<std::uint32_t>(clock.substr(9));
     if (!year || !month || !day || !hours || !minutes || !seconds || !fraction ||
-        date.size() != 10 || *year < 1000 || *hours > 23 || *minutes > 59 || *seconds > 59) {
+        yearDigits.size() < 4 || !std::isdigit(static_cast<unsigned char>(yearDigits[0])) ||
+        *year > kFarthestYear || *month < 1 || *month > 12 || *hours > 23 || *minutes > 59 ||
+        *seconds > 59) {
         return std::nullopt;
     }
-    const year_month_day date_{std::chrono::year{static_cast<int>(*year)},
-                               std::chrono::month{*month}, std::chrono::day{*day}};
-    if (!date_.ok()) {
+    const CivilDate civil{beforeYearZero ? -*year : *year, *month, *day};
+    if (*day < 1 || *day > DaysInMonth(civil.year, civil.month)) {
         return std::nullopt;
     }
-    const std::int64_t total = sys_days{date_}.time_since_epoch().count() * 86400 + *hours * 3600 +
-                               *minutes * 60 + *seconds;
-    // Nanoseconds since 1970 reach from 1677 to 2262.
-    constexpr std::int64_t kLimit =
-        std::numeric_limits<std::int64_t>::max() / kNanosecondsPerSecond - 1;
-    if (total > kLimit || total < -kLimit) {
-        return std::nullopt;
-    }
-    return total * kNanosecondsPerSecond + static_cast<std::int64_t>(*fraction);
+    return fs::FileTime{DaysOf(civil) * kSecondsPerDay + *hours * 3600 + *minutes * 60 + *seconds,
+                        *fraction};
 }
 
 }  // namespace lorvex

@@ -11,14 +11,14 @@
 #include <string_view>
 #include <vector>
 
-#include "platform.h"
+#include "file_system.h"
 
 namespace lorvex {
 
 struct RunRecord {
     std::string moved;     // where the archive is now
     std::string original;  // where it was
-    platform::FileFacts facts;
+    fs::FileFacts facts;
 };
 
 struct RunJournalText {
@@ -39,7 +39,7 @@ std::string RecordLine(const RunRecord& record);
 // The pieces of a line, appended to `out`: a path with its tabs, line ends and backslashes
 // escaped, and a modification time as ReadableModified writes it.
 void AppendEscaped(std::string& out, std::string_view text);
-void AppendModified(std::string& out, std::int64_t nanoseconds);
+void AppendModified(std::string& out, fs::FileTime time);
 // A move recorded before it was made, and then not made.
 std::string WithdrawnLine(std::string_view moved);
 std::string UndoneLine(std::string_view when, std::string_view what);
@@ -51,8 +51,9 @@ RunJournalText ParseJournal(std::string_view text);
 std::string RunIdAt(std::chrono::system_clock::time_point when);
 std::string ReadableTime(std::chrono::system_clock::time_point when);
 
-// A modification time as "2026-12-07 16:41:31.123456789 UTC", and back.
-std::string ReadableModified(std::int64_t nanoseconds);
-std::optional<std::int64_t> ParseModified(std::string_view text);
+// A modification time as "2026-12-07 16:41:31.123456789 UTC", and back: any year a file
+// system can hold, before year 1 ("-0044-03-15 ...") and past 9999 included.
+std::string ReadableModified(fs::FileTime time);
+std::optional<fs::FileTime> ParseModified(std::string_view text);
 
 }  // namespace lorvex

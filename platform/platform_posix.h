@@ -1,5 +1,5 @@
 // What the POSIX platform files share: descriptors that close themselves, files named
-// relative to the pass's open directories, and path pieces.
+// relative to an open folder, and path pieces.
 #pragma once
 
 #include <fcntl.h>
@@ -27,6 +27,8 @@ public:
         }
     }
     int get() const { return fd_; }
+    // Gives the descriptor up to the caller, who closes it.
+    int Release() { return std::exchange(fd_, -1); }
     bool valid() const { return fd_ >= 0; }
     // Closes now and reports the result, since a failed close can mean lost data.
     int Close() {
@@ -37,13 +39,6 @@ public:
 
 private:
     int fd_;
-};
-
-struct PassDirectories::Handles {
-    std::string searchdir;
-    std::string destdir;
-    FileDescriptor search;
-    FileDescriptor dest;
 };
 
 // A file named relative to a directory descriptor (AT_FDCWD: by its full path).
@@ -60,10 +55,5 @@ std::string BaseName(const std::string& path);
 // The name of the file system under `folder` when it is one that has no links (FAT,
 // exFAT), else null.
 const char* FileSystemWithoutLinks(const std::string& folder);
-
-// `path` relative to the pass's open search or destination directory when it names a file
-// directly inside it; by its full name otherwise.
-Place SearchPlace(const std::string& path, const PassDirectories* directories);
-Place DestPlace(const std::string& path, const PassDirectories* directories);
 
 }  // namespace lorvex::platform

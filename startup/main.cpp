@@ -6,6 +6,7 @@
 #include "desktop.h"
 #include "mainmod.h"
 #include "platform.h"
+#include "terminal.h"
 
 namespace lorvex::mainmod {
 namespace {

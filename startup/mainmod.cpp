@@ -13,6 +13,8 @@
 #include "platform.h"
 #include "progress_label.h"
 #include "run_history.h"
+#include "system_file_system.h"
+#include "terminal.h"
 
 namespace lorvex::mainmod {
 namespace {
@@ -179,9 +181,9 @@ int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutp
             output.Error("cannot search directory " + Quoted(searchdir) + ": " + failure->reason);
             return kExitNotRun;
         }
-        present = [&searchdir, path = std::string()](std::string_view name) mutable {
+        present = [&searchdir, &form, path = std::string()](std::string_view name) mutable {
             path.assign(searchdir).append(name).append(".zip");
-            return MeasureFile(path) == FileState::Full;
+            return MeasureFile(form.FileSystem(), path) == FileState::Full;
         };
     }
     const auto counts = CountCategories(map.view(), listed, present);
@@ -199,16 +201,16 @@ int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutp
 int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
     if (!switches.cmdCategory.empty() || !switches.cmdSearchDir.empty() ||
         !switches.cmdDestDir.empty() || switches.allCategories || switches.listCategories ||
-        switches.transfer != platform::Transfer::Move || (switches.listRuns && switches.undo)) {
+        switches.transfer != Transfer::Move || (switches.listRuns && switches.undo)) {
         output.Error("--runs and --undo take no other switch (--undo takes --dry-run)");
         return kExitNotRun;
     }
     try {
         if (switches.listRuns) {
-            output.Report(RunsListText());
+            output.Report(RunsListText(platform::SystemFileSystem()));
             return kExitAllMoved;
         }
-        const UndoResult result = UndoRun(switches.undoRun, switches.dryRun);
+        const UndoResult result = UndoRun(platform::SystemFileSystem(), switches.undoRun, switches.dryRun);
         output.Report(UndoReportText(result));
         return result.failed.empty() ? kExitAllMoved : kExitSomeNotMoved;
     } catch (const LorvexError& error) {

@@ -533,7 +533,7 @@ TEST_F(WholeCollection, DryRunListsWhatWouldHappenAndTouchesNothing) {
              "1 file would not be moved:\n"
              "Split.zip: cannot create folder \"" +
              d +
-             "a_b/\": a file is in the way\n"
+             "a_b/\": Not a directory\n"
              "Music / Jazz: 2\nMusic / Rock: 1\nLetters, Bills: 1\n..: 1\nOld /  / Tapes: 1\n"
              " 6 files would be moved.\n"},
         {{"-c", "Music / Jazz"},

@@ -560,7 +560,7 @@ TEST_F(FaultInjection, FullDestinationLeavesTheSourceWholeAndNoPartialFile) {
 
 // A leftover temporary copy: ".<archive>.XXXXXX.lorvex-partial".
 bool IsTemporaryName(const std::string& name) {
-    const std::string_view suffix = platform::kPartialSuffix;
+    const std::string_view suffix = kPartialSuffix;
     if (name.ends_with(".zip") || !name.starts_with('.') || !name.ends_with(suffix) ||
         name.size() < std::string_view("..zip.XXXXXX").size() + suffix.size()) {
         return false;
@@ -650,7 +650,7 @@ TEST_F(FaultInjection, KilledAtRandomMomentsAcrossFileSystemsLosesNothing) {
         EXPECT_EQ(rerun.out.rfind(" " + std::to_string(left) + " files were", 0), 0u) << rerun.out;
         Failures expected;
         for (const auto& name : both) {
-            expected[name] = platform::kSameContentsReason;
+            expected[name] = kSameContentsReason;
         }
         EXPECT_EQ(FailuresInReport(rerun.out), expected);
         ExpectNothingLost(source, target);
@@ -712,7 +712,7 @@ TEST_F(FaultInjection, KilledBetweenABatchsRenamesAndItsUnlinksKeepsBothCopies) 
     Failures inBoth;
     for (const auto& name : ListDirectory(to)) {
         if (archives.contains(name)) {
-            inBoth[name] = platform::kSameContentsReason;
+            inBoth[name] = kSameContentsReason;
         } else {
             EXPECT_TRUE(IsTemporaryName(name)) << "unexpected file " << name;
         }

@@ -1,0 +1,391 @@
+#include "dry_run_file_system.h"
+
+#include <utility>
+
+#include "mover.h"
+
+namespace lorvex {
+namespace {
+
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "/\\";
+#else
+constexpr std::string_view kSeparators = "/";
+#endif
+
+// One spelling per name: without trailing separators.
+std::string Key(std::string path) {
+    while (path.size() > 1 && kSeparators.find(path.back()) != std::string_view::npos) {
+        path.pop_back();
+    }
+    return path;
+}
+
+bool IsFolderKind(const fs::Status& status) { return status.target == fs::Kind::Directory; }
+
+// The last name of a temporary copy of `to`, as the real copy names it: hidden, cut so that
+// it fits, with six letters that make it unique.
+std::string TemporaryName(const std::string& to, std::uint64_t number) {
+    constexpr std::size_t kRoom = 255 - std::string_view("..XXXXXX").size() - kPartialSuffix.size();
+    std::string unique = std::to_string(number % 1000000);
+    unique.insert(0, 6 - unique.size(), '0');
+    return FolderOf(to) + std::string(1, to[FolderOf(to).size()]) + "." +
+           std::string(NameOf(to).substr(0, kRoom)) + "." + unique + std::string(kPartialSuffix);
+}
+
+}  // namespace
+
+fs::Status DryRunFileSystem::StatusOf(const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    return StatusLocked(Key(path));
+}
+
+fs::Status DryRunFileSystem::StatusLocked(const std::string& path) {
+    if (const auto made = made_.find(path); made != made_.end()) {
+        return made->second.status;
+    }
+    if (removed_.contains(path)) {
+        return {};
+    }
+    return real_.StatusOf(path);
+}
+
+bool DryRunFileSystem::IsFolder(const std::string& path) {
+    return IsFolderKind(StatusLocked(Key(path)));
+}
+
+fs::Outcome DryRunFileSystem::List(const std::string& folder,
+                                   const std::function<void(const fs::Entry&)>& visit) {
+    std::unique_lock lock(mutex_);
+    const std::string key = Key(folder);
+    if (!IsFolder(key)) {
+        return Fail(StatusLocked(key).kind == fs::Kind::Missing ? fs::Error::NotFound
+                                                                : fs::Error::NotDirectory);
+    }
+    std::vector<std::pair<std::string, fs::Kind>> names;
+    if (!made_.contains(key)) {
+        if (auto failure = real_.List(key, [&](const fs::Entry& entry) {
+                const std::string path = key + std::string(1, '/') + std::string(entry.name);
+                if (!removed_.contains(path) && !made_.contains(path)) {
+                    names.emplace_back(entry.name, entry.kind);
+                }
+            })) {
+            return failure;
+        }
+    }
+    for (const auto& [path, made] : made_) {
+        if (FolderOf(path) == key) {
+            names.emplace_back(std::string(NameOf(path)), made.status.kind);
+        }
+    }
+    lock.unlock();
+    for (const auto& [name, kind] : names) {
+        visit({name, kind});
+    }
+    return std::nullopt;
+}
+
+std::string DryRunFileSystem::OriginOf(const std::string& path) {
+    if (const auto made = made_.find(path); made != made_.end()) {
+        return made->second.origin;
+    }
+    return removed_.contains(path) ? std::string() : path;
+}
+
+bool DryRunFileSystem::SameContents(const std::string& first, const std::string& second) {
+    std::unique_lock lock(mutex_);
+    const std::string one = OriginOf(Key(first));
+    const std::string two = OriginOf(Key(second));
+    lock.unlock();
+    if (one.empty() || two.empty()) {
+        return false;
+    }
+    return one == two || real_.SameContents(one, two);
+}
+
+fs::Outcome DryRunFileSystem::ReadAll(const std::string& path, std::string& text) {
+    std::unique_lock lock(mutex_);
+    const std::string origin = OriginOf(Key(path));
+    lock.unlock();
+    if (origin.empty()) {
+        return Fail(fs::Error::NotFound);
+    }
+    return real_.ReadAll(origin, text);
+}
+
+// The folder a new name would go in is there and is a folder.
+fs::Outcome DryRunFileSystem::CheckParent(const std::string& path) {
+    const fs::Status parent = StatusLocked(FolderOf(path));
+    if (parent.kind == fs::Kind::Missing || (parent.kind == fs::Kind::Link &&
+                                             parent.target == fs::Kind::Missing)) {
+        return Fail(fs::Error::NotFound);
+    }
+    if (!IsFolderKind(parent)) {
+        return Fail(fs::Error::NotDirectory);
+    }
+    return real_.CheckNameFits(path);
+}
+
+// The right to add `path` to its folder or take it away, asked of the real folder unless
+// the run would have made that folder itself.
+fs::Outcome DryRunFileSystem::CheckChange(const std::string& path, fs::Access access) {
+    const std::string folder = FolderOf(path);
+    if (made_.contains(folder)) {
+        return std::nullopt;
+    }
+    return real_.CheckAccess(access == fs::Access::AddTo ? folder : path, access);
+}
+
+std::string DryRunFileSystem::NearestReal(std::string path) {
+    path = Key(path);
+    while (made_.contains(path) || removed_.contains(path)) {
+        const std::string up = FolderOf(path);
+        if (up == path) {
+            break;
+        }
+        path = up;
+    }
+    return path;
+}
+
+void DryRunFileSystem::Take(const std::string& path) {
+    if (made_.erase(path) == 0) {
+        removed_.insert(path);
+    }
+}
+
+void DryRunFileSystem::Place(const std::string& path, fs::Status status, std::string origin) {
+    made_[path] = {status, std::move(origin)};
+}
+
+fs::Outcome DryRunFileSystem::MakeFolder(const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    const std::string key = Key(path);
+    // In the order mkdir finds them: the way there, the name taken, then the right.
+    const fs::Status status = StatusLocked(key);
+    if (IsFolderKind(status)) {
+        return std::nullopt;
+    }
+    if (auto failure = CheckParent(key)) {
+        return failure;
+    }
+    if (status.kind != fs::Kind::Missing) {
+        return Fail(fs::Error::NotDirectory);
+    }
+    if (auto failure = CheckChange(key, fs::Access::AddTo)) {
+        return failure;
+    }
+    fs::Status folder;
+    folder.kind = folder.target = fs::Kind::Directory;
+    Place(key, folder, {});
+    return std::nullopt;
+}
+
+fs::Outcome DryRunFileSystem::RemoveFolder(const std::string& path) {
+    const std::string key = Key(path);
+    bool empty = true;
+    if (auto failure = List(key, [&](const fs::Entry&) { empty = false; })) {
+        return failure;
+    }
+    const std::lock_guard lock(mutex_);
+    if (!empty) {
+        return fs::Failure{fs::Error::Other, "Directory not empty"};
+    }
+    if (auto failure = CheckChange(key, fs::Access::RemoveFrom)) {
+        return failure;
+    }
+    Take(key);
+    return std::nullopt;
+}
+
+fs::Outcome DryRunFileSystem::Remove(const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    const std::string key = Key(path);
+    const fs::Status status = StatusLocked(key);
+    if (status.kind == fs::Kind::Missing) {
+        return Fail(fs::Error::NotFound);
+    }
+    if (status.kind == fs::Kind::Directory) {
+        return fs::Failure{fs::Error::Other, "Is a directory"};
+    }
+    if (auto failure = CheckChange(key, fs::Access::RemoveFrom)) {
+        return failure;
+    }
+    Take(key);
+    return std::nullopt;
+}
+
+fs::Outcome DryRunFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
+    const std::lock_guard lock(mutex_);
+    const std::string source = Key(from);
+    const std::string target = Key(to);
+    const fs::Status status = StatusLocked(source);
+    if (status.kind == fs::Kind::Missing) {
+        return Fail(fs::Error::NotFound);
+    }
+    if (auto failure = CheckParent(target)) {
+        return failure;
+    }
+    // As rename finds them: another mount, the name taken, then the rights.
+    if (real_.SameMount(NearestReal(FolderOf(source)), NearestReal(FolderOf(target))) == false) {
+        return Fail(fs::Error::CrossDevice);
+    }
+    if (StatusLocked(target).kind != fs::Kind::Missing) {
+        return Fail(fs::Error::Exists);
+    }
+    if (auto failure = CheckChange(source, fs::Access::RemoveFrom)) {
+        return failure;
+    }
+    if (auto failure = CheckChange(target, fs::Access::AddTo)) {
+        return failure;
+    }
+    std::string origin = OriginOf(source);
+    Take(source);
+    Place(target, status, std::move(origin));
+    return std::nullopt;
+}
+
+fs::Outcome DryRunFileSystem::Link(const std::string& from, const std::string& to,
+                                   bool symbolic) {
+    const std::lock_guard lock(mutex_);
+    const std::string target = Key(to);
+    if (auto failure = CheckParent(target)) {
+        return failure;
+    }
+    const std::string folder = NearestReal(FolderOf(target));
+    fs::Status status;
+    if (symbolic) {
+        status.kind = fs::Kind::Link;
+        status.target = StatusLocked(Key(from)).target;
+    } else {
+        status = StatusLocked(Key(from));
+        if (status.kind == fs::Kind::Missing) {
+            return Fail(fs::Error::NotFound);
+        }
+        if (real_.SameMount(NearestReal(FolderOf(Key(from))), folder) == false) {
+            return Fail(fs::Error::CrossDevice);
+        }
+    }
+    if (StatusLocked(target).kind != fs::Kind::Missing) {
+        return Fail(fs::Error::Exists);
+    }
+    if (real_.WithoutLinks(folder)) {
+        return Fail(fs::Error::NotSupported);
+    }
+    if (auto failure = CheckChange(target, fs::Access::AddTo)) {
+        return failure;
+    }
+    Place(target, status, symbolic ? std::string() : OriginOf(Key(from)));
+    return std::nullopt;
+}
+
+fs::Outcome DryRunFileSystem::FlushFolder(const std::string& folder) {
+    const std::lock_guard lock(mutex_);
+    return IsFolder(folder) ? fs::Outcome() : Fail(fs::Error::NotFound);
+}
+
+fs::Outcome DryRunFileSystem::CopyToTemporary(const std::string& from, const std::string& to,
+                                              fs::CopyInProgress& copy) {
+    const std::lock_guard lock(mutex_);
+    const std::string source = Key(from);
+    const std::string target = Key(to);
+    const fs::Status status = StatusLocked(source);
+    if (status.kind == fs::Kind::Missing) {
+        return Fail(fs::Error::NotFound);
+    }
+    // As the copy meets them: the archive opened, the temporary made, its bytes written.
+    const std::string origin = OriginOf(source);
+    if (status.kind == fs::Kind::File) {
+        if (auto failure = real_.CheckAccess(origin, fs::Access::Read)) {
+            return failure;
+        }
+    }
+    if (auto failure = CheckParent(target)) {
+        return failure;
+    }
+    if (auto failure = CheckChange(target, fs::Access::AddTo)) {
+        return failure;
+    }
+    const std::uint64_t bytes = status.kind == fs::Kind::File ? status.facts.size : 0;
+    if (const auto space = real_.FreeSpace(NearestReal(FolderOf(target))); space && bytes > 0) {
+        const std::uint64_t block = std::max<std::uint64_t>(space->block, 1);
+        const std::uint64_t needed = (bytes + block - 1) / block * block;
+        std::uint64_t& taken = spaceTaken_[space->volume];
+        if (taken + needed > space->available) {
+            spaceEstimated_ = spaceEstimated_ || !space->exact;
+            return Fail(fs::Error::NoSpace);
+        }
+        taken += needed;
+    }
+    copy.temporary = TemporaryName(to, ++nextTemporary_);
+    copy.bytes = bytes;
+    copy.handle = fs::kNoHandle;
+    Place(Key(copy.temporary), status, origin);
+    return std::nullopt;
+}
+
+fs::Outcome DryRunFileSystem::OpenForAppend(const std::string& path, bool create,
+                                            fs::Handle& file) {
+    const std::lock_guard lock(mutex_);
+    const std::string key = Key(path);
+    if (auto failure = CheckParent(key)) {
+        return failure;
+    }
+    const bool exists = StatusLocked(key).kind != fs::Kind::Missing;
+    if (create && exists) {
+        return Fail(fs::Error::Exists);
+    }
+    if (!create && !exists) {
+        return Fail(fs::Error::NotFound);
+    }
+    if (create) {
+        if (auto failure = CheckChange(key, fs::Access::AddTo)) {
+            return failure;
+        }
+        fs::Status status;
+        status.kind = status.target = fs::Kind::File;
+        Place(key, status, {});
+    }
+    file = fs::kNoHandle;
+    return std::nullopt;
+}
+
+fs::Outcome DryRunFileSystem::CheckAccess(const std::string& path, fs::Access access) {
+    const std::lock_guard lock(mutex_);
+    const std::string key = Key(path);
+    if (access == fs::Access::AddTo ? made_.contains(key) : made_.contains(FolderOf(key))) {
+        return std::nullopt;
+    }
+    if (access == fs::Access::Read) {
+        const std::string origin = OriginOf(key);
+        return origin.empty() ? Fail(fs::Error::NotFound) : real_.CheckAccess(origin, access);
+    }
+    return real_.CheckAccess(key, access);
+}
+
+fs::Outcome DryRunFileSystem::CheckNameFits(const std::string& path) {
+    return real_.CheckNameFits(path);
+}
+
+std::optional<fs::Space> DryRunFileSystem::FreeSpace(const std::string& folder) {
+    const std::lock_guard lock(mutex_);
+    auto space = real_.FreeSpace(NearestReal(folder));
+    if (space) {
+        const std::uint64_t taken = spaceTaken_[space->volume];
+        space->available = space->available > taken ? space->available - taken : 0;
+    }
+    return space;
+}
+
+std::optional<bool> DryRunFileSystem::SameMount(const std::string& first,
+                                                const std::string& second) {
+    const std::lock_guard lock(mutex_);
+    return real_.SameMount(NearestReal(first), NearestReal(second));
+}
+
+std::optional<std::string> DryRunFileSystem::WithoutLinks(const std::string& folder) {
+    const std::lock_guard lock(mutex_);
+    return real_.WithoutLinks(NearestReal(folder));
+}
+
+}  // namespace lorvex

@@ -1,0 +1,82 @@
+// The file system of a dry run: it answers from the real one, changes nothing there, and
+// remembers what the run would have done, so that later steps meet earlier ones. Each call
+// fails where the real call would, with the real call's words, as far as can be told
+// without writing: a name taken, a folder missing or read-only, a mount crossed, a file
+// that cannot be read, a volume that fills up.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "file_system.h"
+
+namespace lorvex {
+
+class DryRunFileSystem final : public fs::FileSystem {
+public:
+    explicit DryRunFileSystem(fs::FileSystem& real) : real_(real) {}
+
+    // True once a copy was refused for want of room on a volume whose room can only be
+    // estimated (blocks and reserved space differ from one file system to another).
+    bool SpaceEstimated() const { return spaceEstimated_; }
+
+    std::string Words(fs::Error kind) const override { return real_.Words(kind); }
+    fs::Status StatusOf(const std::string& path) override;
+    fs::Outcome List(const std::string& folder,
+                     const std::function<void(const fs::Entry&)>& visit) override;
+    bool SameContents(const std::string& first, const std::string& second) override;
+    fs::Outcome ReadAll(const std::string& path, std::string& text) override;
+    fs::Outcome MakeFolder(const std::string& path) override;
+    fs::Outcome RemoveFolder(const std::string& path) override;
+    fs::Outcome Remove(const std::string& path) override;
+    fs::Outcome RenameNoReplace(const std::string& from, const std::string& to) override;
+    fs::Outcome Link(const std::string& from, const std::string& to, bool symbolic) override;
+    fs::Outcome FlushFolder(const std::string& folder) override;
+    fs::Outcome CopyToTemporary(const std::string& from, const std::string& to,
+                                fs::CopyInProgress& copy) override;
+    fs::Outcome FlushFiles(std::span<const fs::Handle>) override { return std::nullopt; }
+    void Close(fs::Handle) override {}
+    fs::Outcome OpenForAppend(const std::string& path, bool create, fs::Handle& file) override;
+    fs::Outcome Append(fs::Handle, std::string_view) override { return std::nullopt; }
+    fs::Outcome CheckAccess(const std::string& path, fs::Access access) override;
+    fs::Outcome CheckNameFits(const std::string& path) override;
+    std::optional<fs::Space> FreeSpace(const std::string& folder) override;
+    std::optional<bool> SameMount(const std::string& first, const std::string& second) override;
+    std::optional<std::string> WithoutLinks(const std::string& folder) override;
+    std::size_t OpenFileLimit() override { return real_.OpenFileLimit(); }
+    std::string Absolute(const std::string& path) override { return real_.Absolute(path); }
+    bool FillsNameLimit(std::string_view name) const override {
+        return real_.FillsNameLimit(name);
+    }
+    void HoldFolders(std::span<const std::string> folders) override { real_.HoldFolders(folders); }
+    void ForgetFolders() override { real_.ForgetFolders(); }
+
+private:
+    // A name the run would have made: what it is, and the real file whose bytes it holds.
+    struct Made {
+        fs::Status status;
+        std::string origin;
+    };
+
+    fs::Status StatusLocked(const std::string& path);
+    bool IsFolder(const std::string& path);
+    fs::Outcome Fail(fs::Error kind) const { return fs::Failure{kind, real_.Words(kind)}; }
+    fs::Outcome CheckParent(const std::string& path);
+    fs::Outcome CheckChange(const std::string& path, fs::Access access);
+    std::string NearestReal(std::string path);
+    std::string OriginOf(const std::string& path);
+    void Take(const std::string& path);
+    void Place(const std::string& path, fs::Status status, std::string origin);
+
+    fs::FileSystem& real_;
+    std::mutex mutex_;  // a batch completes on a thread of its own
+    std::map<std::string, Made> made_;
+    std::set<std::string> removed_;
+    std::map<std::uint64_t, std::uint64_t> spaceTaken_;  // per volume
+    bool spaceEstimated_ = false;
+    std::uint64_t nextTemporary_ = 0;
+};
+
+}  // namespace lorvex

@@ -1,0 +1,316 @@
+#include "mover.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform.h"
+
+namespace lorvex {
+namespace {
+
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "/\\";
+#else
+constexpr std::string_view kSeparators = "/";
+#endif
+
+constexpr std::size_t kFewestBatchFiles = 16;
+constexpr std::size_t kKeptForTheRest = 256;
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+    const auto separator = path.find_last_of(kSeparators);
+    if (separator == std::string::npos) {
+        return ".";
+    }
+    return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+}
+
+std::string_view NameOf(std::string_view path) {
+    const auto separator = path.find_last_of(kSeparators);
+    return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+bool IsTemporaryCopyName(std::string_view name, const fs::FileSystem& system) {
+    constexpr std::string_view kUnique = ".XXXXXX";
+    if (!name.starts_with('.') || !name.ends_with(kPartialSuffix) ||
+        name.size() < 2 + kUnique.size() + kPartialSuffix.size()) {
+        return false;
+    }
+    const std::string_view stem = name.substr(0, name.size() - kPartialSuffix.size());
+    const std::string_view unique = stem.substr(stem.size() - kUnique.size());
+    const std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
+    const auto letterOrDigit = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    };
+    return unique.front() == '.' && std::all_of(unique.begin() + 1, unique.end(), letterOrDigit) &&
+           (archive.ends_with(".zip") || system.FillsNameLimit(name));
+}
+
+BatchBounds BatchBoundsFor(fs::FileSystem& system) {
+    BatchBounds bounds;
+    const std::size_t open = system.OpenFileLimit();
+    if (open < 2 * bounds.files + kKeptForTheRest) {
+        const std::size_t room = open > kKeptForTheRest ? open - kKeptForTheRest : 0;
+        bounds.files = std::max(kFewestBatchFiles, room / 2);
+    }
+    return bounds;
+}
+
+std::string ReasonFor(fs::FileSystem& system, const fs::Failure& failure, const std::string& from,
+                      const std::string& to) {
+    if (failure.kind == fs::Error::Exists && system.SameContents(from, to)) {
+        return std::string(kSameContentsReason);
+    }
+    return failure.reason;
+}
+
+Mover::Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer, MoveLog* log)
+    : system_(system),
+      outcome_(std::move(outcome)),
+      transfer_(transfer),
+      log_(transfer == Transfer::Move ? log : nullptr),
+      bounds_(BatchBoundsFor(system)) {}
+
+Mover::~Mover() {
+    try {
+        Finish();
+    } catch (...) {
+        // A move left unfinished keeps its source, which loses nothing.
+    }
+}
+
+void Mover::Move(const std::string& from, const std::string& to, const fs::FileFacts* facts) {
+    switch (transfer_) {
+        case Transfer::Move:
+            Rename(from, to, facts);
+            return;
+        case Transfer::Copy:
+            CopyAcross(from, to);
+            return;
+        case Transfer::HardLink:
+        case Transfer::SymbolicLink:
+            MakeLink(from, to);
+            return;
+    }
+}
+
+void Mover::Rename(const std::string& from, const std::string& to, const fs::FileFacts* facts) {
+    const auto failure = system_.RenameNoReplace(from, to);
+    if (!failure) {
+        // Recorded once made; an archive bound for another mount is recorded with its batch.
+        if (log_) {
+            log_->RecordRename(from, to, facts ? *facts : system_.StatusOf(to).facts);
+        }
+        outcome_(from, std::nullopt);
+    } else if (failure->kind == fs::Error::CrossDevice) {
+        CopyAcross(from, to);
+    } else {
+        outcome_(from, ReasonFor(system_, *failure, from, to));
+    }
+}
+
+void Mover::MakeLink(const std::string& from, const std::string& to) {
+    const bool symbolic = transfer_ == Transfer::SymbolicLink;
+    const auto failure = system_.Link(symbolic ? system_.Absolute(from) : from, to, symbolic);
+    if (!failure) {
+        // The links' names made durable once per folder, when the mover finishes.
+        std::string folder = FolderOf(to);
+        if (linkedFolders_.empty() || linkedFolders_.back() != folder) {
+            linkedFolders_.push_back(std::move(folder));
+        }
+        outcome_(from, std::nullopt);
+        return;
+    }
+    if (failure->kind == fs::Error::CrossDevice) {
+        outcome_(from, std::string(kHardLinkAcrossReason));
+        return;
+    }
+    if (failure->kind == fs::Error::NotSupported || failure->kind == fs::Error::Permission) {
+        if (const auto system = system_.WithoutLinks(FolderOf(to))) {
+            outcome_(from, "the destination's file system (" + *system + ") has no links");
+            return;
+        }
+    }
+    outcome_(from, ReasonFor(system_, *failure, from, to));
+}
+
+void Mover::CopyAcross(const std::string& from, const std::string& to) {
+    if (completed_.valid() &&
+        completed_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        CollectCompleted();
+    }
+    // Already on its way; taking it twice would report the second attempt as a failure.
+    if (inHand_.contains(from)) {
+        return;
+    }
+    // Spares a long copy that could never be put in place.
+    if (system_.StatusOf(to).kind != fs::Kind::Missing) {
+        outcome_(from, ReasonFor(system_, {fs::Error::Exists, system_.Words(fs::Error::Exists)},
+                                 from, to));
+        return;
+    }
+    Copy copy{from, to, {}};
+    if (const auto failure = system_.CopyToTemporary(from, to, copy.made)) {
+        outcome_(from, failure->reason);
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (building_.copies.empty()) {
+        building_.started = now;
+    }
+    inHand_.insert(from);
+    building_.bytes += copy.made.bytes;
+    building_.copies.push_back(std::move(copy));
+    if (building_.copies.size() >= bounds_.files || building_.bytes >= bounds_.bytes ||
+        now - building_.started >= bounds_.time) {
+        StartCompleting();
+    }
+}
+
+void Mover::StartCompleting() {
+    if (building_.copies.empty()) {
+        return;
+    }
+    CollectCompleted();  // one batch completes at a time
+    completing_ = std::exchange(building_, Batch{});
+    try {
+        completed_ = std::async(std::launch::async, [this] { return Complete(completing_); });
+    } catch (...) {
+        // No thread to spare: complete it here and now, which is just as safe.
+        std::promise<Outcomes> done;
+        done.set_value(Complete(completing_));
+        completed_ = done.get_future();
+    }
+}
+
+void Mover::CollectCompleted() {
+    if (!completed_.valid()) {
+        return;
+    }
+    const Outcomes outcomes = completed_.get();
+    Release(completing_);
+    completing_ = Batch{};
+    Deliver(outcomes);
+}
+
+void Mover::Finish() {
+    for (const auto& folder : std::exchange(linkedFolders_, {})) {
+        system_.FlushFolder(folder);
+    }
+    CollectCompleted();
+    if (building_.copies.empty()) {
+        return;
+    }
+    // Nothing left to copy meanwhile, so no thread.
+    const Batch batch = std::exchange(building_, Batch{});
+    Release(batch);
+    Deliver(Complete(batch));
+}
+
+void Mover::Deliver(const Outcomes& outcomes) {
+    for (const auto& [from, reason] : outcomes) {
+        outcome_(from, reason);
+    }
+}
+
+void Mover::Release(const Batch& batch) {
+    for (const auto& copy : batch.copies) {
+        inHand_.erase(copy.from);
+    }
+}
+
+// Completes a batch: every copy flushed, then each takes its name without replacing
+// anything, then each folder of the batch is flushed once, the journal records the moves,
+// and only then do the sources go. Touches nothing but the batch and the file system: it
+// runs beside the copying of the next one.
+Mover::Outcomes Mover::Complete(const Batch& batch) {
+    Outcomes outcomes;
+    outcomes.reserve(batch.copies.size());
+    std::vector<fs::Handle> handles;
+    for (const auto& copy : batch.copies) {
+        if (copy.made.handle != fs::kNoHandle) {
+            handles.push_back(copy.made.handle);
+        }
+    }
+    const auto flushed = system_.FlushFiles(handles);
+    for (const fs::Handle handle : handles) {
+        system_.Close(handle);
+    }
+    // A failed flush keeps every source of the batch.
+    if (flushed) {
+        for (const auto& copy : batch.copies) {
+            system_.Remove(copy.made.temporary);
+            outcomes.emplace_back(copy.from, flushed->reason);
+        }
+        return outcomes;
+    }
+    std::vector<const Copy*> placed;
+    for (const auto& copy : batch.copies) {
+        if (const auto failure = system_.RenameNoReplace(copy.made.temporary, copy.to)) {
+            system_.Remove(copy.made.temporary);
+            outcomes.emplace_back(copy.from, ReasonFor(system_, *failure, copy.from, copy.to));
+        } else {
+            placed.push_back(&copy);
+        }
+    }
+    // The names durable before any source goes; a folder that cannot be flushed takes its
+    // copies back.
+    std::vector<std::pair<std::string, std::optional<std::string>>> folders;
+    const auto folderFailure = [&](const Copy& copy) -> const std::optional<std::string>& {
+        const std::string folder = FolderOf(copy.to);
+        for (const auto& [each, failure] : folders) {
+            if (each == folder) {
+                return failure;
+            }
+        }
+        const auto failure = system_.FlushFolder(folder);
+        folders.emplace_back(folder, failure ? std::optional(failure->reason) : std::nullopt);
+        return folders.back().second;
+    };
+    std::vector<const Copy*> durable;
+    for (const Copy* copy : placed) {
+        if (const auto& failure = folderFailure(*copy)) {
+            system_.Remove(copy->to);
+            outcomes.emplace_back(copy->from, *failure);
+        } else {
+            durable.push_back(copy);
+        }
+    }
+    std::vector<MovedFile> records;
+    if (log_ && !durable.empty()) {
+        for (const Copy* copy : durable) {
+            records.push_back({copy->from, copy->to, system_.StatusOf(copy->to).facts});
+        }
+        // Without their records the copies go back, and their sources stay.
+        if (const auto failure = log_->Record(records, true)) {
+            for (const Copy* copy : durable) {
+                system_.Remove(copy->to);
+                outcomes.emplace_back(copy->from, *failure);
+            }
+            return outcomes;
+        }
+    }
+    for (std::size_t i = 0; i < durable.size(); ++i) {
+        const Copy& copy = *durable[i];
+        if (transfer_ == Transfer::Copy) {
+            outcomes.emplace_back(copy.from, std::nullopt);
+            continue;
+        }
+        // A source that cannot be removed takes its copy back, so that the archive stays in
+        // exactly one place.
+        if (const auto failure = system_.Remove(copy.from)) {
+            system_.Remove(copy.to);
+            if (log_) {
+                log_->Withdraw(records[i]);
+            }
+            outcomes.emplace_back(copy.from, failure->reason);
+        } else {
+            outcomes.emplace_back(copy.from, std::nullopt);
+        }
+    }
+    return outcomes;
+}
+
+}  // namespace lorvex

@@ -1,0 +1,145 @@
+// The steps of every run that puts archives somewhere else, written once over the file
+// system interface: a rename on one mount, and across mounts (and for every copy) a copy
+// to a hidden temporary, its flush, the rename of the temporary without replacing
+// anything, the flush of each folder, the journal's record, and only then the removal of
+// the source. A dry run takes the same steps over a file system that changes nothing.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "file_system.h"
+#include "transfer.h"
+
+namespace lorvex {
+
+// Marker at the end of the temporary name of a copy in progress; such a file never ends in
+// ".zip", so it is never taken for an archive.
+inline constexpr std::string_view kPartialSuffix = ".lorvex-partial";
+
+// The reason given for an archive whose name is taken in the destination by a file with
+// the same bytes, as an interrupted earlier move leaves it; both stay.
+inline constexpr std::string_view kSameContentsReason =
+    "already in the destination with the same contents (both copies kept)";
+
+// The reason given for a hard link that would cross file systems.
+inline constexpr std::string_view kHardLinkAcrossReason =
+    "the destination is on another file system, and a hard link cannot cross file systems "
+    "(--link=symbolic can)";
+
+// True when `name` is the hidden name lorvex gives a copy in progress:
+// ".<archive>.XXXXXX.lorvex-partial", the archive's name ending in ".zip" or cut short so
+// that the whole is as long as a file name may be (as `system` tells), XXXXXX six letters
+// or digits.
+bool IsTemporaryCopyName(std::string_view name, const fs::FileSystem& system);
+
+// An archive moved to its new name, as the run's journal records it.
+struct MovedFile {
+    std::string from;
+    std::string to;
+    fs::FileFacts facts;
+};
+
+// Hears of every move, so that the journal stays true to what was moved. Moves across
+// mounts are recorded in batches after the copies have their names and before any source
+// goes, with `durable` set: the records are on disk before Record returns, and a failure
+// keeps the batch's sources and fails those archives with the reason. A rename, which
+// leaves nothing behind to lose, is recorded once made. A move recorded but then not
+// completed is withdrawn.
+class MoveLog {
+public:
+    virtual ~MoveLog() = default;
+    virtual std::optional<std::string> Record(const std::vector<MovedFile>& files,
+                                              bool durable) = 0;
+    virtual void RecordRename(const std::string& from, const std::string& to,
+                              const fs::FileFacts& facts) = 0;
+    virtual void Withdraw(const MovedFile& file) = 0;
+};
+
+// How one archive ended: no reason when it is in place under its new name (and, for a move,
+// its source is gone); otherwise why not, and the source is where it was.
+using MoveOutcome =
+    std::function<void(const std::string& from, const std::optional<std::string>& reason)>;
+
+// How much a batch of copies may hold before it is completed.
+struct BatchBounds {
+    std::size_t files = 2048;
+    std::uint64_t bytes = std::uint64_t{128} << 20;
+    std::chrono::milliseconds time{500};
+};
+
+// The bounds for a file system: each copy holds a file open until its batch is flushed,
+// and two batches are in hand at once.
+BatchBounds BatchBoundsFor(fs::FileSystem& system);
+
+// Puts archives in place, never replacing anything. Renames are done at once; copies are
+// gathered in batches, and one batch completes on a second thread while the next is
+// copied. Each outcome is reported on the thread that calls Move and Finish.
+class Mover {
+public:
+    Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer = Transfer::Move,
+          MoveLog* log = nullptr);
+    Mover(const Mover&) = delete;
+    Mover& operator=(const Mover&) = delete;
+    // Finishes the moves in hand.
+    ~Mover();
+
+    // Starts putting `from` at `to`; may report earlier ones. A source already on its way
+    // is not taken twice. `facts`, when the caller has just measured `from`, spare the
+    // journal a second look.
+    void Move(const std::string& from, const std::string& to,
+              const fs::FileFacts* facts = nullptr);
+    // Completes every move started so far.
+    void Finish();
+
+    struct Copy {
+        std::string from;
+        std::string to;
+        fs::CopyInProgress made;
+    };
+    struct Batch {
+        std::vector<Copy> copies;
+        std::uint64_t bytes = 0;
+        std::chrono::steady_clock::time_point started{};
+    };
+    using Outcomes = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+private:
+    void Rename(const std::string& from, const std::string& to, const fs::FileFacts* facts);
+    void MakeLink(const std::string& from, const std::string& to);
+    void CopyAcross(const std::string& from, const std::string& to);
+    void StartCompleting();
+    void CollectCompleted();
+    void Deliver(const Outcomes& outcomes);
+    void Release(const Batch& batch);
+    Outcomes Complete(const Batch& batch);
+
+    fs::FileSystem& system_;
+    MoveOutcome outcome_;
+    Transfer transfer_;
+    MoveLog* log_;
+    BatchBounds bounds_;
+    std::vector<std::string> linkedFolders_;
+    Batch building_;
+    Batch completing_;  // read by that thread until `completed_` is ready
+    std::unordered_set<std::string> inHand_;  // the sources of both batches
+    std::future<Outcomes> completed_;
+};
+
+// Why the archive `from` could not take the name `to`, in the words a report gives: a name
+// taken by the same bytes says so.
+std::string ReasonFor(fs::FileSystem& system, const fs::Failure& failure, const std::string& from,
+                      const std::string& to);
+
+// The folder part of a path without its trailing separator, and the last name.
+std::string FolderOf(const std::string& path);
+std::string_view NameOf(std::string_view path);
+
+}  // namespace lorvex
