@@ -416,7 +416,9 @@ public:
     fs::Outcome RenameNoReplace(const std::string& from, const std::string& to) override {
         // Without MOVEFILE_REPLACE_EXISTING a taken name makes the rename fail. Never
         // MOVEFILE_COPY_ALLOWED: its copy carries the final name while it is written, so an
-        // interrupted move would leave a truncated file that looks whole.
+        // interrupted move would leave a truncated file that looks whole. (Under wine a
+        // host's dangling symbolic link is seen by nothing but a full listing, and this
+        // rename replaces it; Windows' own links are refused.)
         return ::MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), 0) ? std::nullopt
                                                                               : LastOutcome();
     }
