@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <random>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "device_names.h"
 #include "errors.h"
+#include "files_windows.h"
 #include "platform.h"
 
 namespace lorvex::platform {
@@ -100,18 +100,6 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     return Narrow(wide);
 }
 
-bool IsDirectoryAttribute(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring DirectoryOf(const std::wstring& path) {
-    return path.substr(0, path.find_last_of(L'\\'));
-}
-
-std::wstring BaseName(const std::wstring& path) {
-    return path.substr(path.find_last_of(L'\\') + 1);
-}
-
 // Removes the \\?\ form again where the path does not need it, for messages.
 std::wstring Readable(std::wstring path) {
     if (path.starts_with(L"\\\\?\\UNC\\")) {
@@ -121,54 +109,6 @@ std::wstring Readable(std::wstring path) {
         return path.substr(kVerbatimPrefix.size());
     }
     return path;
-}
-
-std::wstring RandomLetters(std::size_t count) {
-    static constexpr std::wstring_view kLetters =
-        L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937 generator{std::random_device{}()};
-    std::uniform_int_distribution<std::size_t> pick(0, kLetters.size() - 1);
-    std::wstring letters;
-    for (std::size_t i = 0; i < count; ++i) {
-        letters += kLetters[pick(generator)];
-    }
-    return letters;
-}
-
-// ".<name>.XXXXXX.lorvex-partial" beside `target`, the name cut so that the whole fits in
-// the 255 UTF-16 units a file name may have, never in the middle of a surrogate pair.
-std::wstring TemporaryName(const std::wstring& target) {
-    constexpr std::size_t kNameMax = 255;
-    constexpr std::size_t kRoom =
-        kNameMax - std::wstring_view(L"..XXXXXX").size() - kPartialSuffix.size();
-    std::wstring name = BaseName(target).substr(0, kRoom);
-    if (!name.empty() && IS_HIGH_SURROGATE(name.back())) {
-        name.pop_back();
-    }
-    return DirectoryOf(target) + L"\\." + name + L"." + RandomLetters(6) +
-           std::wstring(kPartialSuffix.begin(), kPartialSuffix.end());
-}
-
-// Clears the read-only attribute so that a file can be deleted or written; returns the
-// attributes it had, or INVALID_FILE_ATTRIBUTES.
-DWORD MakeWritable(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    return attributes;
-}
-
-DWORD DeleteAnyFile(const std::wstring& path) {
-    const DWORD attributes = MakeWritable(path);
-    if (::DeleteFileW(path.c_str())) {
-        return ERROR_SUCCESS;
-    }
-    const DWORD error = ::GetLastError();
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        ::SetFileAttributesW(path.c_str(), attributes);
-    }
-    return error;
 }
 
 // Forces the copy's data and metadata to the disk. The copy may carry the source's
@@ -189,72 +129,6 @@ DWORD Flush(const std::wstring& path) {
         ::SetFileAttributesW(path.c_str(), attributes);
     }
     return error;
-}
-
-// Copies `source` to a fresh temporary name beside `target`, not yet flushed. A symbolic
-// link is copied as a link, never read through. Returns the temporary name in `temporary`
-// (empty when nothing was created).
-DWORD CopyToTemporary(const std::wstring& source, const std::wstring& target,
-                      std::wstring& temporary) {
-    constexpr int kAttempts = 100;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        temporary = TemporaryName(target);
-        if (::CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
-                          COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
-            return ERROR_SUCCESS;
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            // A copy that failed half way may have left its beginning behind.
-            DeleteAnyFile(temporary);
-            temporary.clear();
-            return error;
-        }
-    }
-    temporary.clear();
-    return ERROR_FILE_EXISTS;
-}
-
-HANDLE OpenForReading(const std::wstring& path) {
-    return ::CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-}
-
-// The file's length when it is a regular file (not a link or a directory).
-std::optional<std::uint64_t> RegularLength(const UniqueHandle& file) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-        return std::nullopt;
-    }
-    return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-}
-
-// True when both are regular files with the same bytes: the archive is already in the
-// destination, as a move interrupted after its rename leaves it.
-bool HoldSameBytes(const std::wstring& first, const std::wstring& second) {
-    const UniqueHandle one(OpenForReading(first));
-    const UniqueHandle two(OpenForReading(second));
-    const auto length = RegularLength(one);
-    if (!length || RegularLength(two) != length) {
-        return false;
-    }
-    constexpr DWORD kChunk = 128 << 10;
-    std::vector<char> left(kChunk);
-    std::vector<char> right(kChunk);
-    for (;;) {
-        DWORD got = 0;
-        DWORD other = 0;
-        if (!::ReadFile(one.get(), left.data(), kChunk, &got, nullptr) ||
-            !::ReadFile(two.get(), right.data(), kChunk, &other, nullptr) || got != other ||
-            !std::equal(left.begin(), left.begin() + got, right.begin())) {
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-    }
 }
 
 // The reason an archive was not moved; a taken name holding the same bytes says so.
@@ -678,21 +552,6 @@ std::optional<FileFacts> FactsOfWide(const std::wstring& path) {
     }
     return FileFacts{(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
                      NanosecondsSince1970(data.ftLastWriteTime)};
-}
-
-// The name of the file system that holds `path`, e.g. "NTFS", "FAT32", "exFAT".
-std::wstring FileSystemName(const std::wstring& path) {
-    std::wstring volume(path.size() + 2, L'\0');
-    if (!::GetVolumePathNameW(path.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) {
-        return {};
-    }
-    volume.resize(std::wcslen(volume.c_str()));
-    wchar_t name[MAX_PATH + 1] = {};
-    if (!::GetVolumeInformationW(volume.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name,
-                                 MAX_PATH + 1)) {
-        return {};
-    }
-    return name;
 }
 
 std::optional<Failure> WithoutLinks(const std::wstring& folder) {
