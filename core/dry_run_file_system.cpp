@@ -116,8 +116,8 @@ fs::Outcome DryRunFileSystem::ReadAll(const std::string& path, std::string& text
 // The folder a new name would go in is there and is a folder.
 fs::Outcome DryRunFileSystem::CheckParent(const std::string& path) {
     const fs::Status parent = StatusLocked(FolderOf(path));
-    if (parent.kind == fs::Kind::Missing || (parent.kind == fs::Kind::Link &&
-                                             parent.target == fs::Kind::Missing)) {
+    if (parent.kind == fs::Kind::Missing ||
+        (parent.kind == fs::Kind::Link && parent.target == fs::Kind::Missing)) {
         return Fail(fs::Error::NotFound);
     }
     if (!IsFolderKind(parent)) {
@@ -245,8 +245,7 @@ fs::Outcome DryRunFileSystem::RenameNoReplace(const std::string& from, const std
     return std::nullopt;
 }
 
-fs::Outcome DryRunFileSystem::Link(const std::string& from, const std::string& to,
-                                   bool symbolic) {
+fs::Outcome DryRunFileSystem::Link(const std::string& from, const std::string& to, bool symbolic) {
     const std::lock_guard lock(mutex_);
     const std::string target = Key(to);
     if (auto failure = CheckParent(target)) {

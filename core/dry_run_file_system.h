@@ -47,9 +47,7 @@ public:
     std::optional<std::string> WithoutLinks(const std::string& folder) override;
     std::size_t OpenFileLimit() override { return real_.OpenFileLimit(); }
     std::string Absolute(const std::string& path) override { return real_.Absolute(path); }
-    bool FillsNameLimit(std::string_view name) const override {
-        return real_.FillsNameLimit(name);
-    }
+    bool FillsNameLimit(std::string_view name) const override { return real_.FillsNameLimit(name); }
     void HoldFolders(std::span<const std::string> folders) override { real_.HoldFolders(folders); }
     void ForgetFolders() override { real_.ForgetFolders(); }
 

@@ -20,9 +20,7 @@
 
 namespace lorvex {
 
-// Marker at the end of the temporary name of a copy in progress; such a file never ends in
-// ".zip", so it is never taken for an archive.
-inline constexpr std::string_view kPartialSuffix = ".lorvex-partial";
+using fs::kPartialSuffix;
 
 // The reason given for an archive whose name is taken in the destination by a file with
 // the same bytes, as an interrupted earlier move leaves it; both stay.
@@ -94,8 +92,7 @@ public:
     // Starts putting `from` at `to`; may report earlier ones. A source already on its way
     // is not taken twice. `facts`, when the caller has just measured `from`, spare the
     // journal a second look.
-    void Move(const std::string& from, const std::string& to,
-              const fs::FileFacts* facts = nullptr);
+    void Move(const std::string& from, const std::string& to, const fs::FileFacts* facts = nullptr);
     // Completes every move started so far.
     void Finish();
 
@@ -128,7 +125,7 @@ private:
     BatchBounds bounds_;
     std::vector<std::string> linkedFolders_;
     Batch building_;
-    Batch completing_;  // read by that thread until `completed_` is ready
+    Batch completing_;                        // read by that thread until `completed_` is ready
     std::unordered_set<std::string> inHand_;  // the sources of both batches
     std::future<Outcomes> completed_;
 };

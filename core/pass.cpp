@@ -167,13 +167,10 @@ bool Pass::CheckCandidate(const Candidate& candidate) {
         return true;
     }
     if (const auto failure = PrepareFolder(candidate.target)) {
-        result_.failed.push_back(
-            {std::string(candidate.name).append(kArchiveExtension), *failure});
+        result_.failed.push_back({std::string(candidate.name).append(kArchiveExtension), *failure});
         return true;
     }
-    targetPath_.assign(FolderOf(candidate.target))
-        .append(candidate.name)
-        .append(kArchiveExtension);
+    targetPath_.assign(FolderOf(candidate.target)).append(candidate.name).append(kArchiveExtension);
     if (SortsSeveral()) {
         pendingTargets_[sourcePath_] = candidate.target;
     }

@@ -110,8 +110,7 @@ void RunJournal::FolderCreated(const std::string& path) {
     Write(CreatedFolderLine(FromRoot(path)), false);
 }
 
-std::optional<std::string> RunJournal::Record(const std::vector<MovedFile>& files,
-                                              bool durable) {
+std::optional<std::string> RunJournal::Record(const std::vector<MovedFile>& files, bool durable) {
     eventful_ = true;
     std::string lines;
     for (const auto& file : files) {
@@ -160,9 +159,7 @@ void RunJournal::AppendRecord(std::string& out, const std::string& from, const s
     out += '\n';
 }
 
-void RunJournal::Withdraw(const MovedFile& file) {
-    Write(WithdrawnLine(FromRoot(file.to)), false);
-}
+void RunJournal::Withdraw(const MovedFile& file) { Write(WithdrawnLine(FromRoot(file.to)), false); }
 
 std::string RunJournal::FromRoot(const std::string& path) const {
     for (const auto& [given, absolute] : roots_) {
@@ -258,8 +255,7 @@ std::string RunToUndo(fs::FileSystem& system, const std::string& id) {
 }
 
 // Why the archive of `record` cannot go back, or nothing; true in `back` when it already is.
-std::optional<std::string> WhyNotBack(fs::FileSystem& system, const RunRecord& record,
-                                      bool& back) {
+std::optional<std::string> WhyNotBack(fs::FileSystem& system, const RunRecord& record, bool& back) {
     const fs::Status now = system.StatusOf(record.moved);
     back = false;
     if (now.kind == fs::Kind::Missing) {
@@ -276,8 +272,7 @@ std::optional<std::string> WhyNotBack(fs::FileSystem& system, const RunRecord& r
     return std::nullopt;
 }
 
-void RemoveCreatedFolders(fs::FileSystem& system, const RunJournalText& run,
-                          UndoResult& result) {
+void RemoveCreatedFolders(fs::FileSystem& system, const RunJournalText& run, UndoResult& result) {
     std::vector<std::string> folders = run.createdFolders;
     // The deepest first, so that a parent is empty once its children are gone.
     std::sort(folders.begin(), folders.end(),
@@ -332,21 +327,20 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
     if (dryRun) {
         // Only what went back is planned: the moves that would fail are named as failures.
         std::erase_if(result.planned, [&](const PlannedMove& move) {
-            return std::any_of(result.failed.begin(), result.failed.end(),
-                               [&](const MoveFailure& failure) {
-                                   return failure.archive == move.archive;
-                               });
+            return std::any_of(
+                result.failed.begin(), result.failed.end(),
+                [&](const MoveFailure& failure) { return failure.archive == move.archive; });
         });
         return result;
     }
     RemoveCreatedFolders(system, run, result);
     fs::Handle journal = fs::kNoHandle;
     if (!system.OpenForAppend(JournalPath(result.runId), false, journal)) {
-        system.Append(journal,
-                      UndoneLine(ReadableTime(std::chrono::system_clock::now()),
-                                 Files(result.movedBack) + " moved back, " +
-                                     Files(static_cast<std::int64_t>(result.failed.size())) +
-                                     " not"));
+        system.Append(
+            journal,
+            UndoneLine(ReadableTime(std::chrono::system_clock::now()),
+                       Files(result.movedBack) + " moved back, " +
+                           Files(static_cast<std::int64_t>(result.failed.size())) + " not"));
         const fs::Handle files[] = {journal};
         system.FlushFiles(files);
         system.Close(journal);

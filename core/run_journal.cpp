@@ -107,9 +107,7 @@ std::int64_t DaysOf(const CivilDate& date) {
     return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
 }
 
-bool IsLeapYear(std::int64_t year) {
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool IsLeapYear(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 unsigned DaysInMonth(std::int64_t year, unsigned month) {
     constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -59,9 +59,7 @@ fs::Error KindOf(int error) {
 
 fs::Failure FailureOf(int error) { return {KindOf(error), std::strerror(error)}; }
 
-fs::Outcome Done(int result) {
-    return result == 0 ? fs::Outcome() : fs::Outcome(FailureOf(errno));
-}
+fs::Outcome Done(int result) { return result == 0 ? fs::Outcome() : fs::Outcome(FailureOf(errno)); }
 
 fs::FileTime TimeOf(const struct timespec& time) {
     return {std::int64_t{time.tv_sec}, static_cast<std::uint32_t>(time.tv_nsec)};
@@ -163,13 +161,13 @@ int CopyData(int source, int target) {
 // The temporary name of a copy of `to` in progress, ending in "XXXXXX" + kPartialSuffix
 // for the caller to fill in. It fits wherever the archive's own name fits.
 std::string TemporaryPattern(const std::string& to) {
-    constexpr std::string_view kSuffix = ".lorvex-partial";
-    constexpr std::size_t kRoom = NAME_MAX - std::string_view("..XXXXXX").size() - kSuffix.size();
+    constexpr std::size_t kRoom =
+        NAME_MAX - std::string_view("..XXXXXX").size() - fs::kPartialSuffix.size();
     std::string name = DirectoryOf(to) + "/." + BaseName(to).substr(0, kRoom) + ".XXXXXX";
-    return name += kSuffix;
+    return name += fs::kPartialSuffix;
 }
 
-constexpr int kSuffixLength = 15;  // ".lorvex-partial"
+constexpr int kSuffixLength = static_cast<int>(fs::kPartialSuffix.size());
 
 // The target text of a symbolic link, exactly as stored.
 int ReadLinkText(Place link, std::string& text) {
@@ -260,11 +258,16 @@ class PosixFileSystem final : public fs::FileSystem {
 public:
     std::string Words(fs::Error kind) const override {
         static constexpr std::pair<fs::Error, int> kCodes[] = {
-            {fs::Error::Exists, EEXIST},         {fs::Error::NotFound, ENOENT},
-            {fs::Error::NotDirectory, ENOTDIR},  {fs::Error::NoSpace, ENOSPC},
-            {fs::Error::Permission, EACCES},     {fs::Error::ReadOnly, EROFS},
-            {fs::Error::CrossDevice, EXDEV},     {fs::Error::NotSupported, EOPNOTSUPP},
-            {fs::Error::NameTooLong, ENAMETOOLONG}, {fs::Error::Io, EIO}};
+            {fs::Error::Exists, EEXIST},
+            {fs::Error::NotFound, ENOENT},
+            {fs::Error::NotDirectory, ENOTDIR},
+            {fs::Error::NoSpace, ENOSPC},
+            {fs::Error::Permission, EACCES},
+            {fs::Error::ReadOnly, EROFS},
+            {fs::Error::CrossDevice, EXDEV},
+            {fs::Error::NotSupported, EOPNOTSUPP},
+            {fs::Error::NameTooLong, ENAMETOOLONG},
+            {fs::Error::Io, EIO}};
         for (const auto& [each, code] : kCodes) {
             if (each == kind) {
                 return std::strerror(code);
@@ -520,8 +523,8 @@ public:
             const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
             return fd.valid() ? fs::Outcome() : fs::Outcome(FailureOf(errno));
         }
-        const std::string folder = access == fs::Access::AddTo ? WithoutTrailingSlashes(path)
-                                                               : DirectoryOf(path);
+        const std::string folder =
+            access == fs::Access::AddTo ? WithoutTrailingSlashes(path) : DirectoryOf(path);
         if (::access(folder.c_str(), W_OK | X_OK) != 0) {
             return FailureOf(errno);
         }

@@ -68,13 +68,13 @@ std::wstring BaseName(const std::wstring& path) {
 std::wstring TemporaryName(const std::wstring& target) {
     constexpr std::size_t kNameMax = 255;
     constexpr std::size_t kRoom =
-        kNameMax - std::wstring_view(L"..XXXXXX").size() - kPartialSuffix.size();
+        kNameMax - std::wstring_view(L"..XXXXXX").size() - fs::kPartialSuffix.size();
     std::wstring name = BaseName(target).substr(0, kRoom);
     if (!name.empty() && IS_HIGH_SURROGATE(name.back())) {
         name.pop_back();
     }
     return DirectoryOf(target) + L"\\." + name + L"." + RandomLetters(6) +
-           std::wstring(kPartialSuffix.begin(), kPartialSuffix.end());
+           std::wstring(fs::kPartialSuffix.begin(), fs::kPartialSuffix.end());
 }
 
 DWORD MakeWritable(const std::wstring& path) {
@@ -547,8 +547,15 @@ public:
     }
 
     fs::Outcome CheckNameFits(const std::string& path) override {
-        if (const auto failure = platform::CheckNameFits(path)) {
-            return fs::Failure{Error::NameTooLong, failure->reason};
+        std::wstring wide = Widen(path);
+        while (wide.size() > 1 && (wide.back() == L'\\' || wide.back() == L'/')) {
+            wide.pop_back();
+        }
+        // Names of up to 255 UTF-16 units on every Windows file system; paths of up to
+        // 32,767 in the \\?\ form lorvex uses.
+        const std::size_t name = wide.size() - wide.find_last_of(L"\\/") - 1;
+        if (name > 255 || LongPath(path).size() > 32767) {
+            return FailureOf(ERROR_FILENAME_EXCED_RANGE);
         }
         return std::nullopt;
     }

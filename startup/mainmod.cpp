@@ -210,7 +210,8 @@ int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
             output.Report(RunsListText(platform::SystemFileSystem()));
             return kExitAllMoved;
         }
-        const UndoResult result = UndoRun(platform::SystemFileSystem(), switches.undoRun, switches.dryRun);
+        const UndoResult result =
+            UndoRun(platform::SystemFileSystem(), switches.undoRun, switches.dryRun);
         output.Report(UndoReportText(result));
         return result.failed.empty() ? kExitAllMoved : kExitSomeNotMoved;
     } catch (const LorvexError& error) {

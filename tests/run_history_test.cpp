@@ -110,13 +110,13 @@ TEST_F(Runs, CopiesAndLinksLeaveTheSourcesAsTheyWereOnOneFileSystemAndAcross) {
                                                    : std::vector<std::string>{c.option});
                 EXPECT_EQ(run.exitStatus, cannot ? 2 : 0) << run.err;
                 EXPECT_EQ(run.err, cannot ? "lorvex: cannot link into \"" + into.string() +
-                                                "/\": " + kOtherFileSystem +
-                                                " (nothing was done)\n"
+                                                "/\": " + kOtherFileSystem + " (nothing was done)\n"
                                           : "");
                 EXPECT_EQ(fs::exists(into), !dryRun && !cannot);
                 EXPECT_EQ(Snapshot(search), before);
                 if (dryRun && !cannot) {
-                    EXPECT_TRUE(run.out.ends_with(std::string(" 2 files would be ") + c.done + ".\n"))
+                    EXPECT_TRUE(
+                        run.out.ends_with(std::string(" 2 files would be ") + c.done + ".\n"))
                         << run.out;
                 }
             }

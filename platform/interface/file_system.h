@@ -25,7 +25,7 @@ enum class Error {
     CrossDevice,   // the two names are on different mounts
     NotSupported,  // the file system cannot do this (no links, no rename without replacing)
     NameTooLong,
-    Io,            // the device, the network or the file system failed
+    Io,  // the device, the network or the file system failed
     Other,
 };
 
@@ -57,9 +57,9 @@ struct FileFacts {
 enum class Kind : std::uint8_t { Missing, File, Directory, Link, Other };
 
 struct Status {
-    Kind kind = Kind::Missing;  // of the name itself
-    FileFacts facts;            // of the name itself
-    Kind target = Kind::Missing;  // what a link leads to; the name's own kind otherwise
+    Kind kind = Kind::Missing;     // of the name itself
+    FileFacts facts;               // of the name itself
+    Kind target = Kind::Missing;   // what a link leads to; the name's own kind otherwise
     std::uint64_t targetSize = 0;  // the length of a regular file there
 };
 
@@ -79,6 +79,10 @@ struct Space {
 
 // What a right asks: to read a file, or to add to or take from a folder.
 enum class Access { Read, AddTo, RemoveFrom };
+
+// The end of the hidden name of a copy in progress, which never ends in ".zip" and so is
+// never taken for an archive.
+inline constexpr std::string_view kPartialSuffix = ".lorvex-partial";
 
 // A file this program has open for writing.
 using Handle = std::intptr_t;
@@ -142,8 +146,7 @@ public:
     virtual std::optional<Space> FreeSpace(const std::string& folder) = 0;
     // True when both are folders of one mount (a bind mount is a mount of its own);
     // nothing when either cannot be reached.
-    virtual std::optional<bool> SameMount(const std::string& first,
-                                          const std::string& second) = 0;
+    virtual std::optional<bool> SameMount(const std::string& first, const std::string& second) = 0;
     // The name of the file system under `folder` when it has no links (FAT, exFAT).
     virtual std::optional<std::string> WithoutLinks(const std::string& folder) = 0;
     // How many files the process may hold open at once (raising its own limit first

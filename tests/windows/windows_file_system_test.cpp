@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "mover.h"
 #include "platform.h"
 #include "platform_windows.h"
 #include "system_file_system.h"
@@ -82,7 +83,8 @@ TEST_F(WindowsFileSystem, ACopyFlushedAndRenamedHasTheSourcesFacts) {
     ::SetFileAttributesW(platform::LongPath(At("a.zip")).c_str(), FILE_ATTRIBUTE_READONLY);
     fs::CopyInProgress copy;
     ASSERT_EQ(files.CopyToTemporary(At("a.zip"), At("b.zip"), copy), std::nullopt);
-    EXPECT_TRUE(platform::IsTemporaryCopyName(Utf8(test::PathFromUtf8(copy.temporary).filename())));
+    EXPECT_TRUE(
+        lorvex::IsTemporaryCopyName(Utf8(test::PathFromUtf8(copy.temporary).filename()), files));
     EXPECT_EQ(copy.bytes, 100000u);
     const fs::Handle handles[] = {copy.handle};
     EXPECT_EQ(files.FlushFiles(handles), std::nullopt);
