@@ -193,9 +193,11 @@ TEST(MemoryFileSystem, FailureBeforeOrAfterActing) {
 TEST(MemoryFileSystem, HeldCallGoesOnWhenReleasedFromAnotherThread) {
     MemoryFileSystem files;
     SetUpTree(files);
+    // Declared before the gate, so that a failed test releases the gate before joining.
+    std::jthread mover;
     Gate gate = files.Hold(Call::RenameNoReplace, "a.zip");
     fs::Outcome outcome = fs::Failure{};
-    std::thread mover([&] { outcome = files.RenameNoReplace("/search/a.zip", "/dest/a.zip"); });
+    mover = std::jthread([&] { outcome = files.RenameNoReplace("/search/a.zip", "/dest/a.zip"); });
     ASSERT_TRUE(gate.WaitUntilHeld());
     EXPECT_EQ(gate.HeldNow(), 1U);
     EXPECT_TRUE(files.Exists("/search/a.zip"));
