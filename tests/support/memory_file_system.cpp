@@ -253,7 +253,20 @@ std::size_t MemoryFileSystem::MaxCallsInFlight() const {
 
 // ---- The tree ----
 
-MemoryFileSystem::Place MemoryFileSystem::Find(std::string_view path, bool followLast) const {
+MemoryFileSystem::Place MemoryFileSystem::Find(std::string_view path, bool followLast,
+                                               Need need) const {
+    Place place = Locate(path, followLast);
+    if (!place.failure && need != Need::Nothing) {
+        if (place.node == nullptr) {
+            place.failure = Fail(fs::Error::NotFound);
+        } else if (need == Need::Folder && place.node->kind != fs::Kind::Directory) {
+            place.failure = Fail(fs::Error::NotDirectory);
+        }
+    }
+    return place;
+}
+
+MemoryFileSystem::Place MemoryFileSystem::Locate(std::string_view path, bool followLast) const {
     Place place;
     if (path.size() > kPathMax) {
         place.failure = Fail(fs::Error::NameTooLong);
@@ -646,15 +659,9 @@ fs::Outcome MemoryFileSystem::List(const std::string& folder,
     std::vector<std::pair<std::string, fs::Kind>> entries;
     {
         std::lock_guard lock(mutex_);
-        const Place place = Find(folder, true);
+        const Place place = Find(folder, true, Need::Folder);
         if (place.failure) {
             return place.failure;
-        }
-        if (place.node == nullptr) {
-            return Fail(fs::Error::NotFound);
-        }
-        if (place.node->kind != fs::Kind::Directory) {
-            return Fail(fs::Error::NotDirectory);
         }
         for (const auto& [name, child] : place.node->children) {
             entries.emplace_back(name, child->kind);
@@ -683,12 +690,9 @@ bool MemoryFileSystem::SameContents(const std::string& first, const std::string&
 
 fs::Outcome MemoryFileSystem::ReadAll(const std::string& path, std::string& text) {
     return Run(Call::ReadAll, {path}, [&]() -> fs::Outcome {
-        const Place place = Find(path, true);
+        const Place place = Find(path, true, Need::Name);
         if (place.failure) {
             return place.failure;
-        }
-        if (place.node == nullptr) {
-            return Fail(fs::Error::NotFound);
         }
         if (place.node->kind == fs::Kind::Directory) {
             return Reason(fs::Error::Other, "Is a directory");
@@ -728,15 +732,9 @@ fs::Outcome MemoryFileSystem::MakeFolder(const std::string& path) {
 
 fs::Outcome MemoryFileSystem::RemoveFolder(const std::string& path) {
     return Run(Call::RemoveFolder, {path}, [&]() -> fs::Outcome {
-        const Place place = Find(path, false);
+        const Place place = Find(path, false, Need::Folder);
         if (place.failure) {
             return place.failure;
-        }
-        if (place.node == nullptr) {
-            return Fail(fs::Error::NotFound);
-        }
-        if (place.node->kind != fs::Kind::Directory) {
-            return Fail(fs::Error::NotDirectory);
         }
         if (place.node->mount) {
             return Reason(fs::Error::Other, "Device or resource busy");
@@ -754,12 +752,9 @@ fs::Outcome MemoryFileSystem::RemoveFolder(const std::string& path) {
 
 fs::Outcome MemoryFileSystem::Remove(const std::string& path) {
     return Run(Call::Remove, {path}, [&]() -> fs::Outcome {
-        const Place place = Find(path, false);
+        const Place place = Find(path, false, Need::Name);
         if (place.failure) {
             return place.failure;
-        }
-        if (place.node == nullptr) {
-            return Fail(fs::Error::NotFound);
         }
         if (place.node->kind == fs::Kind::Directory) {
             return Reason(fs::Error::Other, "Is a directory");
@@ -826,12 +821,9 @@ fs::Outcome MemoryFileSystem::Link(const std::string& from, const std::string& t
             node->kind = fs::Kind::Link;
             node->bytes = from;
         } else {
-            const Place source = Find(from, false);
+            const Place source = Find(from, false, Need::Name);
             if (source.failure) {
                 return source.failure;
-            }
-            if (source.node == nullptr) {
-                return Fail(fs::Error::NotFound);
             }
             if (source.mount != target.mount) {
                 return Fail(fs::Error::CrossDevice);
@@ -857,15 +849,9 @@ fs::Outcome MemoryFileSystem::Link(const std::string& from, const std::string& t
 
 fs::Outcome MemoryFileSystem::FlushFolder(const std::string& folder) {
     return Run(Call::FlushFolder, {folder}, [&]() -> fs::Outcome {
-        const Place place = Find(folder, true);
+        const Place place = Find(folder, true, Need::Folder);
         if (place.failure) {
             return place.failure;
-        }
-        if (place.node == nullptr) {
-            return Fail(fs::Error::NotFound);
-        }
-        if (place.node->kind != fs::Kind::Directory) {
-            return Fail(fs::Error::NotDirectory);
         }
         place.node->durable = place.node->children;
         return {};
@@ -876,12 +862,9 @@ fs::Outcome MemoryFileSystem::CopyToTemporary(const std::string& from, const std
                                               fs::CopyInProgress& copy) {
     copy = {};
     fs::Outcome outcome = Run(Call::CopyToTemporary, {from, to}, [&]() -> fs::Outcome {
-        const Place source = Find(from, false);
+        const Place source = Find(from, false, Need::Name);
         if (source.failure) {
             return source.failure;
-        }
-        if (source.node == nullptr) {
-            return Fail(fs::Error::NotFound);
         }
         const Node& original = *source.node;
         if (original.kind == fs::Kind::Directory) {
@@ -1025,12 +1008,9 @@ fs::Outcome MemoryFileSystem::Append(fs::Handle file, std::string_view text) {
 fs::Outcome MemoryFileSystem::CheckAccess(const std::string& path, fs::Access access) {
     return Run(Call::CheckAccess, {path}, [&]() -> fs::Outcome {
         // To take a name away asks about the folder that holds it; the others follow links.
-        const Place place = Find(path, access != fs::Access::RemoveFrom);
+        const Place place = Find(path, access != fs::Access::RemoveFrom, Need::Name);
         if (place.failure) {
             return place.failure;
-        }
-        if (place.node == nullptr) {
-            return Fail(fs::Error::NotFound);
         }
         switch (access) {
             case fs::Access::Read:
@@ -1068,8 +1048,8 @@ std::optional<fs::Space> MemoryFileSystem::FreeSpace(const std::string& folder) 
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
-    const Place place = Find(folder, true);
-    if (place.failure || place.node == nullptr || place.node->kind != fs::Kind::Directory) {
+    const Place place = Find(folder, true, Need::Folder);
+    if (place.failure) {
         return std::nullopt;
     }
     const Mount& mount = *place.FolderMount();
@@ -1086,10 +1066,10 @@ std::optional<bool> MemoryFileSystem::SameMount(const std::string& first,
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
-    const Place one = Find(first, true);
-    const Place other = Find(second, true);
+    const Place one = Find(first, true, Need::Folder);
+    const Place other = Find(second, true, Need::Folder);
     for (const Place* place : {&one, &other}) {
-        if (place->failure || place->node == nullptr || place->node->kind != fs::Kind::Directory) {
+        if (place->failure) {
             return std::nullopt;
         }
     }
@@ -1102,8 +1082,8 @@ std::optional<std::string> MemoryFileSystem::WithoutLinks(const std::string& fol
         return std::nullopt;
     }
     std::lock_guard lock(mutex_);
-    const Place place = Find(folder, true);
-    if (place.failure || place.node == nullptr || place.node->kind != fs::Kind::Directory) {
+    const Place place = Find(folder, true, Need::Folder);
+    if (place.failure) {
         return std::nullopt;
     }
     return place.FolderMount()->withoutLinks;

@@ -224,8 +224,11 @@ private:
                     const std::function<fs::Outcome()>& act);
 
     fs::Failure Fail(fs::Error kind) const { return {kind, Words(kind)}; }
-    // Where `path` leads, its last link followed when `followLast`.
-    Place Find(std::string_view path, bool followLast) const;
+    // Where `path` leads, its last link followed when `followLast`; a failure also when
+    // the name is not there or not a folder, as `need` says.
+    enum class Need { Nothing, Name, Folder };
+    Place Find(std::string_view path, bool followLast, Need need = Need::Nothing) const;
+    Place Locate(std::string_view path, bool followLast) const;
     void MakeFolders(const std::string& path);
     void Put(const std::string& path, std::shared_ptr<Node> node);
     Node* FollowedNode(std::string_view path) const;
