@@ -127,6 +127,55 @@ TEST(MemoryFileSystem, StatusTellsLinksFromWhatTheyLeadTo) {
     EXPECT_EQ(files.StatusOf("/search/none").kind, fs::Kind::Missing);
 }
 
+TEST(MemoryFileSystem, MountsAnswerWhereTheyBegin) {
+    MemoryFileSystem files;
+    SetUpTree(files);
+    files.AddFolder("/other/sub");
+    files.AddLink("/to-other", "/other/sub/");
+    EXPECT_EQ(files.SameMount("/search", "/dest/"), true);
+    EXPECT_EQ(files.SameMount("/other", "/to-other"), true);
+    EXPECT_EQ(files.SameMount("/search", "/other/sub"), false);
+    EXPECT_EQ(files.SameMount("/search", "/none"), std::nullopt);
+    EXPECT_EQ(files.WithoutLinks("/fat/"), "FAT");
+    EXPECT_EQ(files.WithoutLinks("/other"), std::nullopt);
+    EXPECT_NE(files.FreeSpace("/other")->volume, files.FreeSpace("/search")->volume);
+    EXPECT_EQ(files.FreeSpace("/search/a.zip"), std::nullopt);
+}
+
+TEST(MemoryFileSystem, LinksAreFollowedOnTheWay) {
+    MemoryFileSystem files;
+    SetUpTree(files);
+    files.AddLink("/found", "search");
+    files.AddLink("/loop", "/loop");
+    std::string text;
+    EXPECT_FALSE(files.ReadAll("/found/link.zip", text));
+    EXPECT_EQ(text, "zip");
+    std::vector<std::pair<std::string, fs::Kind>> entries;
+    ASSERT_FALSE(files.List(
+        "/found", [&](const fs::Entry& entry) { entries.emplace_back(entry.name, entry.kind); }));
+    EXPECT_EQ(entries.size(), 5U);
+    EXPECT_EQ(entries.front(), std::pair(std::string("a.zip"), fs::Kind::File));
+    EXPECT_EQ(files.ReadAll("/loop", text)->reason, "Too many levels of symbolic links");
+    ASSERT_FALSE(files.Link("/search/a.zip", "/search/hard.zip", false));
+    EXPECT_TRUE(files.SameContents("/search/hard.zip", "/found/link.zip"));
+    EXPECT_FALSE(files.SameContents("/search/a.zip", "/dest/taken.zip"));
+}
+
+TEST(MemoryFileSystem, LongNamesAreCutToFitAndOpenFilesAreBounded) {
+    MemoryFileSystem files;
+    SetUpTree(files);
+    const std::string target = "/dest/" + std::string(250, 'x') + ".zip";
+    files.SetOpenFileLimit(1);
+    fs::CopyInProgress copy;
+    ASSERT_FALSE(files.CopyToTemporary("/search/a.zip", target, copy));
+    const std::string name = copy.temporary.substr(copy.temporary.rfind('/') + 1);
+    EXPECT_TRUE(files.FillsNameLimit(name)) << name.size();
+    EXPECT_EQ(files.CopyToTemporary("/search/a.zip", "/dest/b.zip", copy)->reason,
+              "Too many open files");
+    EXPECT_EQ(files.OpenFileLimit(), 1U);
+    EXPECT_EQ(files.Absolute("dest"), "/dest");
+}
+
 TEST(MemoryFileSystem, CopyIsHiddenBesideItsTargetAndDurableOnlyOnceFlushed) {
     MemoryFileSystem files;
     SetUpTree(files);
@@ -188,6 +237,31 @@ TEST(MemoryFileSystem, FailureBeforeOrAfterActing) {
         EXPECT_EQ(files.Remove("/search/a.zip").has_value(), afterActing);  // once only
         EXPECT_EQ(files.CallCount(Call::Remove), 2U);
     }
+}
+
+TEST(MemoryFileSystem, FailuresChosenByPathAndCount) {
+    MemoryFileSystem files;
+    SetUpTree(files);
+    const auto intoDest = [](std::string_view path) { return path.starts_with("/dest/"); };
+    files.FailCall(Call::RenameNoReplace, intoDest, {Error::NoSpace, {}}, kEveryTime);
+    files.FailCall(Call::StatusOf, "b.zip", {Error::Io, {}});
+    files.FailCall(Call::CopyToTemporary, "", {Error::Io, "Remote I/O error"}, 1, true);
+    EXPECT_FALSE(files.RenameNoReplace("/search/a.zip", "/search/b.zip"));
+    EXPECT_EQ(files.RenameNoReplace("/search/b.zip", "/dest/b.zip")->kind, Error::NoSpace);
+    EXPECT_EQ(files.RenameNoReplace("/search/b.zip", "/dest/b.zip")->kind, Error::NoSpace);
+    EXPECT_EQ(files.StatusOf("/search/b.zip").kind, fs::Kind::Missing);  // as a failed lstat
+    EXPECT_EQ(files.StatusOf("/search/b.zip").kind, fs::Kind::File);
+    fs::CopyInProgress copy;
+    EXPECT_EQ(files.CopyToTemporary("/search/b.zip", "/dest/b.zip", copy)->reason,
+              "Remote I/O error");
+    EXPECT_EQ(files.Contents(copy.temporary), "zip");  // made, then failed: left to remove
+    EXPECT_EQ(copy.handle, fs::kNoHandle);
+    EXPECT_EQ(files.OpenFiles(), 0U);
+    EXPECT_THROW(files.FailCall(Call::Close, "", {}), std::logic_error);
+    files.ClearFailures();
+    EXPECT_FALSE(files.RenameNoReplace("/search/b.zip", "/dest/b.zip"));
+    EXPECT_EQ(files.CallCount(Call::RenameNoReplace), 4U);
+    EXPECT_EQ(NameOf(Call::RenameNoReplace), "RenameNoReplace");
 }
 
 TEST(MemoryFileSystem, HeldCallGoesOnWhenReleasedFromAnotherThread) {
