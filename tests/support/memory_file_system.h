@@ -58,7 +58,8 @@ inline constexpr std::size_t kCallCount = static_cast<std::size_t>(Call::ForgetF
 std::string_view NameOf(Call call);
 
 // Chooses the calls a failure or a hold applies to by the paths they name (both of a
-// rename, the file of a handle); a call matches when any of its paths does.
+// rename, the file of a handle); a call matches when any of its paths does. It is asked
+// with the file system locked, so it must not call it.
 using PathMatch = std::function<bool(std::string_view path)>;
 
 inline constexpr int kEveryTime = -1;
@@ -67,7 +68,8 @@ inline constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::
 class MemoryFileSystem;
 
 // Calls held inside until Release, which lets them and every later one go on. Releases on
-// destruction, so that a failed test ends instead of leaving a thread blocked.
+// destruction, so that a failed test ends instead of leaving a thread blocked; it must not
+// outlive its file system.
 class Gate {
 public:
     Gate(Gate&& other) noexcept;
