@@ -133,7 +133,11 @@ fs::Outcome DryRunFileSystem::CheckChange(const std::string& path, fs::Access ac
     if (made_.contains(folder)) {
         return std::nullopt;
     }
-    return real_.CheckAccess(access == fs::Access::AddTo ? folder : path, access);
+    // A name the run made is not there to ask about; the folder's right tells the same.
+    if (access == fs::Access::AddTo || made_.contains(path)) {
+        return real_.CheckAccess(folder, fs::Access::AddTo);
+    }
+    return real_.CheckAccess(path, access);
 }
 
 std::string DryRunFileSystem::NearestReal(std::string path) {

@@ -1,0 +1,294 @@
+// The run engine's decisions, in-process. A dry run is the same steps over a file system
+// that changes nothing, so for any collection it must name the same archives, with the same
+// reasons, as the real run does afterwards: checked over generated collections in memory
+// and over a real tmpfs with the awkward cases a user meets.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+#include "dry_run_file_system.h"
+#include "memory_file_system.h"
+#include "mounts.h"
+#include "pass.h"
+#include "run_journal.h"
+#include "system_file_system.h"
+#include "test_support.h"
+
+namespace lorvex {
+namespace {
+
+using namespace std::string_literals;
+
+using testing::Call;
+using testing::MemoryFileSystem;
+
+// What a user compares between the dry run and the real one: the count and every archive
+// named, with its reason.
+struct Outcome {
+    std::int64_t count = 0;
+    std::vector<std::string> failures;  // "archive: reason", sorted
+    bool operator==(const Outcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
+    out << outcome.count << " moved";
+    for (const auto& failure : outcome.failures) {
+        out << "\n  " << failure;
+    }
+    return out;
+}
+
+Outcome RunPass(fs::FileSystem& system, const std::string& map, PassRequest request) {
+    std::optional<DryRunFileSystem> dry;
+    fs::FileSystem& used = request.dryRun ? dry.emplace(system) : system;
+    used.MakeFolder(request.destdir);
+    const PassResult result = Pass(used, map, request, nullptr).Run();
+    Outcome outcome{result.moved, {}};
+    for (const auto& failure : result.failed) {
+        outcome.failures.push_back(failure.archive + ": " + failure.reason);
+    }
+    std::sort(outcome.failures.begin(), outcome.failures.end());
+    return outcome;
+}
+
+// What is where, bytes included, under `folder` of a memory file system.
+std::string Snapshot(MemoryFileSystem& files, const std::string& folder) {
+    std::string text;
+    for (const auto& name : files.Names(folder)) {
+        const std::string path = folder + "/" + name;
+        const auto status = files.StatusOf(path);
+        text += path + (status.kind == fs::Kind::Directory ? "/\n" : "\n");
+        if (status.kind == fs::Kind::Directory) {
+            text += Snapshot(files, path);
+        } else if (status.kind == fs::Kind::File) {
+            text += files.Contents(path).value_or("?") + "\n";
+        }
+    }
+    return text;
+}
+
+// One archive of a generated collection and what stands in its way.
+enum class Trouble { None, Empty, Missing, Unreadable, TakenSame, TakenOther, Dangling, Fifo };
+
+struct Collection {
+    std::string map;
+    std::vector<std::pair<std::string, Trouble>> archives;
+    bool otherMount = false;
+    std::uint64_t capacity = testing::kUnlimited;
+    bool readOnlyDest = false;
+    Transfer transfer = Transfer::Move;
+    bool all = false;
+};
+
+Collection Generate(unsigned seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&](int n) { return static_cast<int>(random() % n); };
+    Collection c;
+    c.map = test::MapWithHeader("");
+    const int count = 1 + pick(12);
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "a" + std::to_string(i);
+        const auto trouble = static_cast<Trouble>(pick(3) == 0 ? pick(8) : 0);
+        c.archives.emplace_back(name, trouble);
+        const char* category = pick(3) == 0 ? "Cat B" : "Cat A";
+        c.map += name + "=" + category + "\n";
+        if (pick(6) == 0) {
+            c.map += name + "=" + category + "\n";  // listed twice
+        }
+    }
+    c.otherMount = pick(2) == 0;
+    c.capacity =
+        pick(4) == 0 ? 4096 * static_cast<std::uint64_t>(1 + pick(6)) : testing::kUnlimited;
+    c.readOnlyDest = pick(10) == 0;
+    c.transfer = static_cast<Transfer>(pick(5) < 2 ? 0 : pick(4));
+    c.all = pick(2) == 0;
+    return c;
+}
+
+void Build(MemoryFileSystem& files, const Collection& c) {
+    files.AddFolder("/search");
+    files.AddFolder("/out");
+    if (c.otherMount || c.capacity != testing::kUnlimited) {
+        files.AddMount("/out", c.capacity);
+    }
+    for (const auto& [name, trouble] : c.archives) {
+        const std::string source = "/search/" + name + ".zip";
+        const std::string target = "/out/" + name + ".zip";
+        const std::string bytes(1000 + 3000 * (name.size() % 3), 'z');
+        if (trouble != Trouble::Missing) {
+            files.AddFile(source, trouble == Trouble::Empty ? "" : bytes, {1'700'000'000, 1});
+        }
+        if (trouble == Trouble::Unreadable) {
+            files.SetUnreadable(source);
+        } else if (trouble == Trouble::TakenSame) {
+            files.AddFile(target, bytes);
+        } else if (trouble == Trouble::TakenOther) {
+            files.AddFile(target, "other bytes");
+        } else if (trouble == Trouble::Dangling) {
+            files.AddLink(target, "/nowhere");
+        } else if (trouble == Trouble::Fifo) {
+            files.AddOther(target);
+        }
+    }
+    if (c.readOnlyDest) {
+        files.SetReadOnly("/out", true);
+    }
+}
+
+PassRequest RequestFor(const Collection& c, bool dryRun) {
+    PassRequest request{"Cat A", "/search/", "/out/"};
+    if (c.all) {
+        request.targets = {{"Cat A", "/out/"}, {"Cat B", "/out/B/"}};
+    }
+    request.dryRun = dryRun;
+    request.transfer = c.transfer;
+    return request;
+}
+
+TEST(Engine, TheDryRunNamesWhatTheRealRunThenDoesOverGeneratedCollections) {
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const Collection c = Generate(seed);
+        MemoryFileSystem dryFiles;
+        MemoryFileSystem realFiles;
+        Build(dryFiles, c);
+        Build(realFiles, c);
+        const std::string before = Snapshot(dryFiles, "");
+        const Outcome dry = RunPass(dryFiles, c.map, RequestFor(c, true));
+        EXPECT_EQ(Snapshot(dryFiles, ""), before);
+        ASSERT_EQ(dry, RunPass(realFiles, c.map, RequestFor(c, false))) << c.map;
+    }
+}
+
+// Every step of a batch across mounts that can fail keeps each archive whole in exactly
+// one place (in both, for a copy) and names it.
+TEST(Engine, AFailedStepAcrossMountsLosesNoArchive) {
+    struct Case {
+        Call call;
+        Transfer transfer;
+    };
+    const Case cases[] = {
+        {Call::CopyToTemporary, Transfer::Move}, {Call::FlushFiles, Transfer::Move},
+        {Call::RenameNoReplace, Transfer::Move}, {Call::FlushFolder, Transfer::Move},
+        {Call::Remove, Transfer::Move},          {Call::FlushFiles, Transfer::Copy}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(testing::NameOf(c.call)));
+        MemoryFileSystem files;
+        files.AddMount("/out");
+        for (const char* name : {"a", "b", "c"}) {
+            files.AddFile(std::string("/search/") + name + ".zip", std::string("PK ") + name);
+        }
+        // A folder's flush fails for the folder, so for all of it.
+        const bool wholeBatch = c.call == Call::FlushFiles || c.call == Call::FlushFolder;
+        files.FailCall(c.call, c.call == Call::FlushFolder ? "/out" : "b.zip", {fs::Error::Io, ""});
+        PassRequest request{"Cat A", "/search/", "/out/"};
+        request.transfer = c.transfer;
+        const Outcome outcome =
+            RunPass(files, test::MapWithHeader("a=Cat A\nb=Cat A\nc=Cat A\n"), request);
+        EXPECT_EQ(outcome.failures.size(), wholeBatch ? 3u : 1u);
+        EXPECT_EQ(outcome.failures.back(),
+                  "c.zip: Input/output error"s.replace(0, 1, wholeBatch ? "c" : "b"));
+        for (const char* name : {"a", "b", "c"}) {
+            const bool inSearch = files.Exists(std::string("/search/") + name + ".zip");
+            const bool inOut = files.Exists(std::string("/out/") + name + ".zip");
+            const bool moved = name[0] != 'b' && !wholeBatch;
+            EXPECT_EQ(inSearch, c.transfer == Transfer::Copy || !moved) << name;
+            EXPECT_EQ(inOut, moved) << name;
+        }
+        const std::vector<std::string> placed =
+            wholeBatch ? std::vector<std::string>{} : std::vector<std::string>{"a.zip", "c.zip"};
+        EXPECT_EQ(files.Names("/out"), placed);
+    }
+}
+
+TEST(Engine, ModificationTimesOfAnyYearSurviveTheJournal) {
+    const fs::FileTime times[] = {{0, 0},
+                                  {-1, 999'999'999},
+                                  {32'503'680'000, 1},           // 3000-01-01
+                                  {-62'167'219'200 - 86400, 5},  // the day before year 0
+                                  {9'000'000'000'000'000, 123},  // past year 285,000,000
+                                  {-9'000'000'000'000'000, 0}};
+    for (const auto time : times) {
+        const std::string text = ReadableModified(time);
+        EXPECT_EQ(ParseModified(text), time) << text;
+    }
+    EXPECT_EQ(ReadableModified({32'503'680'000, 0}), "3000-01-01 00:00:00.000000000 UTC");
+    EXPECT_EQ(ParseModified("2026-02-30 00:00:00.000000000 UTC"), std::nullopt);
+}
+
+// The awkward cases a user meets, on a real tmpfs of this test's own: a dangling link and a
+// FIFO where an archive goes, the same bytes already there, a search folder bind-mounted,
+// a destination that fills up, a read-only destination, a file where a folder goes.
+TEST(Engine, TheDryRunNamesWhatTheRealRunThenDoesOnARealFileSystem) {
+    if (::geteuid() != 0 || !test::PrivateMountNamespace()) {
+        GTEST_SKIP() << "needs root and a mount namespace of its own";
+    }
+    test::TempDir root;
+    struct Row {
+        const char* what;
+        const char* mountOptions;  // of the destination's tmpfs; "" for none
+        std::function<void(const std::filesystem::path& search, const std::filesystem::path& out)>
+            prepare;
+        Transfer transfer = Transfer::Move;
+    };
+    namespace stdfs = std::filesystem;
+    const Row rows[] = {
+        {"dangling link and FIFO", "",
+         [](const stdfs::path&, const stdfs::path& out) {
+             stdfs::create_symlink("/nowhere", out / "a1.zip");
+             ::mkfifo((out / "a2.zip").c_str(), 0600);
+         }},
+        {"same bytes there, across", "size=1m",
+         [](const stdfs::path& search, const stdfs::path& out) {
+             stdfs::copy_file(search / "a1.zip", out / "a1.zip");
+         }},
+        {"fills up", "size=40k", [](const stdfs::path&, const stdfs::path&) {}},
+        {"read-only", "size=1m,mode=0555",
+         [](const stdfs::path&, const stdfs::path& out) { ::chmod(out.c_str(), 0555); }},
+        {"hard links across", "size=1m", [](const stdfs::path&, const stdfs::path&) {},
+         Transfer::HardLink},
+        {"file where a folder goes", "",
+         [](const stdfs::path&, const stdfs::path& out) { test::WriteFile(out / "B", "x"); }},
+    };
+    const std::string map = test::MapWithHeader(
+        "a1=Cat A\na2=Cat A\na3=Cat B\na4=Cat A\na5=Cat A\na6=Cat B\na7=Cat A\na8=Cat A\n");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<Outcome> outcomes;
+        for (const bool dryRun : {true, false}) {
+            // The same paths both times, as the reasons name them.
+            const stdfs::path place = root.path() / row.what;
+            stdfs::remove_all(place);
+            const stdfs::path search = place / "search";
+            const stdfs::path out = place / "out";
+            stdfs::create_directories(search);
+            stdfs::create_directories(out);
+            std::optional<test::Tmpfs> mount;
+            if (*row.mountOptions) {
+                mount.emplace(out, row.mountOptions);
+                ASSERT_TRUE(mount->mounted());
+            }
+            for (int i = 1; i <= 8; ++i) {
+                test::WriteFile(search / ("a" + std::to_string(i) + ".zip"),
+                                std::string(6000 * i, 'z'));
+            }
+            row.prepare(search, out);
+            if (std::string(row.what) == "read-only") {
+                ASSERT_TRUE(mount->MakeReadOnly());
+            }
+            PassRequest request{"Cat A", search.string() + "/", out.string() + "/"};
+            request.targets = {{"Cat A", request.destdir}, {"Cat B", request.destdir + "B/"}};
+            request.dryRun = dryRun;
+            request.transfer = row.transfer;
+            outcomes.push_back(RunPass(platform::SystemFileSystem(), map, request));
+        }
+        EXPECT_EQ(outcomes[0], outcomes[1]);
+    }
+}
+
+}  // namespace
+}  // namespace lorvex
