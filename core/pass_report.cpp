@@ -51,14 +51,19 @@ MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
     for (const auto& [category, moved] : pass.perCategory) {
         perCategory += category + ": " + std::to_string(moved) + "\n";
     }
+    const std::string estimate =
+        pass.spaceEstimated
+            ? "The room left on the destination is an estimate: how much a file takes differs "
+              "from one file system to another.\n"
+            : "";
     const std::string count =
         " " + Files(pass.planned.size()) + " would be " + Done(pass.transfer) + ".";
-    const std::string full = planned + cancelled + failures + perCategory + count;
+    const std::string full = planned + cancelled + failures + estimate + perCategory + count;
     // A box leads with the count and keeps the list of moves behind "Show Details...".
     if (pass.planned.size() + failed.size() <= shownFailures) {
         return {full, full, {}};
     }
-    std::string summary = count + "\n" + cancelled + firstFailures + perCategory;
+    std::string summary = count + "\n" + cancelled + firstFailures + estimate + perCategory;
     std::string details = planned + cancelled + failures;
     summary.pop_back();
     details.pop_back();

@@ -11,9 +11,11 @@
 #include <sstream>
 
 #include "dry_run_file_system.h"
+#include "errors.h"
 #include "memory_file_system.h"
 #include "mounts.h"
 #include "pass.h"
+#include "run_history.h"
 #include "run_journal.h"
 #include "system_file_system.h"
 #include "test_support.h"
@@ -162,6 +164,73 @@ TEST(Engine, TheDryRunNamesWhatTheRealRunThenDoesOverGeneratedCollections) {
         EXPECT_EQ(Snapshot(dryFiles, ""), before);
         ASSERT_EQ(dry, RunPass(realFiles, c.map, RequestFor(c, false))) << c.map;
     }
+}
+
+// A move with its journal, then what a user may have done since; then an undo.
+enum class Since { Nothing, DestReadOnly, SearchReadOnly, Changed, NameTaken, SameBytesBack };
+
+Outcome Undo(MemoryFileSystem& files, const Collection& c, Since since, bool dryRun) {
+    RunJournalText run{"", "", "Cat A", "/search/", "/out/", {}, {}, {}};
+    {
+        RunJournal journal(files, run);
+        Pass pass(files, c.map, RequestFor(c, false), nullptr);
+        pass.SetJournal(&journal);
+        pass.Run();
+        journal.Finish();
+    }
+    const std::string first = "/" + c.archives.front().first + ".zip";
+    switch (since) {
+        case Since::Nothing:
+            break;
+        case Since::DestReadOnly:
+            files.SetReadOnly("/out", true);
+            break;
+        case Since::SearchReadOnly:
+            files.SetReadOnly("/search", true);
+            break;
+        case Since::Changed:
+            files.AddFile("/out" + first, "changed", {1, 2});
+            break;
+        case Since::NameTaken:
+            files.AddFile("/search" + first, "someone else's");
+            break;
+        case Since::SameBytesBack:
+            if (const auto bytes = files.Contents("/out" + first)) {
+                files.AddFile("/search" + first, *bytes);
+            }
+            break;
+    }
+    UndoResult result;
+    try {
+        result = UndoRun(files, "", dryRun);
+    } catch (const LorvexError& error) {
+        return {-1, {error.what()}};  // a run that moved nothing left no journal
+    }
+    Outcome outcome{dryRun ? static_cast<std::int64_t>(result.planned.size()) : result.movedBack,
+                    {}};
+    for (const auto& failure : result.failed) {
+        outcome.failures.push_back(failure.archive + ": " + failure.reason);
+    }
+    std::sort(outcome.failures.begin(), outcome.failures.end());
+    return outcome;
+}
+
+TEST(Engine, TheDryUndoNamesWhatTheRealUndoThenDoes) {
+    ::setenv("XDG_STATE_HOME", "/state", 1);
+    for (unsigned seed = 1; seed <= 120; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        Collection c = Generate(seed);
+        c.transfer = Transfer::Move;
+        c.readOnlyDest = false;
+        const auto since = static_cast<Since>(seed % 6);
+        MemoryFileSystem dryFiles;
+        MemoryFileSystem realFiles;
+        Build(dryFiles, c);
+        Build(realFiles, c);
+        const Outcome dry = Undo(dryFiles, c, since, true);
+        ASSERT_EQ(dry, Undo(realFiles, c, since, false)) << c.map;
+    }
+    ::unsetenv("XDG_STATE_HOME");
 }
 
 // Every step of a batch across mounts that can fail keeps each archive whole in exactly
