@@ -250,9 +250,14 @@ TEST_F(CommandLineRun, TyposMoveNothing) {
         {{"--dryrun"}, "unknown option \"--dryrun\"; did you mean \"--dry-run\"?"},
         {{"-dry-run"}, "\"-dry-run\" would be -d \"ry-run\"; did you mean \"--dry-run\"?"},
         {{"-dryrun"}, "did you mean \"--dry-run\"?"},
-        {{"-all"}, "did you mean \"--all\"?"},
+        {{"-all"}, "\"-all\" is not an option; did you mean \"--all\"?"},
         {{"-d", "elsewhere"}, "-d was given twice"},
         {{"\u2014dry-run"}, "begins with a typographic dash"},
+        {{"\u2010\u2011dry-run"}, "typographic dash, not \"-\"; did you mean \"--dry-run\"?"},
+        {{"-\u2212all"}, "did you mean \"--all\"?"},
+        {{"\uFF0D\uFE63copy"}, "did you mean \"--copy\"?"},
+        {{"--", "dry-run"}, "\"-- dry-run\" has a blank after \"--\"; did you mean \"--dry-run\"?"},
+        {{"--", "dryrun"}, "did you mean \"--dry-run\"?"},
     };
     for (const auto& [typo, error] : cases) {
         std::vector<std::string> arguments = {"-c", "Music / Jazz", "-e", search.string(),

@@ -107,9 +107,38 @@ TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {
     EXPECT_TRUE(s.dryRun);
     EXPECT_EQ(s.cmdSearchDir, kIn);
     EXPECT_TRUE(s.unknownSwitches.empty());
-    const auto other = Parse({"--All", "--dry", "-a"});
+    const auto other = Parse({"--dry", "-a"});
     EXPECT_FALSE(other.allCategories || other.dryRun);
-    EXPECT_EQ(other.unknownSwitches.size(), 3u);
+    EXPECT_EQ(other.unknownSwitches.size(), 2u);
+    // Long options take any letter case, as the letters do.
+    const auto upper = Parse({"--ALL", "--Dry-Run", "--LINK=Symbolic", "--UNDO", "X"});
+    EXPECT_TRUE(upper.allCategories && upper.dryRun && upper.undo);
+    EXPECT_EQ(upper.transfer, platform::Transfer::SymbolicLink);
+    EXPECT_EQ(upper.undoRun, "X");
+    EXPECT_EQ(upper.refusal, "");
+}
+
+// Slips that reach the reader as other words than they look: each is refused with the
+// option it reads as, and a lone "--" before another word keeps being an unknown switch.
+TEST(CommandLine, SlipsOfTheKeyboardAreRefused) {
+    const std::pair<std::vector<std::string_view>, std::string> cases[] = {
+        {{"\u2010\u2010dry-run", "-c", "Jazz"}, "typographic dash"},
+        {{"-c", "Jazz", "\u2015Runs"}, "did you mean \"--runs\"?"},
+        {{"--", "link=symbolic"}, "did you mean \"--link=symbolic\"?"},
+        {{"--", "all"}, "did you mean \"--all\"?"},
+        {{"-undo"}, "\"-undo\" is not an option; did you mean \"--undo\"?"},
+        {{"-copy"}, "\"-copy\" would be -c \"opy\""},
+        {{"--", "jazz"}, ""},
+        {{"-c", "\u2013 drafts", "\u2010-"}, "\"\u2013 drafts\" begins with a typographic dash"},
+        {{"-c", "Music", "/", "Jazz", "-f"},
+         kWindows ? "a category with blanks or \"/\" needs quotes: -c \"Music / Jazz\"" : ""},
+    };
+    for (const auto& [words, refusal] : cases) {
+        const std::string said = Parse(words).refusal;
+        EXPECT_TRUE(refusal.empty() ? said.empty() : said.find(refusal) != std::string::npos)
+            << words[0] << ": " << said;
+    }
+    EXPECT_EQ(Parse({"--", "jazz"}).unknownSwitches, std::vector<std::string>{"--"});
 }
 
 }  // namespace
