@@ -305,7 +305,7 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
         const std::vector<std::string> listed = ListedCategories(form.Combo1);
         output.Error("category " + Quoted(switches.cmdCategory) + " is not in the category list " +
                      Quoted(form.CategoryListPath()) +
-                     DidYouMean(NearestNames(switches.cmdCategory, listed)));
+                     DidYouMean(NearestCategories(switches.cmdCategory, listed)));
         return kExitNotRun;
     }
     form.Refresh();

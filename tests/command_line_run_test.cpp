@@ -142,6 +142,25 @@ TEST_F(CommandLineRun, UnknownCategoryStopsBeforeAnythingHappens) {
     EXPECT_EQ(ListDirectory(search).size(), 3u);
 }
 
+// A word of a category finds it, before any name that is only spelled alike.
+TEST_F(CommandLineRun, AnUnknownCategoryIsAnsweredWithTheNamesItIsAWordOf) {
+    WriteFile(program / "cats.txt",
+              "Misc\nMusic / Jazz\nMusic / Rock\nSports / Golf\nComics / Manga \u65e5\u672c\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"Jazz", "\"Music / Jazz\"?"},
+        {"golf", "\"Sports / Golf\"?"},
+        {"Manga", "\"Comics / Manga \u65e5\u672c\"?"},
+        {"Music", "\"Music / Jazz\" or \"Music / Rock\"?"},
+        {"Mics", "\"Misc\"?"},
+        {"music/jazz ", "\"Music / Jazz\"?"},
+    };
+    for (const auto& [category, meant] : cases) {
+        const auto run = Lorvex({"-c", category, "-e", search.string(), "-d", dest.string()});
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_TRUE(run.err.ends_with("; did you mean " + meant + "\n")) << run.err;
+    }
+}
+
 TEST_F(CommandLineRun, MissingSwitchesAreErrorsWithStatusTwo) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"-e", search.string(), "-d", dest.string()}, "lorvex: no category given"},
