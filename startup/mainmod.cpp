@@ -192,6 +192,11 @@ int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutp
                                 "; each with its count under Show Details...";
     output.MoveReport(
         {text, counts.size() <= 20 ? text : summary, counts.size() <= 20 ? "" : text});
+    if (const std::size_t tabs = CategoriesWithTabs(counts); tabs > 0) {
+        output.Error(std::to_string(tabs) + (tabs == 1 ? " category holds" : " categories hold") +
+                     " a tab, which cut -f1 cannot carry into a category list; its line's "
+                     "first column is empty");
+    }
     return kExitAllMoved;
 }
 

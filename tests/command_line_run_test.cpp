@@ -606,6 +606,35 @@ TEST_F(WholeCollection, CategoriesCountsNamesAndArchivesHere) {
     const auto refused = Lorvex({"--categories", "-d", dest.string()});
     EXPECT_EQ(refused.exitStatus, 2);
     EXPECT_FALSE(fs::exists(dest));
+
+    // cut -f1 would keep only the start of a name holding a tab: its line says so instead.
+    WriteMap("Reel=Old\tTapes\r\r\n");
+    const auto tab = Lorvex({"--categories"});
+    EXPECT_EQ(tab.exitStatus, 0);
+    EXPECT_EQ(
+        tab.out.substr(0, tab.out.find('\n') + 1),
+        "\t1 name\tnot in the category list\t\"Old\\tTapes\" holds a tab (shown as \\t): type "
+        "it into a category list by hand\n");
+    EXPECT_EQ(tab.err.rfind("lorvex: 1 category holds a tab, which cut -f1 cannot carry", 0), 0u)
+        << tab.err;
+}
+
+// --all over a list without a category has nothing to move: that is no success.
+TEST_F(WholeCollection, AnEmptyCategoryListStopsAll) {
+    for (const char* list : {"", " , ,\r\n\n"}) {
+        WriteFile(program / "cats.txt", list);
+        for (const auto& dry : {std::vector<std::string>{}, {"--dry-run"}}) {
+            auto arguments = dry;
+            arguments.insert(arguments.end(),
+                             {"--all", "-e", search.string(), "-d", dest.string()});
+            const auto run = Lorvex(arguments);
+            EXPECT_EQ(run.exitStatus, 2);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "lorvex: the category list \"" + (program / "cats.txt").string() +
+                                   "\" holds no category, so --all has nothing to move\n");
+        }
+    }
+    EXPECT_FALSE(fs::exists(dest));
 }
 
 // A batch keeps a descriptor open for each of its copies, so one started with few
