@@ -87,23 +87,66 @@ std::string ProgressLabel(const PassStatus& status) {
            " names checked, " + std::to_string(status.movedCount) + " moved";
 }
 
-std::string ProgressLine(const PassStatus& status, std::chrono::steady_clock::duration elapsed,
-                         int columns) {
-    // The last column stays empty: writing there makes some terminals wrap at once.
-    const int room = (columns > 0 ? columns : 80) - 1;
-    bool cut = false;
-    std::string line(FitColumns(ProgressLabel(status) + TimeLeft(status, elapsed), room, cut));
-    const std::string_view archive =
-        status.archive.substr(status.archive.find_last_of(platform::kSeparator) + 1);
+namespace {
+
+// The counts in fewer words, for a narrow terminal: each number stays whole.
+std::string ShortLabel(const PassStatus& status) {
+    return std::to_string(status.checked) + " of " + std::to_string(status.total) + " checked, " +
+           std::to_string(status.movedCount) + " moved";
+}
+
+std::string ShortestLabel(const PassStatus& status) {
+    return std::to_string(status.checked) + "/" + std::to_string(status.total) + ", " +
+           std::to_string(status.movedCount) + " moved";
+}
+
+// The archive's name after `line`, cut short with "..." to fit `room`; the line alone when
+// too little of the name would show to tell it.
+std::string WithArchive(const std::string& line, std::string_view archive, int room) {
+    constexpr int kFewestColumns = 8;
     const int left = room - WidthOf(line) - 2;
-    if (cut || archive.empty() || left < 4) {
+    if (archive.empty() || left < kFewestColumns) {
         return line;
     }
+    bool cut = false;
     const std::string_view shown = FitColumns(archive, left, cut);
     if (!cut) {
         return line + ": " + std::string(shown);
     }
-    return line + ": " + std::string(FitColumns(archive, left - 3, cut)) + "...";
+    const std::string_view start = FitColumns(archive, left - 3, cut);
+    return line + ": " + std::string(start.substr(0, start.find_last_not_of(' ') + 1)) + "...";
+}
+
+// The words of `line` that fit `room`, whole: on a terminal too narrow for any label.
+std::string WholeWords(const std::string& line, int room) {
+    std::string fitted;
+    for (std::size_t at = 0; at < line.size();) {
+        const std::size_t end = std::min(line.find(' ', at + 1), line.size());
+        if (WidthOf(std::string_view(line).substr(0, end)) > room) {
+            break;
+        }
+        fitted = line.substr(0, end);
+        at = end;
+    }
+    return fitted;
+}
+
+}  // namespace
+
+std::string ProgressLine(const PassStatus& status, std::chrono::steady_clock::duration elapsed,
+                         int columns) {
+    // The last column stays empty: writing there makes some terminals wrap at once.
+    const int room = (columns > 0 ? columns : 80) - 1;
+    const std::string_view archive =
+        status.archive.substr(status.archive.find_last_of(platform::kSeparator) + 1);
+    // The archive's name gives way first, then the time left, then words of the label.
+    for (std::string line : {ProgressLabel(status) + TimeLeft(status, elapsed),
+                             ProgressLabel(status), ShortLabel(status), ShortestLabel(status)}) {
+        if (WidthOf(line) <= room) {
+            return WithArchive(line, archive, room);
+        }
+    }
+    return WholeWords(ShortestLabel(status), room);
 }
 
 }  // namespace lorvex
