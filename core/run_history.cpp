@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "runs_list.h"
 
 namespace lorvex {
 namespace {
@@ -206,7 +207,7 @@ std::string RunsListText() {
     if (ids.empty()) {
         return "No runs yet; the journal of each move is kept in " + RunsDirectory();
     }
-    std::string text;
+    std::vector<RunLine> runs;
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
         RunJournalText run;
         try {
@@ -215,12 +216,10 @@ std::string RunsListText() {
             continue;  // removed meanwhile, or not readable: nothing to list or undo
         }
         const auto there = std::count_if(run.records.begin(), run.records.end(), StillThere);
-        text += run.id + "  " + run.started + "  " + run.category + "  -> " + run.destdir + "  " +
-                std::to_string(run.records.size()) + " moved, " + std::to_string(there) +
-                " still there" + (run.undone.empty() ? "" : ", undone") + "\n";
+        runs.push_back({run.id, run.started, run.category, run.destdir,
+                        static_cast<std::int64_t>(run.records.size()), there, !run.undone.empty()});
     }
-    text.pop_back();
-    return text;
+    return RunsListing(runs, platform::TerminalColumns());
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "platform.h"
 #include "progress_label.h"
 #include "run_history.h"
+#include "runs_list.h"
 
 namespace lorvex::mainmod {
 namespace {
@@ -214,10 +215,10 @@ int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
             return kExitAllMoved;
         }
         const UndoResult result = UndoRun(switches.undoRun, switches.dryRun);
-        output.Report(UndoReportText(result));
+        output.Report(PathsAsWritten(UndoReportText(result)));
         return result.failed.empty() ? kExitAllMoved : kExitSomeNotMoved;
     } catch (const LorvexError& error) {
-        output.Error(error.what());
+        output.Error(PathsAsWritten(error.what()));
         return kExitNotRun;
     }
 }
