@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "data_files.h"
 #include "errors.h"
 #include "nearest_names.h"
 #include "text_lines.h"
@@ -341,6 +342,44 @@ std::string UsageText(std::string_view program) {
            std::string(program) + " --help and readme.txt";
 }
 
+namespace {
+
+// Where the data files are read from, where the journals are kept and where the guide is.
+std::string PlacesText(const HelpPlaces& places) {
+    const char separator = platform::kSeparator;
+    std::string text;
+    if (places.portable) {
+        text = "This copy is portable (" + std::string(kPortableMarker) +
+               " is beside it): each data file is read\nfrom the program's folder, never from "
+               "your data folder:\n";
+    } else {
+        text =
+            "Each data file is read from your data folder when it is there, else from the\n"
+            "program's folder:\n";
+        if (!places.userDataDirectory.empty()) {
+            text += "  " + places.userDataDirectory + "\n";
+        }
+    }
+    text += "  " + places.programDirectory + "\n";
+    for (const auto& [name, path] : places.dataFiles) {
+        const auto folder = path.substr(0, path.find_last_of(separator));
+        text += "  " + name + std::string(12 - std::min<std::size_t>(name.size(), 11), ' ') +
+                "read from " + folder + "\n";
+    }
+    if (!places.runsDirectory.empty()) {
+        text += "\nEach move writes a journal (for --runs and --undo) into\n  " +
+                places.runsDirectory + "\n";
+    }
+    text += "\nThe user's guide is " + places.programDirectory + separator + "readme.txt";
+#ifdef _WIN32
+    return text + ".";
+#else
+    return text + "; the reference is man lorvex.";
+#endif
+}
+
+}  // namespace
+
 std::string HelpText(const HelpPlaces& places) {
     const std::string& program = places.program;
     const std::string usage = UsageText(program);
@@ -403,24 +442,8 @@ std::string HelpText(const HelpPlaces& places) {
                        "  2  nothing was moved: a switch is missing, unknown or given twice, the\n"
                        "     category is not in the list, -c and --all were both given, a "
                        "directory\n"
-                       "     or a data file cannot be used, the destination cannot be written\n\n"
-                       "Each data file is read from your data folder when it is there, else "
-                       "from the\nprogram's folder:\n";
-    if (!places.userDataDirectory.empty()) {
-        text += "  " + places.userDataDirectory + "\n";
-    }
-    text += "  " + places.programDirectory + "\n";
-    for (const auto& [name, path] : places.dataFiles) {
-        const auto folder = path.substr(0, path.find_last_of(separator));
-        text += "  " + name + std::string(12 - std::min<std::size_t>(name.size(), 11), ' ') +
-                "read from " + folder + "\n";
-    }
-    text += "\nThe user's guide is " + places.programDirectory + separator + "readme.txt";
-#ifdef _WIN32
-    return text + ".";
-#else
-    return text + "; the reference is man lorvex.";
-#endif
+                       "     or a data file cannot be used, the destination cannot be written\n\n";
+    return text + PlacesText(places);
 }
 
 std::string VersionText() { return "lorvex " LORVEX_VERSION; }

@@ -49,6 +49,8 @@ struct HelpPlaces {
     std::string program = std::string(platform::kExecutableName);
     std::string programDirectory;   // without a trailing separator
     std::string userDataDirectory;  // "" when the user has none
+    bool portable = false;          // a portable copy, which reads only its own files
+    std::string runsDirectory;      // where the journals are kept, "" when nowhere
     // Each data file's name and the path it is read from.
     std::vector<std::pair<std::string, std::string>> dataFiles;
 };

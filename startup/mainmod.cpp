@@ -146,9 +146,18 @@ bool SelectCategory(ComboBox& combo, const std::string& category) {
     return false;
 }
 
+std::string RunsDirectoryOrNone() {
+    try {
+        return RunsDirectory();
+    } catch (const LorvexError&) {
+        return {};
+    }
+}
+
 HelpPlaces PlacesOf(const Form1& form) {
-    HelpPlaces places{
-        platform::ExecutableName(), form.ProgramDirectory(), platform::UserDataDirectory(), {}};
+    HelpPlaces places{platform::ExecutableName(),    form.ProgramDirectory(),
+                      platform::UserDataDirectory(), IsPortableCopy(form.ProgramDirectory()),
+                      RunsDirectoryOrNone(),         {}};
     for (const ListMode mode : {ListMode::Full, ListMode::Simple}) {
         for (const std::string_view name :
              {DataFilesOf(mode).categoryList, DataFilesOf(mode).categoryMap}) {

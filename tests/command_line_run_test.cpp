@@ -325,6 +325,17 @@ TEST_F(CommandLineRun, TheUsersDataFolderComesFirst) {
             "lorvex: cannot read category map \"" + (own / "lorvex.ini").string() + "\": ", 0),
         0u)
         << run.err;
+
+    // A portable copy keeps to the files beside it, and its help says so.
+    WriteFile(program / "portable.txt", "");
+    run = Lorvex({"-c", "Mine", "-e", search.string(), "-d", dest.string()}, environment);
+    EXPECT_EQ(run.err, "lorvex: category \"Mine\" is not in the category list \"" +
+                           (program / "cats.txt").string() + "\"\n");
+    const auto portable = Lorvex({"--help"}, environment);
+    EXPECT_NE(portable.out.find("This copy is portable (portable.txt is beside it)"),
+              std::string::npos)
+        << portable.out;
+    EXPECT_EQ(portable.out.find(own.string()), std::string::npos) << portable.out;
 }
 
 #ifndef _WIN32
