@@ -277,6 +277,8 @@ void RefuseUnknownOption(std::string_view word, CommandSwitches& switches) {
 
 }  // namespace
 
+std::span<const std::string_view> LongOptions() { return kLongOptions; }
+
 CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
     CommandSwitches switches;
     for (std::size_t i = 0; i < words.size(); ++i) {

@@ -38,6 +38,9 @@ struct CommandSwitches {
     std::string refusal;
 };
 
+// Every long option the reader takes, as a user writes it ("--dry-run").
+std::span<const std::string_view> LongOptions();
+
 // Reads the words after the program's name. Does no I/O.
 CommandSwitches ParseSwitches(std::span<const std::string_view> words);
 
