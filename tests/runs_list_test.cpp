@@ -52,7 +52,8 @@ TEST(RunsList, ShowsLocalTimeAndFitsTheTerminalWithEveryNumberWhole) {
     SetTimeZone("UTC0");
 }
 
-TEST(RunsList, PathsLoseTheLongPathFormOnWindowsOnly) {
+// Paths lose the long-path form Windows needs, which no user writes.
+TEST(RunsList, PathsAreShownAsTheUserWritesThem) {
     const std::string text = "\\\\?\\E:\\sorted\\a.zip: gone\n\\\\?\\UNC\\srv\\share\\b.zip";
     EXPECT_EQ(PathsAsWritten(text),
               kWindows ? "E:\\sorted\\a.zip: gone\n\\\\srv\\share\\b.zip" : text);
