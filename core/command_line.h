@@ -33,8 +33,10 @@ struct CommandSwitches {
     std::string undoRun;     // RUN, "" for the last one
     // Why the words must not run at all, "" when they may: a long option lorvex does not
     // know, a value switch given twice with different values, a one-dash word that reads as
-    // a long option ("-dry-run" would otherwise be -d "ry-run"), a value word that begins
-    // with a typographic dash. Each would otherwise move archives somewhere unmeant.
+    // a long option ("-dry-run" would otherwise be -d "ry-run"), a word that begins with
+    // typographic dashes and reads as a long option, a value word that begins with an en or
+    // em dash or a minus sign, "--" followed by an option's name, and on Windows a category
+    // with " / " in it unquoted. Each would otherwise move archives somewhere unmeant.
     std::string refusal;
 };
 
