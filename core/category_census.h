@@ -29,6 +29,11 @@ std::vector<CategoryNames> CountCategories(std::string_view mapText,
 
 // One line a category: its name as a category list spells it, a tab, "N names", and with
 // archives looked for a tab and "K here"; a tab and "not in the category list" when it is not.
+// The first column is a category list's line, as `cut -f1` takes it. A name holding a tab
+// cannot be one: its first column is empty (a list skips the line) and its last one says so.
 std::string CategoryCountsText(std::span<const CategoryNames> counts, bool lookedFor);
+
+// How many of the categories hold a tab, which `cut -f1` cannot carry into a category list.
+std::size_t CategoriesWithTabs(std::span<const CategoryNames> counts);
 
 }  // namespace lorvex

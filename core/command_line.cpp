@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "data_files.h"
 #include "errors.h"
 #include "nearest_names.h"
 #include "text_lines.h"
@@ -14,15 +15,25 @@ constexpr std::array<std::string_view, 11> kLongOptions = {
     "--all",  "--dry-run",       "--categories", "--help", "--version", "--copy",
     "--link", "--link=symbolic", "--no-journal", "--runs", "--undo"};
 
-bool IsSwitch(std::string_view word) {
 #ifdef _WIN32
-    return !word.empty() && (word.front() == '-' || word.front() == '/');
+constexpr bool kSlashStartsSwitches = true;
 #else
-    return !word.empty() && word.front() == '-';
+constexpr bool kSlashStartsSwitches = false;
 #endif
+
+bool IsSwitch(std::string_view word) {
+    return !word.empty() && (word.front() == '-' || (kSlashStartsSwitches && word.front() == '/'));
 }
 
 bool IsLongOption(std::string_view word) { return word.size() > 2 && word.starts_with("--"); }
+
+std::string LowerCase(std::string_view word) {
+    std::string lower(word);
+    for (char& c : lower) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return lower;
+}
 
 char SwitchLetter(std::string_view word) {
     if (word.size() < 2) {
@@ -38,6 +49,40 @@ bool StartsWithTypographicDash(std::string_view word) {
     return word.starts_with("\u2013") || word.starts_with("\u2014") || word.starts_with("\u2212");
 }
 
+// The dashes a word processor, a web page or a keyboard layout may give for "-": the
+// hyphens and dashes U+2010 to U+2015, the minus sign, the small and full-width hyphen-minus.
+constexpr std::array<std::string_view, 9> kTypographicDashes = {
+    "\u2010", "\u2011", "\u2012", "\u2013", "\u2014", "\u2015", "\u2212", "\uFE63", "\uFF0D"};
+
+// The typographic dash `text` begins with, or "".
+std::string_view TypographicDashAt(std::string_view text) {
+    for (const std::string_view dash : kTypographicDashes) {
+        if (text.starts_with(dash)) {
+            return dash;
+        }
+    }
+    return {};
+}
+
+// `word` with every dash written as "-"; true in `leading` when a typographic one stood
+// among the dashes the word begins with.
+std::string PlainDashes(std::string_view word, bool& leading) {
+    std::string plain;
+    bool inLead = true;
+    leading = false;
+    for (std::size_t at = 0; at < word.size();) {
+        if (const std::string_view dash = TypographicDashAt(word.substr(at)); !dash.empty()) {
+            leading = leading || inLead;
+            plain += '-';
+            at += dash.size();
+            continue;
+        }
+        inLead = inLead && word[at] == '-';
+        plain += word[at++];
+    }
+    return plain;
+}
+
 // The letters of a word, lower case, without dashes and underscores: "-Dry_Run" -> "dryrun".
 std::string LettersOf(std::string_view word) {
     std::string letters;
@@ -49,19 +94,49 @@ std::string LettersOf(std::string_view word) {
     return letters;
 }
 
+// The long option whose name `name` is, or is within one letter of ("dryrun", "Dry_Run"),
+// or "".
+std::string_view LongOptionNamed(std::string_view name) {
+    const std::string letters = LettersOf(name);
+    for (const std::string_view option : kLongOptions) {
+        if (!letters.empty() && EditDistance(letters, LettersOf(option)) <= 1) {
+            return option;
+        }
+    }
+    return {};
+}
+
 // The long option a one-dash word was probably meant to be ("-dry-run", "-dryrun", "-all"),
 // or "" when it reads as a switch letter and its value.
 std::string_view LongOptionWithOneDash(std::string_view word) {
     if (word.size() < 4 || word[1] == '-' || !IsSwitch(word)) {
         return {};
     }
-    const std::string letters = LettersOf(word);
-    for (const std::string_view option : kLongOptions) {
-        if (EditDistance(letters, LettersOf(option)) <= 1) {
-            return option;
-        }
+    return LongOptionNamed(word);
+}
+
+// The long option a word begun with a typographic dash reads as ("\u2010\u2010dry-run",
+// "-\u2013all"), or "".
+std::string_view LongOptionWithTypographicDash(std::string_view word) {
+    bool leading = false;
+    const std::string plain = PlainDashes(word, leading);
+    const auto name = plain.find_first_not_of('-');
+    if (!leading || name == std::string::npos) {
+        return {};
     }
-    return {};
+    return LongOptionNamed(std::string_view(plain).substr(name));
+}
+
+void Refuse(CommandSwitches& switches, std::string why);
+
+// A word that begins with typographic dashes and reads as a long option ("\u2010\u2010dry-run")
+// was meant to be that option: as a value or a word before the switches it would go unseen.
+void RefuseTypographicDash(std::string_view word, CommandSwitches& switches) {
+    if (const auto meant = LongOptionWithTypographicDash(word); !meant.empty()) {
+        Refuse(switches, Quoted(word) +
+                             " begins with a typographic dash, not \"-\"; did you mean " +
+                             Quoted(meant) + "?");
+    }
 }
 
 // The rest of the switch word and the words that follow it up to the next switch,
@@ -70,10 +145,11 @@ std::string SwitchValue(std::span<const std::string_view> words, std::size_t& i,
                         CommandSwitches& switches) {
     std::string value(words[i].size() > 2 ? words[i].substr(2) : std::string_view{});
     while (i + 1 < words.size() && !IsSwitch(words[i + 1])) {
-        if (StartsWithTypographicDash(words[i + 1]) && switches.refusal.empty()) {
-            switches.refusal = Quoted(words[i + 1]) +
-                               " begins with a typographic dash, not \"-\"; type the option with "
-                               "plain dashes";
+        RefuseTypographicDash(words[i + 1], switches);
+        if (StartsWithTypographicDash(words[i + 1])) {
+            Refuse(switches, Quoted(words[i + 1]) +
+                                 " begins with a typographic dash, not \"-\"; type the option "
+                                 "with plain dashes");
         }
         value += ' ';
         value += words[++i];
@@ -81,8 +157,6 @@ std::string SwitchValue(std::span<const std::string_view> words, std::size_t& i,
     std::replace(value.begin(), value.end(), '"', ' ');
     return std::string(StripSpaces(value));
 }
-
-void Refuse(CommandSwitches& switches, std::string why);
 
 // --copy, --link and --link=symbolic each say what to do instead of a move; one of them.
 void SetTransfer(Transfer transfer, std::string_view word, CommandSwitches& switches) {
@@ -93,8 +167,9 @@ void SetTransfer(Transfer transfer, std::string_view word, CommandSwitches& swit
     switches.transfer = transfer;
 }
 
-// Words of two dashes name what a single letter cannot.
-bool ReadLongSwitch(std::string_view word, CommandSwitches& switches) {
+// Words of two dashes name what a single letter cannot; in any letter case, as the letters.
+bool ReadLongSwitch(std::string_view typed, CommandSwitches& switches) {
+    const std::string word = LowerCase(typed);
     if (word == "--help") {
         switches.help = true;
     } else if (word == "--version") {
@@ -106,11 +181,11 @@ bool ReadLongSwitch(std::string_view word, CommandSwitches& switches) {
     } else if (word == "--categories") {
         switches.listCategories = true;
     } else if (word == "--copy") {
-        SetTransfer(Transfer::Copy, word, switches);
+        SetTransfer(Transfer::Copy, typed, switches);
     } else if (word == "--link") {
-        SetTransfer(Transfer::HardLink, word, switches);
+        SetTransfer(Transfer::HardLink, typed, switches);
     } else if (word == "--link=symbolic") {
-        SetTransfer(Transfer::SymbolicLink, word, switches);
+        SetTransfer(Transfer::SymbolicLink, typed, switches);
     } else if (word == "--no-journal") {
         switches.noJournal = true;
     } else if (word == "--runs") {
@@ -140,10 +215,75 @@ void SetValue(std::string& field, std::string value, std::string_view word,
 
 }  // namespace
 
+namespace {
+
+// A one-dash word that reads as a long option: "-dry-run" would be -d "ry-run", "-all" is
+// no switch at all.
+void RefuseOneDashOption(std::string_view word, std::string_view meant, CommandSwitches& switches) {
+    const std::string letter(word.substr(0, 2));
+    const std::string rest(word.substr(2));
+    switch (SwitchLetter(word)) {
+        case 'C':
+        case 'E':
+        case 'D':
+            Refuse(switches, Quoted(word) + " would be " + letter + " " + Quoted(rest) +
+                                 "; did you mean " + Quoted(meant) + "? For that value, write " +
+                                 letter + " " + Quoted(rest));
+            break;
+        default:
+            Refuse(switches,
+                   Quoted(word) + " is not an option; did you mean " + Quoted(meant) + "?");
+            break;
+    }
+}
+
+// "--" with a blank before the option's name: "-- dry-run" would be an unknown switch and
+// the name a value nobody meant.
+void RefuseDetachedOption(std::span<const std::string_view> words, std::size_t i,
+                          CommandSwitches& switches) {
+    if (words[i] != "--" || i + 1 == words.size() || IsSwitch(words[i + 1])) {
+        return;
+    }
+    if (const auto meant = LongOptionNamed(words[i + 1]); !meant.empty()) {
+        Refuse(switches, Quoted("-- " + std::string(words[i + 1])) +
+                             " has a blank after \"--\"; did you mean " + Quoted(meant) + "?");
+    }
+}
+
+// On Windows a "/" of its own starts a switch, so an unquoted /c Music / Jazz would choose
+// the category "Music".
+void RefuseUnquotedCategory(std::span<const std::string_view> words, std::size_t i,
+                            std::string_view letter, const std::string& value,
+                            CommandSwitches& switches) {
+    if (!kSlashStartsSwitches || i + 2 >= words.size() || words[i + 1] != "/") {
+        return;
+    }
+    std::string meant = value + " /";
+    for (std::size_t next = i + 2; next < words.size() && !IsSwitch(words[next]); ++next) {
+        meant += ' ';
+        meant += words[next];
+    }
+    Refuse(switches, "a category with blanks or \"/\" needs quotes: " + std::string(letter) +
+                         " \"" + meant + "\", as one word");
+}
+
+// A word of two dashes that is not one of the options.
+void RefuseUnknownOption(std::string_view word, CommandSwitches& switches) {
+    switches.unknownSwitches.emplace_back(word);
+    const std::vector<std::string> known(kLongOptions.begin(), kLongOptions.end());
+    Refuse(switches,
+           "unknown option " + Quoted(word) + DidYouMean(NearestNames(LowerCase(word), known, 1)));
+}
+
+}  // namespace
+
+std::span<const std::string_view> LongOptions() { return kLongOptions; }
+
 CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
     CommandSwitches switches;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string_view word = words[i];
+        RefuseTypographicDash(word, switches);
         if (!IsSwitch(word)) {
             continue;  // words before the first switch
         }
@@ -156,7 +296,7 @@ CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
         if (ReadLongSwitch(word, switches)) {
             continue;
         }
-        if (word == "--undo") {
+        if (LowerCase(word) == "--undo") {
             switches.undo = true;
             // The run's id is the word after it, if any: an id holds no blanks.
             if (i + 1 < words.size() && !IsSwitch(words[i + 1])) {
@@ -165,21 +305,17 @@ CommandSwitches ParseSwitches(std::span<const std::string_view> words) {
             continue;
         }
         if (IsLongOption(word)) {
-            switches.unknownSwitches.emplace_back(word);
-            const std::vector<std::string> known(kLongOptions.begin(), kLongOptions.end());
-            Refuse(switches,
-                   "unknown option " + Quoted(word) + DidYouMean(NearestNames(word, known, 1)));
+            RefuseUnknownOption(word, switches);
             continue;
         }
         if (const auto meant = LongOptionWithOneDash(word); !meant.empty()) {
-            const std::string letter(word.substr(0, 2));
-            Refuse(switches, Quoted(word) + " would be " + letter + " " + Quoted(word.substr(2)) +
-                                 "; did you mean " + Quoted(meant) + "? For that value, write " +
-                                 letter + " " + Quoted(word.substr(2)));
+            RefuseOneDashOption(word, meant, switches);
         }
+        RefuseDetachedOption(words, i, switches);
         std::string value = SwitchValue(words, i, switches);
         switch (SwitchLetter(word)) {
             case 'C':
+                RefuseUnquotedCategory(words, i, word.substr(0, 2), value, switches);
                 SetValue(switches.cmdCategory, std::move(value), word, switches);
                 break;
             case 'E':
@@ -207,6 +343,44 @@ std::string UsageText(std::string_view program) {
            " -c category|--all -e searchdir -d destdir [-s|-f] [--dry-run]\nSee " +
            std::string(program) + " --help and readme.txt";
 }
+
+namespace {
+
+// Where the data files are read from, where the journals are kept and where the guide is.
+std::string PlacesText(const HelpPlaces& places) {
+    const char separator = platform::kSeparator;
+    std::string text;
+    if (places.portable) {
+        text = "This copy is portable (" + std::string(kPortableMarker) +
+               " is beside it): each data file is read\nfrom the program's folder, never from "
+               "your data folder:\n";
+    } else {
+        text =
+            "Each data file is read from your data folder when it is there, else from the\n"
+            "program's folder:\n";
+        if (!places.userDataDirectory.empty()) {
+            text += "  " + places.userDataDirectory + "\n";
+        }
+    }
+    text += "  " + places.programDirectory + "\n";
+    for (const auto& [name, path] : places.dataFiles) {
+        const auto folder = path.substr(0, path.find_last_of(separator));
+        text += "  " + name + std::string(12 - std::min<std::size_t>(name.size(), 11), ' ') +
+                "read from " + folder + "\n";
+    }
+    if (!places.runsDirectory.empty()) {
+        text += "\nEach move writes a journal (for --runs and --undo) into\n  " +
+                places.runsDirectory + "\n";
+    }
+    text += "\nThe user's guide is " + places.programDirectory + separator + "readme.txt";
+#ifdef _WIN32
+    return text + ".";
+#else
+    return text + "; the reference is man lorvex.";
+#endif
+}
+
+}  // namespace
 
 std::string HelpText(const HelpPlaces& places) {
     const std::string& program = places.program;
@@ -247,7 +421,7 @@ std::string HelpText(const HelpPlaces& places) {
                        "  --undo [RUN]  move every archive of a run (the last one not undone) "
                        "back\n"
                        "                where it was, never replacing a file; with --dry-run, "
-                       "only say\n"
+                       "only\n                say what would go back\n"
                        "  --categories  the map's categories with how many names each has (with "
                        "-e,\n"
                        "                how many of its archives are there), marking those not "
@@ -255,12 +429,13 @@ std::string HelpText(const HelpPlaces& places) {
                        "                the category list\n"
                        "  --help        show this text\n"
                        "  --version     show the version\n\n"
-                       "A value runs up to the next switch. A long option lorvex does not know, "
-                       "a\nswitch given twice with different values, or a switch that reads as "
-                       "a long\noption with one dash (\"-dry-run\") stops the run. Without "
-                       "arguments " +
+                       "A value runs up to the next switch. Long options may be written in any "
+                       "letter\ncase. A long option lorvex does not know, a switch given twice "
+                       "with different\nvalues, or a word that reads as a long option but is "
+                       "written with one dash\n(\"-dry-run\"), with typographic dashes or with "
+                       "a blank after \"--\" stops the run.\nWithout arguments " +
                        program +
-                       "\nopens its window.\n\n"
+                       " opens its window.\n\n"
                        "Exit status:\n"
                        "  0  the move ran and moved every archive of the category it found\n"
                        "  1  the move ran, but some archives could not be moved, or Ctrl+C "
@@ -269,24 +444,8 @@ std::string HelpText(const HelpPlaces& places) {
                        "  2  nothing was moved: a switch is missing, unknown or given twice, the\n"
                        "     category is not in the list, -c and --all were both given, a "
                        "directory\n"
-                       "     or a data file cannot be used, the destination cannot be written\n\n"
-                       "Each data file is read from your data folder when it is there, else "
-                       "from the\nprogram's folder:\n";
-    if (!places.userDataDirectory.empty()) {
-        text += "  " + places.userDataDirectory + "\n";
-    }
-    text += "  " + places.programDirectory + "\n";
-    for (const auto& [name, path] : places.dataFiles) {
-        const auto folder = path.substr(0, path.find_last_of(separator));
-        text += "  " + name + std::string(12 - std::min<std::size_t>(name.size(), 11), ' ') +
-                "read from " + folder + "\n";
-    }
-    text += "\nThe user's guide is " + places.programDirectory + separator + "readme.txt";
-#ifdef _WIN32
-    return text + ".";
-#else
-    return text + "; the reference is man lorvex.";
-#endif
+                       "     or a data file cannot be used, the destination cannot be written\n\n";
+    return text + PlacesText(places);
 }
 
 std::string VersionText() { return "lorvex " LORVEX_VERSION; }

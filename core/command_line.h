@@ -34,10 +34,15 @@ struct CommandSwitches {
     std::string undoRun;     // RUN, "" for the last one
     // Why the words must not run at all, "" when they may: a long option lorvex does not
     // know, a value switch given twice with different values, a one-dash word that reads as
-    // a long option ("-dry-run" would otherwise be -d "ry-run"), a value word that begins
-    // with a typographic dash. Each would otherwise move archives somewhere unmeant.
+    // a long option ("-dry-run" would otherwise be -d "ry-run"), a word that begins with
+    // typographic dashes and reads as a long option, a value word that begins with an en or
+    // em dash or a minus sign, "--" followed by an option's name, and on Windows a category
+    // with " / " in it unquoted. Each would otherwise move archives somewhere unmeant.
     std::string refusal;
 };
+
+// Every long option the reader takes, as a user writes it ("--dry-run").
+std::span<const std::string_view> LongOptions();
 
 // Reads the words after the program's name. Does no I/O.
 CommandSwitches ParseSwitches(std::span<const std::string_view> words);
@@ -50,6 +55,8 @@ struct HelpPlaces {
     std::string program = std::string(platform::kExecutableName);
     std::string programDirectory;   // without a trailing separator
     std::string userDataDirectory;  // "" when the user has none
+    bool portable = false;          // a portable copy, which reads only its own files
+    std::string runsDirectory;      // where the journals are kept, "" when nowhere
     // Each data file's name and the path it is read from.
     std::vector<std::pair<std::string, std::string>> dataFiles;
 };

@@ -5,8 +5,14 @@
 
 namespace lorvex {
 
+bool IsPortableCopy(const std::string& programDirectory) {
+    return platform::EntryExists(programDirectory + platform::kSeparator +
+                                 std::string(kPortableMarker));
+}
+
 std::string DataFilePath(const std::string& programDirectory, std::string_view fileName) {
-    if (const std::string own = platform::UserDataDirectory(); !own.empty()) {
+    if (const std::string own = platform::UserDataDirectory();
+        !own.empty() && !IsPortableCopy(programDirectory)) {
         // Anything under that name counts, so that an unreadable copy is reported by its
         // path rather than passed over in silence.
         std::string path = own + platform::kSeparator + std::string(fileName);

@@ -171,6 +171,11 @@ void Form1::MoveAction() {
     if (platform::IsSameDirectory(vars_.searchdir, vars_.destdir)) {
         throw LorvexError("the destination is the search directory " + Quoted(vars_.searchdir));
     }
+    // Every category of an empty list is none at all: say so rather than move nothing.
+    if (options_.allCategories && Combo1.ListCount() == 0) {
+        throw LorvexError("the category list " + Quoted(CategoryListPath()) +
+                          " holds no category, so --all has nothing to move");
+    }
     // Nothing is created for a move that cannot run.
     const platform::FileText map = ReadCategoryMap(CurrentListMode());
     vars_.category = options_.allCategories ? std::string() : Combo1.List(index);

@@ -1,6 +1,7 @@
 #include "nearest_names.h"
 
 #include <algorithm>
+#include <cctype>
 #include <numeric>
 
 #include "errors.h"
@@ -18,6 +19,33 @@ std::string Folded(std::string_view text) {
         folded.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
     }
     return folded;
+}
+
+// The words of a name, folded: "Comics / Manga 2" -> "comics", "manga", "2". Bytes beyond
+// ASCII belong to words, so that any script's words stay whole.
+std::vector<std::string> FoldedWords(std::string_view name) {
+    std::vector<std::string> words(1);
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80 || std::isalnum(byte)) {
+            words.back().push_back(static_cast<char>(std::tolower(byte)));
+        } else if (!words.back().empty()) {
+            words.emplace_back();
+        }
+    }
+    if (words.back().empty()) {
+        words.pop_back();
+    }
+    return words;
+}
+
+// True when one of `name`'s words is `word`, or a slip away from it.
+bool HasWord(std::string_view name, std::string_view word) {
+    const std::size_t slips = word.size() >= 4 ? 1 : 0;
+    const auto words = FoldedWords(name);
+    return std::any_of(words.begin(), words.end(), [&](const std::string& candidate) {
+        return EditDistance(candidate, word) <= slips;
+    });
 }
 
 }  // namespace
@@ -65,6 +93,27 @@ std::vector<std::string> NearestNames(std::string_view typed, std::span<const st
         names.push_back(known[index]);
     }
     return names;
+}
+
+std::vector<std::string> NearestCategories(std::string_view typed,
+                                           std::span<const std::string> known, std::size_t most) {
+    const std::string wanted = Folded(typed);
+    const auto typedWords = FoldedWords(typed);
+    std::vector<std::string> exact;
+    std::vector<std::string> byWord;
+    for (const std::string& name : known) {
+        if (Folded(name) == wanted) {
+            exact.push_back(name);
+        } else if (typedWords.size() == 1 && HasWord(name, typedWords.front())) {
+            byWord.push_back(name);
+        }
+    }
+    if (exact.empty() && byWord.empty()) {
+        return NearestNames(typed, known, most);
+    }
+    exact.insert(exact.end(), byWord.begin(), byWord.end());
+    exact.resize(std::min(exact.size(), most));
+    return exact;
 }
 
 std::string DidYouMean(std::span<const std::string> names) {

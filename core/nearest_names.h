@@ -16,6 +16,13 @@ std::size_t EditDistance(std::string_view a, std::string_view b);
 std::vector<std::string> NearestNames(std::string_view typed, std::span<const std::string> known,
                                       std::size_t most = 3);
 
+// As NearestNames, but a category one of whose words is `typed` (or within one letter of it,
+// for a word of four letters or more) comes first: "Jazz" finds "Music / Jazz". A name equal
+// to `typed` but for letter case and blanks comes before all.
+std::vector<std::string> NearestCategories(std::string_view typed,
+                                           std::span<const std::string> known,
+                                           std::size_t most = 3);
+
 // "; did you mean "A" or "B"?", or "" for no names.
 std::string DidYouMean(std::span<const std::string> names);
 

@@ -13,7 +13,8 @@ std::string ProgressLabel(const PassStatus& status);
 
 // The terminal's line of progress: the label, the time left once the pace is known, and as
 // much of the archive's file name as fits in `columns` (the line never wraps, so that each
-// redraw covers the last).
+// redraw covers the last). On a narrow terminal the name is cut short, then left out, then
+// the time left, then words of the label; a number is never cut.
 std::string ProgressLine(const PassStatus& status, std::chrono::steady_clock::duration elapsed,
                          int columns);
 

@@ -7,6 +7,8 @@
 #include "dry_run_file_system.h"
 #include "errors.h"
 #include "platform.h"
+#include "runs_list.h"
+#include "terminal.h"
 
 namespace lorvex {
 namespace {
@@ -215,7 +217,7 @@ std::string RunsListText(fs::FileSystem& system) {
     if (ids.empty()) {
         return "No runs yet; the journal of each move is kept in " + RunsDirectory();
     }
-    std::string text;
+    std::vector<RunLine> runs;
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
         RunJournalText run;
         try {
@@ -226,12 +228,10 @@ std::string RunsListText(fs::FileSystem& system) {
         const auto there =
             std::count_if(run.records.begin(), run.records.end(),
                           [&](const RunRecord& record) { return StillThere(system, record); });
-        text += run.id + "  " + run.started + "  " + run.category + "  -> " + run.destdir + "  " +
-                std::to_string(run.records.size()) + " moved, " + std::to_string(there) +
-                " still there" + (run.undone.empty() ? "" : ", undone") + "\n";
+        runs.push_back({run.id, run.started, run.category, run.destdir,
+                        static_cast<std::int64_t>(run.records.size()), there, !run.undone.empty()});
     }
-    text.pop_back();
-    return text;
+    return RunsListing(runs, platform::TerminalColumns());
 }
 
 namespace {

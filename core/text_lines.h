@@ -1,5 +1,5 @@
-// Splits text into lines. A line ends at LF; a CR right before the LF (or before the end
-// of the text) is not part of the line.
+// Splits text into lines. A line ends at LF; the CRs right before the LF (or before the end
+// of the text) are not part of the line, however many an editor or a transfer left there.
 #pragma once
 
 #include <cstring>
@@ -32,7 +32,7 @@ public:
         const void* newline = std::memchr(begin, '\n', left);
         std::size_t length = newline ? static_cast<const char*>(newline) - begin : left;
         position_ += newline ? length + 1 : length;
-        if (length > 0 && begin[length - 1] == '\r') {
+        while (length > 0 && begin[length - 1] == '\r') {
             --length;
         }
         line = std::string_view(begin, length);

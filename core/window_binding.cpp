@@ -23,6 +23,12 @@ void Attach(Form1& form, const WindowSeams& seams) {
 
 }  // namespace
 
+std::string CategoryTip(const Form1& form) {
+    const std::string from = "Categories from " + form.CategoryListPath();
+    const std::string chosen = form.Combo1.Text();
+    return chosen.empty() ? from : chosen + "\n" + from;
+}
+
 bool ClickButton(Form1& form, std::string_view name) {
     for (const auto& [button, handler] : kButtonHandlers) {
         if (button == name) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "form1.h"
@@ -12,6 +13,10 @@ namespace lorvex {
 
 // Runs the click handler of the button called `name`; false when no button has that name.
 bool ClickButton(Form1& form, std::string_view name);
+
+// The category list's tip: the chosen name whole (the closed list may cut it short) and
+// the category list it comes from.
+std::string CategoryTip(const Form1& form);
 
 // What a window hands Form1: how it shows itself, its messages, its folder picker and its
 // progress.

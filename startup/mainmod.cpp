@@ -15,6 +15,7 @@
 #include "run_history.h"
 #include "system_file_system.h"
 #include "terminal.h"
+#include "runs_list.h"
 
 namespace lorvex::mainmod {
 namespace {
@@ -147,9 +148,18 @@ bool SelectCategory(ComboBox& combo, const std::string& category) {
     return false;
 }
 
+std::string RunsDirectoryOrNone() {
+    try {
+        return RunsDirectory();
+    } catch (const LorvexError&) {
+        return {};
+    }
+}
+
 HelpPlaces PlacesOf(const Form1& form) {
-    HelpPlaces places{
-        platform::ExecutableName(), form.ProgramDirectory(), platform::UserDataDirectory(), {}};
+    HelpPlaces places{platform::ExecutableName(),    form.ProgramDirectory(),
+                      platform::UserDataDirectory(), IsPortableCopy(form.ProgramDirectory()),
+                      RunsDirectoryOrNone(),         {}};
     for (const ListMode mode : {ListMode::Full, ListMode::Simple}) {
         for (const std::string_view name :
              {DataFilesOf(mode).categoryList, DataFilesOf(mode).categoryMap}) {
@@ -194,6 +204,11 @@ int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutp
                                 "; each with its count under Show Details...";
     output.MoveReport(
         {text, counts.size() <= 20 ? text : summary, counts.size() <= 20 ? "" : text});
+    if (const std::size_t tabs = CategoriesWithTabs(counts); tabs > 0) {
+        output.Error(std::to_string(tabs) + (tabs == 1 ? " category holds" : " categories hold") +
+                     " a tab, which cut -f1 cannot carry into a category list; its line's "
+                     "first column is empty");
+    }
     return kExitAllMoved;
 }
 
@@ -212,10 +227,10 @@ int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
         }
         const UndoResult result =
             UndoRun(platform::SystemFileSystem(), switches.undoRun, switches.dryRun);
-        output.Report(UndoReportText(result));
+        output.Report(PathsAsWritten(UndoReportText(result)));
         return result.failed.empty() ? kExitAllMoved : kExitSomeNotMoved;
     } catch (const LorvexError& error) {
-        output.Error(error.what());
+        output.Error(PathsAsWritten(error.what()));
         return kExitNotRun;
     }
 }
@@ -308,7 +323,7 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
         const std::vector<std::string> listed = ListedCategories(form.Combo1);
         output.Error("category " + Quoted(switches.cmdCategory) + " is not in the category list " +
                      Quoted(form.CategoryListPath()) +
-                     DidYouMean(NearestNames(switches.cmdCategory, listed)));
+                     DidYouMean(NearestCategories(switches.cmdCategory, listed)));
         return kExitNotRun;
     }
     form.Refresh();

@@ -74,6 +74,9 @@ TEST(CategoryMap, NameEndsAtTheFirstEqualsSign) {
 TEST(CategoryMap, ReadsLfAndCrLfLineEndsAndALastLineWithoutEnd) {
     EXPECT_EQ(Entries("h\nh\nh\na=A\r\nb=B\nc=C"),
               (std::vector<Seen>{{1, "a", "A"}, {2, "b", "B"}, {3, "c", "C"}}));
+    // However many CRs a transfer put before the line's end.
+    EXPECT_EQ(Entries("h\nh\nh\na=Cat A\r\r\nb=B\r\r\r"),
+              (std::vector<Seen>{{1, "a", "Cat A"}, {2, "b", "B"}}));
     // A CR that does not end a line stays in it.
     EXPECT_EQ(Entries(MapWithHeader("a=A\rB\r\n")), (std::vector<Seen>{{1, "a", "A\rB"}}));
 }

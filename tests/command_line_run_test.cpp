@@ -142,6 +142,25 @@ TEST_F(CommandLineRun, UnknownCategoryStopsBeforeAnythingHappens) {
     EXPECT_EQ(ListDirectory(search).size(), 3u);
 }
 
+// A word of a category finds it, before any name that is only spelled alike.
+TEST_F(CommandLineRun, AnUnknownCategoryIsAnsweredWithTheNamesItIsAWordOf) {
+    WriteFile(program / "cats.txt",
+              "Misc\nMusic / Jazz\nMusic / Rock\nSports / Golf\nComics / Manga \u65e5\u672c\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"Jazz", "\"Music / Jazz\"?"},
+        {"golf", "\"Sports / Golf\"?"},
+        {"Manga", "\"Comics / Manga \u65e5\u672c\"?"},
+        {"Music", "\"Music / Jazz\" or \"Music / Rock\"?"},
+        {"Mics", "\"Misc\"?"},
+        {"music/jazz ", "\"Music / Jazz\"?"},
+    };
+    for (const auto& [category, meant] : cases) {
+        const auto run = Lorvex({"-c", category, "-e", search.string(), "-d", dest.string()});
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_TRUE(run.err.ends_with("; did you mean " + meant + "\n")) << run.err;
+    }
+}
+
 TEST_F(CommandLineRun, MissingSwitchesAreErrorsWithStatusTwo) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"-e", search.string(), "-d", dest.string()}, "lorvex: no category given"},
@@ -250,9 +269,14 @@ TEST_F(CommandLineRun, TyposMoveNothing) {
         {{"--dryrun"}, "unknown option \"--dryrun\"; did you mean \"--dry-run\"?"},
         {{"-dry-run"}, "\"-dry-run\" would be -d \"ry-run\"; did you mean \"--dry-run\"?"},
         {{"-dryrun"}, "did you mean \"--dry-run\"?"},
-        {{"-all"}, "did you mean \"--all\"?"},
+        {{"-all"}, "\"-all\" is not an option; did you mean \"--all\"?"},
         {{"-d", "elsewhere"}, "-d was given twice"},
         {{"\u2014dry-run"}, "begins with a typographic dash"},
+        {{"\u2010\u2011dry-run"}, "typographic dash, not \"-\"; did you mean \"--dry-run\"?"},
+        {{"-\u2212all"}, "did you mean \"--all\"?"},
+        {{"\uFF0D\uFE63copy"}, "did you mean \"--copy\"?"},
+        {{"--", "dry-run"}, "\"-- dry-run\" has a blank after \"--\"; did you mean \"--dry-run\"?"},
+        {{"--", "dryrun"}, "did you mean \"--dry-run\"?"},
     };
     for (const auto& [typo, error] : cases) {
         std::vector<std::string> arguments = {"-c", "Music / Jazz", "-e", search.string(),
@@ -301,6 +325,17 @@ TEST_F(CommandLineRun, TheUsersDataFolderComesFirst) {
             "lorvex: cannot read category map \"" + (own / "lorvex.ini").string() + "\": ", 0),
         0u)
         << run.err;
+
+    // A portable copy keeps to the files beside it, and its help says so.
+    WriteFile(program / "portable.txt", "");
+    run = Lorvex({"-c", "Mine", "-e", search.string(), "-d", dest.string()}, environment);
+    EXPECT_EQ(run.err, "lorvex: category \"Mine\" is not in the category list \"" +
+                           (program / "cats.txt").string() + "\"\n");
+    const auto portable = Lorvex({"--help"}, environment);
+    EXPECT_NE(portable.out.find("This copy is portable (portable.txt is beside it)"),
+              std::string::npos)
+        << portable.out;
+    EXPECT_EQ(portable.out.find(own.string()), std::string::npos) << portable.out;
 }
 
 #ifndef _WIN32
@@ -581,6 +616,35 @@ TEST_F(WholeCollection, CategoriesCountsNamesAndArchivesHere) {
               "\t1 name\t1 here\tnot in the category list\n");
     const auto refused = Lorvex({"--categories", "-d", dest.string()});
     EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_FALSE(fs::exists(dest));
+
+    // cut -f1 would keep only the start of a name holding a tab: its line says so instead.
+    WriteMap("Reel=Old\tTapes\r\r\n");
+    const auto tab = Lorvex({"--categories"});
+    EXPECT_EQ(tab.exitStatus, 0);
+    EXPECT_EQ(
+        tab.out.substr(0, tab.out.find('\n') + 1),
+        "\t1 name\tnot in the category list\t\"Old\\tTapes\" holds a tab (shown as \\t): type "
+        "it into a category list by hand\n");
+    EXPECT_EQ(tab.err.rfind("lorvex: 1 category holds a tab, which cut -f1 cannot carry", 0), 0u)
+        << tab.err;
+}
+
+// --all over a list without a category has nothing to move: that is no success, and its dry
+// run says so as the real run would.
+TEST_F(WholeCollection, AnEmptyCategoryListStopsAll) {
+    for (const auto& [list, dry] : {std::pair{"", false}, {" , ,\r\n\n", true}}) {
+        WriteFile(program / "cats.txt", list);
+        std::vector<std::string> arguments = {"--all", "-e", search.string(), "-d", dest.string()};
+        if (dry) {
+            arguments.emplace_back("--dry-run");
+        }
+        const auto run = Lorvex(arguments);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "lorvex: the category list \"" + (program / "cats.txt").string() +
+                               "\" holds no category, so --all has nothing to move\n");
+    }
     EXPECT_FALSE(fs::exists(dest));
 }
 

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
+
+#include "test_support.h"
 
 namespace lorvex {
 namespace {
@@ -82,7 +85,8 @@ TEST(CommandLine, LastSwitchOfEachLetterWins) {
 }
 
 TEST(CommandLine, UnknownSwitchesAreCollectedAndReadingGoesOn) {
-    const auto s = Parse({"-x", "-", "--", "--frobnicate", "-c", "Jazz"});
+    // A lone "--" before a word that is no option's name is one of them too.
+    const auto s = Parse({"-x", "-", "--", "jazz", "--frobnicate", "-c", "Jazz"});
     EXPECT_EQ(s.unknownSwitches, (std::vector<std::string>{"-x", "-", "--", "--frobnicate"}));
     EXPECT_EQ(s.cmdCategory, "Jazz");
 }
@@ -107,9 +111,50 @@ TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {
     EXPECT_TRUE(s.dryRun);
     EXPECT_EQ(s.cmdSearchDir, kIn);
     EXPECT_TRUE(s.unknownSwitches.empty());
-    const auto other = Parse({"--All", "--dry", "-a"});
+    const auto other = Parse({"--dry", "-a"});
     EXPECT_FALSE(other.allCategories || other.dryRun);
-    EXPECT_EQ(other.unknownSwitches.size(), 3u);
+    EXPECT_EQ(other.unknownSwitches.size(), 2u);
+    // Long options take any letter case, as the letters do.
+    const auto upper = Parse({"--ALL", "--Dry-Run", "--LINK=Symbolic", "--UNDO", "X"});
+    EXPECT_TRUE(upper.allCategories && upper.dryRun && upper.undo);
+    EXPECT_EQ(upper.transfer, Transfer::SymbolicLink);
+    EXPECT_EQ(upper.undoRun, "X");
+    EXPECT_EQ(upper.refusal, "");
+}
+
+// True when `text` names `option` as a word of its own: "--link" in "--link," but not only
+// in "--link=symbolic".
+bool Names(const std::string& text, std::string_view option) {
+    for (auto at = text.find(option); at != std::string::npos; at = text.find(option, at + 1)) {
+        const std::size_t end = at + option.size();
+        const auto next = end < text.size() ? static_cast<unsigned char>(text[end]) : ' ';
+        if (!std::isalnum(next) && next != '-' && next != '=') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// --help, the man page, both guides and the README name every long option the reader takes.
+TEST(CommandLine, EveryLongOptionIsInTheHelpTheManPageAndTheGuides) {
+    const std::filesystem::path source = LORVEX_SOURCE_DIR;
+    std::string manPage = test::ReadFile(source / "packaging" / "lorvex.1");
+    for (auto at = manPage.find("\\-"); at != std::string::npos; at = manPage.find("\\-", at)) {
+        manPage.erase(at, 1);  // roff's "\-" is a "-"
+    }
+    const std::pair<std::string, std::string> texts[] = {
+        {"--help", test::Run(test::LorvexExecutable(), {"--help"}).out},
+        {"lorvex.1", manPage},
+        {"readme.txt", test::ReadFile(source / "docs" / "readme.txt")},
+        {"readme-windows.txt", test::ReadFile(source / "docs" / "readme-windows.txt")},
+        {"README.md", test::ReadFile(source / "README.md")},
+    };
+    ASSERT_EQ(LongOptions().size(), 11u);
+    for (const std::string_view option : LongOptions()) {
+        for (const auto& [name, text] : texts) {
+            EXPECT_TRUE(Names(text, option)) << name << " does not name " << option;
+        }
+    }
 }
 
 }  // namespace

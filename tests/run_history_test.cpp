@@ -157,7 +157,7 @@ TEST_F(Runs, UndoPutsEveryArchiveBackAndRemovesTheFoldersTheRunMade) {
         const std::string moved = c.category[0] == "--all" ? "4" : "2";
         const std::string runs = Lorvex({"--runs"}).out;
         EXPECT_EQ(runs.rfind(id + "  ", 0), 0u) << runs;  // the newest first
-        EXPECT_NE(runs.find(" UTC  " + c.category.back() + "  -> " + into.string() + "/  " + moved +
+        EXPECT_NE(runs.find("  " + c.category.back() + "  -> " + into.string() + "/  " + moved +
                             " moved, " + moved + " still there\n"),
                   std::string::npos)
             << runs;

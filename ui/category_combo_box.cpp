@@ -19,9 +19,6 @@ CategoryComboBox::CategoryComboBox(QWidget* parent) : QComboBox(parent) {
     setView(new QListView(this));
     view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setMaxVisibleItems(kVisibleRows);
-    connect(this, &QComboBox::currentTextChanged, this, [this](const QString& name) {
-        setToolTip(name);  // the closed box may cut a long name short
-    });
 }
 
 // The popup as wide as the longest name, so that names alike at the start can be told

@@ -1,6 +1,6 @@
 // The category drop-down: a scrolling popup of a limited height, as wide as its longest
-// name within the screen, type-ahead by prefix as in a file manager's list (blanks
-// included), and the chosen name whole in a tooltip over the closed box.
+// name within the screen, and type-ahead by prefix as in a file manager's list (blanks
+// included). The window sets its tooltip.
 #pragma once
 
 #include <QComboBox>

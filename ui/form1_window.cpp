@@ -258,6 +258,8 @@ void Form1Window::MirrorCombo() {
         mirroredItems_ = model.ItemsRevision();
     }
     combo1_->setCurrentIndex(model.ListIndex());
+    // The closed box may cut a long name short; the tip has it whole, and its list's path.
+    combo1_->setToolTip(FromUtf8(CategoryTip(form_)));
 }
 
 }  // namespace lorvex::ui

@@ -542,14 +542,14 @@ void Form1Window::FitDroppedWidth() {
 }
 
 // The closed list may cut a long name short; its tip shows the chosen one whole, wrapped
-// within the screen.
+// within the screen, and the category list it comes from.
 void Form1Window::ShowChosenCategoryTip() {
     if (!categoryTip_) {
         return;
     }
     const RECT work = WorkAreaOf(window_);
     ::SendMessageW(categoryTip_, TTM_SETMAXTIPWIDTH, 0, (work.right - work.left) / 2);
-    const std::wstring name = platform::Widen(form_.Combo1.Text());
+    const std::wstring name = platform::Widen(CategoryTip(form_));
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.hwnd = window_;

@@ -446,7 +446,8 @@ private slots:
     }
 
     // Two long names alike at the start tell apart in the open list, which stays on the
-    // screen however long a name is; the closed box tips the chosen name whole.
+    // screen however long a name is; the closed box tips the chosen name whole, and the
+    // category list it comes from.
     void shouldOpenTheListAsWideAsItsLongestNameAndTipTheChoice_data() {
         QTest::addColumn<int>("length");
         QTest::newRow("longer than the box") << 40;
@@ -471,7 +472,8 @@ private slots:
         QVERIFY(combo->view()->window()->width() <= screen.width());
         combo->hidePopup();
         combo->setCurrentIndex(2);
-        QCOMPARE(combo->toolTip(), longest);
+        QCOMPARE(combo->toolTip(), longest + "\nCategories from " +
+                                       QString::fromStdString((w.program / "cats.txt").string()));
     }
 
     void shouldOnlyClaimADisplayThatCanBeReached() {

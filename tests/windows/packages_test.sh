@@ -16,17 +16,17 @@ version=$(sed -n 's/^project(lorvex VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")
 cmake --build "$build" --target windows-package >/dev/null
 setup=$build/lorvex-$version-setup.exe
 
-# The portable zip: the programs, the data files, the Windows guide and the licence, the
-# texts with Windows line ends.
+# The portable zip: the programs, the data files, the Windows guide, the licence and the
+# note that keeps the copy to its own data files, the texts with Windows line ends.
 python3 - "$build/lorvex-$version-windows-x64.zip" <<'PYTHON' || exit 1
 import sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
 names = sorted(archive.namelist())
-expected = sorted(["lorvex.exe", "lorvex.com", "readme.txt", "LICENSE.txt", "cats.txt",
-                   "cats2.txt", "lorvex.ini", "lorvex2.ini"])
+expected = sorted(["lorvex.exe", "lorvex.com", "readme.txt", "LICENSE.txt", "portable.txt",
+                   "cats.txt", "cats2.txt", "lorvex.ini", "lorvex2.ini"])
 if names != expected:
     sys.exit(f"packages test: the portable zip holds {names}")
-for text in ("readme.txt", "LICENSE.txt"):
+for text in ("readme.txt", "LICENSE.txt", "portable.txt"):
     lines = archive.read(text)
     if b"\r\n" not in lines or lines.replace(b"\r\n", b"").count(b"\n"):
         sys.exit(f"packages test: {text} is not all CR LF")
@@ -75,6 +75,8 @@ for file in lorvex.exe lorvex.com cats.txt cats2.txt lorvex.ini lorvex2.ini read
     grep -qxF "$program/$file" "$scratch/installed" || fail "$file was not installed"
 done
 grep -q '/Start Menu/Programs/lorvex.lnk$' "$scratch/installed" || fail "no Start-menu shortcut"
+# An installed lorvex reads the user's own lists first: it is no portable copy.
+! grep -q 'portable.txt$' "$scratch/installed" || fail "portable.txt was installed"
 wine reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 ||
     fail "no uninstaller registered in Apps & features"
 case ";$(system_path);" in

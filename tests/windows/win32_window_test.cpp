@@ -556,7 +556,8 @@ TEST(Win32Window, OpenListIsAsWideAsItsLongestNameWithinTheScreenAndTipsTheChoic
         tool.uId = reinterpret_cast<UINT_PTR>(combo);
         tool.lpszText = shown.data();
         ::SendMessageW(tip, TTM_GETTEXTW, shown.size(), reinterpret_cast<LPARAM>(&tool));
-        EXPECT_EQ(Narrow(shown.c_str()), longest);
+        EXPECT_EQ(Narrow(shown.c_str()),
+                  longest + "\nCategories from " + Utf8(w.program / "cats.txt"));
     }
 }
 
