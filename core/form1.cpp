@@ -7,8 +7,8 @@
 #include "category_list.h"
 #include "category_map.h"
 #include "data_files.h"
-#include "move_job.h"
 #include "errors.h"
+#include "move_job.h"
 #include "pass_report.h"
 #include "platform.h"
 #include "system_file_system.h"
@@ -133,7 +133,9 @@ void Form1::MoveAction() {
 }
 
 void Form1::Command1_Click() {
-    Guarded([this] { RunPass(MoveJob(*system_, programDirectory_, RequestFromVariables()).Request()); });
+    Guarded([this] {
+        RunPass(MoveJob(*system_, programDirectory_, RequestFromVariables()).Request());
+    });
 }
 
 MoveRequest Form1::RequestFromVariables() const {

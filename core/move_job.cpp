@@ -117,8 +117,7 @@ std::vector<std::string> ReadCategoryList(const std::string& programDirectory, L
     const platform::FileText text =
         ReadDataFile(CategoryListPath(programDirectory, mode), "category list");
     std::vector<std::string> categories;
-    ForEachCategory(text.view(),
-                    [&](std::string_view field) { categories.emplace_back(field); });
+    ForEachCategory(text.view(), [&](std::string_view field) { categories.emplace_back(field); });
     return categories;
 }
 

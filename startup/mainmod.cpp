@@ -16,9 +16,9 @@
 #include "platform.h"
 #include "progress_label.h"
 #include "run_history.h"
+#include "runs_list.h"
 #include "system_file_system.h"
 #include "terminal.h"
-#include "runs_list.h"
 
 namespace lorvex::mainmod {
 namespace {
@@ -61,7 +61,6 @@ std::vector<std::string> ListedCategories(const ComboBox& combo) {
     }
     return categories;
 }
-
 
 std::string RunsDirectoryOrNone() {
     try {
@@ -231,9 +230,9 @@ int Move(const CommandSwitches& switches, const Form1& form, CommandLineOutput& 
                      DidYouMean(NearestCategories(switches.cmdCategory, listed)));
         return kExitNotRun;
     }
-    MoveRequest request{switches.cmdCategory, switches.allCategories, {}, switches.cmdSearchDir,
-                        switches.cmdDestDir,  mode,
-                        switches.transfer,    switches.dryRun,       !switches.noJournal};
+    MoveRequest request{switches.cmdCategory,  switches.allCategories, {},
+                        switches.cmdSearchDir, switches.cmdDestDir,    mode,
+                        switches.transfer,     switches.dryRun,        !switches.noJournal};
     if (switches.allCategories) {
         request.categories = listed;
     }
