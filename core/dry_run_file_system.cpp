@@ -25,12 +25,17 @@ bool IsFolderKind(const fs::Status& status) { return status.target == fs::Kind::
 
 // The last name of a temporary copy of `to`, as the real copy names it: hidden, cut so that
 // it fits, with six letters that make it unique.
-std::string TemporaryName(const std::string& to, std::uint64_t number) {
-    constexpr std::size_t kRoom = 255 - std::string_view("..XXXXXX").size() - kPartialSuffix.size();
+std::string TemporaryName(const std::string& to, std::string_view runTag, std::uint64_t number) {
+    const std::size_t room = 255 - std::string_view("..XXXXXX").size() - kPartialSuffix.size() -
+                             (runTag.empty() ? 0 : runTag.size() + 1);
     std::string unique = std::to_string(number % 1000000);
     unique.insert(0, 6 - unique.size(), '0');
-    return FolderOf(to) + std::string(1, to[FolderOf(to).size()]) + "." +
-           std::string(NameOf(to).substr(0, kRoom)) + "." + unique + std::string(kPartialSuffix);
+    std::string name = FolderOf(to) + std::string(1, to[FolderOf(to).size()]) + "." +
+                       std::string(NameOf(to).substr(0, room));
+    if (!runTag.empty()) {
+        name.append(".").append(runTag);
+    }
+    return name + "." + unique + std::string(kPartialSuffix);
 }
 
 }  // namespace
@@ -288,7 +293,7 @@ fs::Outcome DryRunFileSystem::FlushFolder(const std::string& folder) {
 }
 
 fs::Outcome DryRunFileSystem::CopyToTemporary(const std::string& from, const std::string& to,
-                                              fs::CopyInProgress& copy) {
+                                              std::string_view runTag, fs::CopyInProgress& copy) {
     const std::lock_guard lock(mutex_);
     const std::string source = Key(from);
     const std::string target = Key(to);
@@ -320,7 +325,7 @@ fs::Outcome DryRunFileSystem::CopyToTemporary(const std::string& from, const std
         }
         taken += needed;
     }
-    copy.temporary = TemporaryName(to, ++nextTemporary_);
+    copy.temporary = TemporaryName(to, runTag, ++nextTemporary_);
     copy.bytes = bytes;
     copy.handle = fs::kNoHandle;
     Place(Key(copy.temporary), status, origin);
@@ -353,11 +358,41 @@ fs::Outcome DryRunFileSystem::OpenForAppend(const std::string& path, bool create
     return std::nullopt;
 }
 
+fs::Outcome DryRunFileSystem::Lock(const std::string& path, fs::Handle& lock) {
+    lock = fs::kNoHandle;
+    return OpenForAppend(path, StatusOf(path).kind == fs::Kind::Missing, lock);
+}
+
+std::optional<bool> DryRunFileSystem::IsLocked(const std::string& path) {
+    std::unique_lock guard(mutex_);
+    const std::string key = Key(path);
+    if (made_.contains(key)) {
+        return false;  // the run's own, which it would hold
+    }
+    if (removed_.contains(key)) {
+        return std::nullopt;
+    }
+    guard.unlock();
+    return real_.IsLocked(key);
+}
+
+bool DryRunFileSystem::IsRemote(const std::string& folder) {
+    const std::lock_guard lock(mutex_);
+    return real_.IsRemote(NearestReal(folder));
+}
+
 fs::Outcome DryRunFileSystem::CheckAccess(const std::string& path, fs::Access access) {
     const std::lock_guard lock(mutex_);
     const std::string key = Key(path);
     if (access == fs::Access::AddTo ? made_.contains(key) : made_.contains(FolderOf(key))) {
         return std::nullopt;
+    }
+    if (access == fs::Access::Search) {
+        const fs::Status status = StatusLocked(key);
+        if (made_.contains(key) || removed_.contains(key)) {
+            return IsFolderKind(status) ? fs::Outcome() : Fail(fs::Error::NotFound);
+        }
+        return real_.CheckAccess(key, access);
     }
     if (access == fs::Access::Read) {
         const std::string origin = OriginOf(key);
@@ -384,6 +419,17 @@ std::optional<bool> DryRunFileSystem::SameMount(const std::string& first,
                                                 const std::string& second) {
     const std::lock_guard lock(mutex_);
     return real_.SameMount(NearestReal(first), NearestReal(second));
+}
+
+std::optional<bool> DryRunFileSystem::SameFolder(const std::string& first,
+                                                 const std::string& second) {
+    const std::lock_guard lock(mutex_);
+    const std::string one = Key(first);
+    const std::string two = Key(second);
+    if (made_.contains(one) || made_.contains(two)) {
+        return one == two;
+    }
+    return real_.SameFolder(one, two);
 }
 
 std::optional<std::string> DryRunFileSystem::WithoutLinks(const std::string& folder) {

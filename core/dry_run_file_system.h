@@ -35,7 +35,11 @@ public:
     fs::Outcome Link(const std::string& from, const std::string& to, bool symbolic) override;
     fs::Outcome FlushFolder(const std::string& folder) override;
     fs::Outcome CopyToTemporary(const std::string& from, const std::string& to,
-                                fs::CopyInProgress& copy) override;
+                                std::string_view runTag, fs::CopyInProgress& copy) override;
+    // A lock the run would take is a name it would make; another's is asked of the system.
+    fs::Outcome Lock(const std::string& path, fs::Handle& lock) override;
+    std::optional<bool> IsLocked(const std::string& path) override;
+    bool IsRemote(const std::string& folder) override;
     fs::Outcome FlushFiles(std::span<const fs::Handle>) override { return std::nullopt; }
     void Close(fs::Handle) override {}
     fs::Outcome OpenForAppend(const std::string& path, bool create, fs::Handle& file) override;
@@ -44,6 +48,7 @@ public:
     fs::Outcome CheckNameFits(const std::string& path) override;
     std::optional<fs::Space> FreeSpace(const std::string& folder) override;
     std::optional<bool> SameMount(const std::string& first, const std::string& second) override;
+    std::optional<bool> SameFolder(const std::string& first, const std::string& second) override;
     std::optional<std::string> WithoutLinks(const std::string& folder) override;
     std::size_t OpenFileLimit() override { return real_.OpenFileLimit(); }
     std::string Absolute(const std::string& path) override { return real_.Absolute(path); }

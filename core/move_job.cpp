@@ -1,6 +1,8 @@
 #include "move_job.h"
 
+#include <chrono>
 #include <memory>
+#include <random>
 #include <utility>
 
 #include "category_folder.h"
@@ -10,6 +12,7 @@
 #include "dry_run_file_system.h"
 #include "errors.h"
 #include "run_history.h"
+#include "run_journal.h"
 
 namespace lorvex {
 namespace {
@@ -61,8 +64,55 @@ std::unique_ptr<RunJournal> StartJournal(fs::FileSystem& system, const PassReque
     return std::make_unique<RunJournal>(system, std::move(run));
 }
 
-PassResult RunPassOver(fs::FileSystem& system, std::string_view map, const PassRequest& request,
+// An id for a run without a journal, unique however many start at once and wherever.
+std::string UnjournalledRunId() {
+    static constexpr std::string_view kDigits = "0123456789abcdef";
+    std::random_device random;
+    std::string id = RunIdAt(std::chrono::system_clock::now()) + "-x";
+    for (int i = 0; i < 8; ++i) {
+        id += kDigits[random() % kDigits.size()];
+    }
+    return id;
+}
+
+// The lock a run holds in its destination for as long as it lives, so that another run
+// there leaves its temporary copies alone. Without it (a folder that takes no new file)
+// the run goes on: it could put nothing there either.
+class RunLock {
+public:
+    RunLock(fs::FileSystem& system, std::string path) : system_(system), path_(std::move(path)) {
+        // Another run may take a lock file for a dead run's between its making and its
+        // locking, and remove it: then the lock is made again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (system_.Lock(path_, handle_)) {
+                break;
+            }
+            if (system_.IsLocked(path_) == true) {
+                return;
+            }
+            system_.Close(std::exchange(handle_, fs::kNoHandle));
+        }
+        path_.clear();
+    }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+    ~RunLock() {
+        if (!path_.empty()) {
+            system_.Remove(path_);  // while still held, so that nobody takes it for a dead run's
+            system_.Close(handle_);
+        }
+    }
+
+private:
+    fs::FileSystem& system_;
+    std::string path_;
+    fs::Handle handle_ = fs::kNoHandle;
+};
+
+PassResult RunPassOver(fs::FileSystem& system, std::string_view map, PassRequest request,
                        RunJournal* journal, PassProgress* progress) {
+    request.runTag = RunTag(journal ? journal->Id() : UnjournalledRunId());
+    const RunLock lock(system, request.destdir + RunLockName(request.runTag));
     PassResult result;
     {
         const ProgressSpan span(progress);
@@ -140,12 +190,12 @@ MoveJob::MoveJob(fs::FileSystem& system, std::string programDirectory, MoveReque
 void MoveJob::Check() const {
     // A search directory that cannot be searched would make every archive "not found" and
     // the move look like a success.
-    if (const auto failure = platform::CheckSearchableDirectory(pass_.searchdir)) {
+    if (const auto failure = system_.CheckAccess(pass_.searchdir, fs::Access::Search)) {
         throw LorvexError("cannot search directory " + Quoted(pass_.searchdir) + ": " +
                           failure->reason);
     }
     // Every archive would be "already there", and the run would look like a failure of each.
-    if (platform::IsSameDirectory(pass_.searchdir, pass_.destdir)) {
+    if (system_.SameFolder(pass_.searchdir, pass_.destdir) == true) {
         throw LorvexError("the destination is the search directory " + Quoted(pass_.searchdir));
     }
     // Every category of an empty list is none at all: say so rather than move nothing.

@@ -21,8 +21,8 @@ struct MoveRequest {
     bool allCategories = false;
     // The category list, each into its own folder, with allCategories.
     std::vector<std::string> categories{};
-    std::string searchdir;  // a separator is appended when it has none
-    std::string destdir;
+    std::string searchdir{};  // a separator is appended when it has none
+    std::string destdir{};
     ListMode listMode = ListMode::Full;
     Transfer transfer = Transfer::Move;
     bool dryRun = false;

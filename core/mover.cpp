@@ -32,20 +32,71 @@ std::string_view NameOf(std::string_view path) {
     return separator == std::string_view::npos ? path : path.substr(separator + 1);
 }
 
-bool IsTemporaryCopyName(std::string_view name, const fs::FileSystem& system) {
-    constexpr std::string_view kUnique = ".XXXXXX";
+namespace {
+
+constexpr std::string_view kUnique = ".XXXXXX";
+constexpr std::string_view kTagStart = ".run-";
+
+bool IsTagCharacter(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || c == '-'; }
+
+// The archive's part and the tag of a temporary copy's name of the right shape.
+std::optional<std::pair<std::string_view, std::string_view>> PartsOf(std::string_view name) {
     if (!name.starts_with('.') || !name.ends_with(kPartialSuffix) ||
         name.size() < 2 + kUnique.size() + kPartialSuffix.size()) {
-        return false;
+        return std::nullopt;
     }
     const std::string_view stem = name.substr(0, name.size() - kPartialSuffix.size());
     const std::string_view unique = stem.substr(stem.size() - kUnique.size());
-    const std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
     const auto letterOrDigit = [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     };
-    return unique.front() == '.' && std::all_of(unique.begin() + 1, unique.end(), letterOrDigit) &&
-           (archive.ends_with(".zip") || system.FillsNameLimit(name));
+    if (unique.front() != '.' || !std::all_of(unique.begin() + 1, unique.end(), letterOrDigit)) {
+        return std::nullopt;
+    }
+    std::string_view archive = stem.substr(1, stem.size() - 1 - kUnique.size());
+    std::string_view tag;
+    if (const auto at = archive.rfind(kTagStart); at != std::string_view::npos) {
+        const std::string_view candidate = archive.substr(at + 1);
+        if (std::all_of(candidate.begin(), candidate.end(), IsTagCharacter)) {
+            tag = candidate;
+            archive = archive.substr(0, at);
+        }
+    }
+    return std::pair{archive, tag};
+}
+
+}  // namespace
+
+std::string_view RunTagOf(std::string_view temporaryName) {
+    const auto parts = PartsOf(temporaryName);
+    return parts ? parts->second : std::string_view();
+}
+
+std::string RunTag(std::string_view runId) { return "run-" + std::string(runId); }
+
+std::string RunLockName(std::string_view runTag) {
+    return ".lorvex-" + std::string(runTag) + ".lock";
+}
+
+bool IsRunLockName(std::string_view name) {
+    constexpr std::string_view kStart = ".lorvex-run-";
+    constexpr std::string_view kEnd = ".lock";
+    if (!name.starts_with(kStart) || !name.ends_with(kEnd) ||
+        name.size() <= kStart.size() + kEnd.size()) {
+        return false;
+    }
+    const std::string_view id =
+        name.substr(kStart.size(), name.size() - kStart.size() - kEnd.size());
+    return std::all_of(id.begin(), id.end(), IsTagCharacter);
+}
+
+bool IsTemporaryCopyName(std::string_view name, const fs::FileSystem& system) {
+    const auto parts = PartsOf(name);
+    if (!parts) {
+        return false;
+    }
+    const std::string_view archive = parts->first;
+    return archive.ends_with(".zip") || system.FillsNameLimit(name);
 }
 
 BatchBounds BatchBoundsFor(fs::FileSystem& system) {
@@ -66,12 +117,14 @@ std::string ReasonFor(fs::FileSystem& system, const fs::Failure& failure, const 
     return failure.reason;
 }
 
-Mover::Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer, MoveLog* log)
+Mover::Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer, MoveLog* log,
+             std::string runTag)
     : system_(system),
       outcome_(std::move(outcome)),
       transfer_(transfer),
       log_(transfer == Transfer::Move ? log : nullptr),
-      bounds_(BatchBoundsFor(system)) {}
+      bounds_(BatchBoundsFor(system)),
+      runTag_(std::move(runTag)) {}
 
 Mover::~Mover() {
     try {
@@ -152,7 +205,7 @@ void Mover::CopyAcross(const std::string& from, const std::string& to) {
         return;
     }
     Copy copy{from, to, {}};
-    if (const auto failure = system_.CopyToTemporary(from, to, copy.made)) {
+    if (const auto failure = system_.CopyToTemporary(from, to, runTag_, copy.made)) {
         outcome_(from, failure->reason);
         return;
     }
@@ -298,19 +351,33 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
             outcomes.emplace_back(copy.from, std::nullopt);
             continue;
         }
-        // A source that cannot be removed takes its copy back, so that the archive stays in
-        // exactly one place.
-        if (const auto failure = system_.Remove(copy.from)) {
-            system_.Remove(copy.to);
-            if (log_) {
-                log_->Withdraw(records[i]);
-            }
-            outcomes.emplace_back(copy.from, failure->reason);
-        } else {
-            outcomes.emplace_back(copy.from, std::nullopt);
-        }
+        outcomes.emplace_back(copy.from, RemoveSource(copy, log_ ? &records[i] : nullptr));
     }
     return outcomes;
+}
+
+// Removes the source of a copy now in place. A source that cannot be removed takes its copy
+// back, so that the archive stays in exactly one place; but a removal may report a failure
+// after it took effect (a retried one on NFS, a FUSE daemon that dies), so the source is
+// looked at again first and the copy, maybe the only one left, goes only when the source is
+// certainly there and whole.
+std::optional<std::string> Mover::RemoveSource(const Copy& copy, const MovedFile* record) {
+    const auto failure = system_.Remove(copy.from);
+    if (!failure) {
+        return std::nullopt;
+    }
+    const fs::Status source = system_.StatusOf(copy.from);
+    if (source.kind == fs::Kind::Missing) {
+        return std::nullopt;  // gone after all: moved, and recorded
+    }
+    if (source.kind != fs::Kind::Unknown && system_.SameContents(copy.from, copy.to)) {
+        system_.Remove(copy.to);
+        if (record) {
+            log_->Withdraw(*record);
+        }
+        return failure->reason;
+    }
+    return failure->reason + "; the archive may now be in both places (both copies kept)";
 }
 
 }  // namespace lorvex

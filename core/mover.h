@@ -38,6 +38,19 @@ inline constexpr std::string_view kHardLinkAcrossReason =
 // or digits.
 bool IsTemporaryCopyName(std::string_view name, const fs::FileSystem& system);
 
+// The run tag a temporary copy's name carries (".<archive>.<tag>.XXXXXX.lorvex-partial"),
+// "" for one an older version made without it.
+std::string_view RunTagOf(std::string_view temporaryName);
+
+// The tag of a run ("run-" and its id), which its temporary copies carry and its lock file
+// is named by.
+std::string RunTag(std::string_view runId);
+
+// The lock file a run holds in its destination folder for as long as it lives, and whether
+// a name is one.
+std::string RunLockName(std::string_view runTag);
+bool IsRunLockName(std::string_view name);
+
 // An archive moved to its new name, as the run's journal records it.
 struct MovedFile {
     std::string from;
@@ -82,8 +95,9 @@ BatchBounds BatchBoundsFor(fs::FileSystem& system);
 // copied. Each outcome is reported on the thread that calls Move and Finish.
 class Mover {
 public:
+    // `runTag` names the run's temporary copies, so that other runs know whose they are.
     Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer = Transfer::Move,
-          MoveLog* log = nullptr);
+          MoveLog* log = nullptr, std::string runTag = {});
     Mover(const Mover&) = delete;
     Mover& operator=(const Mover&) = delete;
     // Finishes the moves in hand.
@@ -117,12 +131,14 @@ private:
     void Deliver(const Outcomes& outcomes);
     void Release(const Batch& batch);
     Outcomes Complete(const Batch& batch);
+    std::optional<std::string> RemoveSource(const Copy& copy, const MovedFile* record);
 
     fs::FileSystem& system_;
     MoveOutcome outcome_;
     Transfer transfer_;
     MoveLog* log_;
     BatchBounds bounds_;
+    std::string runTag_;
     std::vector<std::string> linkedFolders_;
     Batch building_;
     Batch completing_;                        // read by that thread until `completed_` is ready

@@ -1,6 +1,7 @@
 #include "pass.h"
 
 #include <algorithm>
+#include <set>
 #include <unordered_set>
 #include <utility>
 
@@ -10,6 +11,16 @@
 #include "run_history.h"
 
 namespace lorvex {
+namespace {
+
+std::string WithoutTrailingSeparator(std::string path) {
+    while (path.size() > 1 && path.back() == platform::kSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
+}  // namespace
 
 void RequireWritableDestination(fs::FileSystem& system, const std::string& destdir) {
     if (const auto failure = system.CheckAccess(destdir, fs::Access::AddTo)) {
@@ -96,7 +107,7 @@ PassResult Pass::Run() {
             [this](const std::string& from, const std::optional<std::string>& reason) {
                 RecordOutcome(from, reason);
             },
-            request_.transfer, journal_);
+            request_.transfer, journal_, request_.runTag);
         mover_ = &mover;
         if (!SortsSeveral()) {
             RemoveLeftovers(request_.destdir);
@@ -227,19 +238,72 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
 }
 
 // Removes what an interrupted earlier move left in a destination folder before this pass
-// moves anything there.
+// moves anything there. A temporary copy of a run still going is that run's, and stays;
+// where other machines reach the folder and their runs cannot be seen, neither is one
+// whose run cannot be told to have ended.
 void Pass::RemoveLeftovers(const std::string& folder) {
     std::vector<std::string> leftovers;
+    std::set<std::string> deadLocks;
     system_.List(folder, [&](const fs::Entry& entry) {
         // Only files: a folder of that name is nobody's copy.
         if (entry.kind != fs::Kind::Directory && IsTemporaryCopyName(entry.name, system_)) {
-            leftovers.push_back(folder + std::string(entry.name));
+            leftovers.emplace_back(entry.name);
+        } else if (entry.kind != fs::Kind::Directory && IsRunLockName(entry.name)) {
+            deadLocks.insert(folder + std::string(entry.name));  // if nobody holds it
         }
     });
-    for (const auto& leftover : leftovers) {
-        if (!system_.Remove(leftover)) {
+    const bool remote = (!leftovers.empty() || !deadLocks.empty()) && system_.IsRemote(folder);
+    if (remote) {
+        deadLocks.clear();  // another machine's run may hold it
+    }
+    std::erase_if(deadLocks, [&](const std::string& lock) {
+        return system_.IsLocked(lock) != false || lock.ends_with(RunLockName(request_.runTag));
+    });
+    bool kept = false;
+    for (const auto& name : leftovers) {
+        const std::string_view tag = RunTagOf(name);
+        if (!tag.empty() && tag == request_.runTag) {
+            continue;  // this run's own
+        }
+        std::string lock;
+        if (!tag.empty() && RunStillGoing(folder, tag, lock) == true) {
+            continue;
+        }
+        if (remote) {
+            kept = true;
+            continue;
+        }
+        if (!system_.Remove(folder + name)) {
             ++result_.leftoversRemoved;
         }
+        if (!lock.empty()) {
+            deadLocks.insert(lock);  // a run that ended without taking its lock away
+        }
+    }
+    for (const auto& lock : deadLocks) {
+        system_.Remove(lock);
+    }
+    if (kept) {
+        result_.leftoversKept.push_back(folder);
+    }
+}
+
+// Whether the run tagged `tag` still holds its lock, which it keeps in its destination:
+// `folder` or one above it, named in `lock`. Nothing when no lock of that run is there.
+std::optional<bool> Pass::RunStillGoing(const std::string& folder, std::string_view tag,
+                                        std::string& lock) {
+    const std::string name = RunLockName(tag);
+    for (std::string at = WithoutTrailingSeparator(folder);;) {
+        lock = at + platform::kSeparator + name;
+        if (const auto held = system_.IsLocked(lock)) {
+            return held;
+        }
+        lock.clear();
+        const std::string up = lorvex::FolderOf(at);
+        if (up == at || up == ".") {
+            return std::nullopt;
+        }
+        at = up;
     }
 }
 

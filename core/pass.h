@@ -46,6 +46,8 @@ struct PassRequest {
     Transfer transfer = Transfer::Move;
     // Write the run's journal (a real move only), so that it can be listed and undone.
     bool journal = false;
+    // What the run's temporary copies carry, so that other runs know whose they are.
+    std::string runTag{};
 };
 
 struct PlannedMove {
@@ -71,6 +73,9 @@ struct PassResult {
     // Temporary copies an interrupted earlier move had left in the destination folders,
     // removed before this pass moved anything there.
     std::size_t leftoversRemoved = 0;
+    // Folders holding temporary copies that no run on this machine holds, on a file system
+    // other machines reach: they may be another machine's run's, and are left alone.
+    std::vector<std::string> leftoversKept;
     // A dry run that found a volume too full, where its room can only be estimated.
     bool spaceEstimated = false;
 };
@@ -134,6 +139,8 @@ private:
     bool CheckCandidate(const Candidate& candidate);
     std::optional<std::string> PrepareFolder(std::size_t target);
     void RemoveLeftovers(const std::string& folder);
+    std::optional<bool> RunStillGoing(const std::string& folder, std::string_view tag,
+                                      std::string& lock);
     void RemoveEmptyFoldersMade();
     void RecordOutcome(const std::string& from, const std::optional<std::string>& reason);
     void CountMoved(std::size_t target);

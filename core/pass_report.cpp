@@ -21,6 +21,19 @@ std::string Done(Transfer transfer) {
     return "moved";
 }
 
+// Folders where temporary copies were left alone because a run on another machine may be
+// making them, each named once, with what to do.
+std::string LeftoversKept(const PassResult& pass) {
+    std::string text;
+    for (const auto& folder : pass.leftoversKept) {
+        text += "Left alone: temporary copies (hidden, ending in \"" + std::string(kPartialSuffix) +
+                "\") in \"" + folder +
+                "\", which another machine's run may be making; once no lorvex runs into that "
+                "folder, delete them.\n";
+    }
+    return text;
+}
+
 // Every planned move, then what would not move, then the count per category and in all.
 MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
     std::string planned;
@@ -58,7 +71,8 @@ MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
             : "";
     const std::string count =
         " " + Files(pass.planned.size()) + " would be " + Done(pass.transfer) + ".";
-    const std::string full = planned + cancelled + failures + estimate + perCategory + count;
+    const std::string full =
+        planned + cancelled + failures + estimate + LeftoversKept(pass) + perCategory + count;
     // A box leads with the count and keeps the list of moves behind "Show Details...".
     if (pass.planned.size() + failed.size() <= shownFailures) {
         return {full, full, {}};
@@ -85,6 +99,9 @@ MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures
     if (pass.cancelled) {
         head += moves ? "\nThe move was cancelled; the remaining archives were left where they are."
                       : "\nThe run was cancelled; the remaining archives were left as they are.";
+    }
+    if (const std::string kept = LeftoversKept(pass); !kept.empty()) {
+        head += "\n" + kept.substr(0, kept.size() - 1);
     }
     if (const auto removed = pass.leftoversRemoved; removed > 0) {
         head += "\nRemoved " + std::to_string(removed) +

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <utility>
 
 #include "dry_run_file_system.h"
@@ -76,19 +77,33 @@ RunJournal::RunJournal(fs::FileSystem& system, RunJournalText run) : system_(sys
     }
     const auto now = std::chrono::system_clock::now();
     const std::string id = RunIdAt(now);
-    // Two runs in one second get "-02", "-03"..., which sort after the first.
-    for (int attempt = 1;; ++attempt) {
-        run.id = attempt == 1 ? id : id + (attempt < 10 ? "-0" : "-") + std::to_string(attempt);
+    // Runs in one second get "-000002", "-000003"..., which sort after the first; counted on
+    // from the last of that second, so that no id comes twice, even after older ones went.
+    const std::vector<std::string> earlier = RunIds(system_);
+    int attempt = 1;
+    for (const auto& each : earlier) {
+        if (each.starts_with(id)) {
+            const std::string_view number = std::string_view(each).substr(id.size());
+            attempt = std::max(attempt, number.size() == 7 ? std::atoi(number.data() + 1) : 1);
+        }
+    }
+    for (;; ++attempt) {
+        std::string number = std::to_string(attempt);
+        number.insert(0, number.size() < 6 ? 6 - number.size() : 0, '0');
+        run.id = attempt == 1 ? id : id + "-" + number;
         path_ = directory + run.id + std::string(kJournalExtension);
         const auto failure = system_.OpenForAppend(path_, true, file_);
         if (!failure) {
             break;
         }
-        if (failure->kind == fs::Error::Exists && attempt < 99) {
+        if (failure->kind == fs::Error::Exists && attempt < 999'999) {
             continue;
         }
         throw fail(Quoted(path_) + ": " + failure->reason);
     }
+    id_ = run.id;
+    // Held until the run ends, so that an undo can tell the run is still going.
+    system_.Lock(path_, lock_);
     run.started = ReadableTime(now);
     // Paths from the root, so that an undo finds them from any folder.
     for (std::string* directory : {&run.searchdir, &run.destdir}) {
@@ -105,7 +120,10 @@ RunJournal::RunJournal(fs::FileSystem& system, RunJournalText run) : system_(sys
     }
 }
 
-RunJournal::~RunJournal() { system_.Close(file_); }
+RunJournal::~RunJournal() {
+    system_.Close(file_);
+    system_.Close(lock_);
+}
 
 void RunJournal::FolderCreated(const std::string& path) {
     eventful_ = true;
@@ -178,6 +196,7 @@ void RunJournal::Finish() {
     // reaches the system before the rename, and neither is flushed beyond that.
     if (!eventful_) {
         system_.Close(std::exchange(file_, fs::kNoHandle));
+        system_.Close(std::exchange(lock_, fs::kNoHandle));
         system_.Remove(path_);
     }
 }
@@ -237,6 +256,14 @@ std::string RunsListText(fs::FileSystem& system) {
 namespace {
 
 // The newest run not undone yet, when none is named.
+// Undoing a run that is still going would race it for its archives: stop instead.
+void RequireEnded(fs::FileSystem& system, const std::string& id) {
+    if (system.IsLocked(JournalPath(id)) == true) {
+        throw LorvexError("run " + id +
+                          " is still going; undo it once it has finished (nothing was done)");
+    }
+}
+
 std::string RunToUndo(fs::FileSystem& system, const std::string& id) {
     const std::vector<std::string> ids = RunIds(system);
     if (!id.empty()) {
@@ -244,7 +271,12 @@ std::string RunToUndo(fs::FileSystem& system, const std::string& id) {
             throw LorvexError("no run " + Quoted(id) + " in " + Quoted(RunsDirectory()) +
                               "; lorvex --runs lists them");
         }
+        RequireEnded(system, id);
         return id;
+    }
+    // Never an older run in silence while the newest is still going.
+    if (!ids.empty()) {
+        RequireEnded(system, ids.back());
     }
     for (auto candidate = ids.rbegin(); candidate != ids.rend(); ++candidate) {
         if (ReadRun(system, *candidate).undone.empty()) {
@@ -332,6 +364,15 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
                 [&](const MoveFailure& failure) { return failure.archive == move.archive; });
         });
         return result;
+    }
+    // A run killed outright leaves the lock it held in its destination.
+    std::string lock = run.destdir;
+    if (!lock.empty() && lock.back() != platform::kSeparator) {
+        lock += platform::kSeparator;
+    }
+    lock += RunLockName(RunTag(result.runId));
+    if (system.IsLocked(lock) == false) {
+        system.Remove(lock);
     }
     RemoveCreatedFolders(system, run, result);
     fs::Handle journal = fs::kNoHandle;

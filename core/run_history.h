@@ -45,6 +45,7 @@ public:
     void Finish();
 
     const std::string& Path() const { return path_; }
+    const std::string& Id() const { return id_; }
 
 private:
     std::optional<std::string> Write(const std::string& lines, bool durable);
@@ -55,6 +56,8 @@ private:
     fs::FileSystem& system_;
     std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
     fs::Handle file_ = fs::kNoHandle;
+    fs::Handle lock_ = fs::kNoHandle;  // held while the run goes on
+    std::string id_;
     bool nameDurable_ = false;  // the journal's own name flushed into its folder
     std::string path_;
     // The run's two directories as given and from the root: a record's path is made

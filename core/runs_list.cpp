@@ -9,7 +9,6 @@
 namespace lorvex {
 namespace {
 
-
 std::tm LocalCalendar(std::time_t when) {
     std::tm calendar{};
 #ifdef _WIN32

@@ -1,6 +1,7 @@
 // The file system of a POSIX system (Linux), as a run sees it.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -160,11 +161,15 @@ int CopyData(int source, int target) {
 
 // The temporary name of a copy of `to` in progress, ending in "XXXXXX" + kPartialSuffix
 // for the caller to fill in. It fits wherever the archive's own name fits.
-std::string TemporaryPattern(const std::string& to) {
-    constexpr std::size_t kRoom =
-        NAME_MAX - std::string_view("..XXXXXX").size() - fs::kPartialSuffix.size();
-    std::string name = DirectoryOf(to) + "/." + BaseName(to).substr(0, kRoom) + ".XXXXXX";
-    return name += fs::kPartialSuffix;
+std::string TemporaryPattern(const std::string& to, std::string_view runTag) {
+    const std::size_t tag = runTag.empty() ? 0 : runTag.size() + 1;
+    const std::size_t room =
+        NAME_MAX - std::string_view("..XXXXXX").size() - fs::kPartialSuffix.size() - tag;
+    std::string name = DirectoryOf(to) + "/." + BaseName(to).substr(0, room);
+    if (!runTag.empty()) {
+        name.append(".").append(runTag);
+    }
+    return name.append(".XXXXXX").append(fs::kPartialSuffix);
 }
 
 constexpr int kSuffixLength = static_cast<int>(fs::kPartialSuffix.size());
@@ -188,7 +193,8 @@ int ReadLinkText(Place link, std::string& text) {
 // Makes a link with the same target text as the link `from` under a temporary name beside
 // `to`, as mv does. The target is never opened, so a link to a file elsewhere cannot leak
 // that file's content into the destination.
-int LinkToTemporary(Place from, const std::string& to, std::string& temporary) {
+int LinkToTemporary(Place from, const std::string& to, std::string_view runTag,
+                    std::string& temporary) {
     std::string target;
     if (const int error = ReadLinkText(from, target); error != 0) {
         return error;
@@ -196,7 +202,7 @@ int LinkToTemporary(Place from, const std::string& to, std::string& temporary) {
     static constexpr std::string_view kLetters =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937 random(std::random_device{}());
-    std::string name = TemporaryPattern(to);
+    std::string name = TemporaryPattern(to, runTag);
     const std::size_t unique = name.size() - kSuffixLength - 6;
     // symlink has no mkstemp of its own: draw names until one is free, as mkstemp does.
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -224,12 +230,13 @@ constexpr std::uint64_t kEarlyWritebackBytes = std::uint64_t{1} << 20;
 
 // Writes a complete copy of the regular file open as `source` under a temporary name
 // beside `to`, with the source's permissions and times, and starts writing it to disk.
-int CopyFileToTemporary(int source, const std::string& to, fs::CopyInProgress& copy) {
+int CopyFileToTemporary(int source, const std::string& to, std::string_view runTag,
+                        fs::CopyInProgress& copy) {
     struct stat st {};
     if (::fstat(source, &st) != 0) {
         return errno;
     }
-    std::string name = TemporaryPattern(to);
+    std::string name = TemporaryPattern(to, runTag);
     FileDescriptor target(::mkostemps(name.data(), kSuffixLength, O_CLOEXEC));
     if (!target.valid()) {
         return errno;
@@ -283,6 +290,9 @@ public:
         struct stat st {};
         const Place place = PlaceOf(path);
         if (path.empty() || ::fstatat(place.directory, place.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (!path.empty() && errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG) {
+                status.kind = status.target = fs::Kind::Unknown;
+            }
             return status;
         }
         status.kind = KindOfMode(st.st_mode);
@@ -413,7 +423,16 @@ public:
             return FailureOf(errno);
         }
         if (::unlinkat(source.directory, source.name, 0) != 0) {
+            // A removal may fail after it took effect (a retried one on NFS, a FUSE daemon
+            // that dies): look again before the new name goes, which may be the only one.
             const int error = errno;
+            struct stat st {};
+            if (::fstatat(source.directory, source.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) {
+                    return std::nullopt;
+                }
+                return FailureOf(error);  // unknown: both names stay
+            }
             ::unlinkat(target.directory, target.name, 0);
             return FailureOf(error);
         }
@@ -439,16 +458,16 @@ public:
     }
 
     fs::Outcome CopyToTemporary(const std::string& from, const std::string& to,
-                                fs::CopyInProgress& copy) override {
+                                std::string_view runTag, fs::CopyInProgress& copy) override {
         const Place place = PlaceOf(from);
         // O_NOFOLLOW: a link is never opened, even one put there after the archive was found.
         const FileDescriptor source(
             ::openat(place.directory, place.name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         int error = 0;
         if (source.valid()) {
-            error = CopyFileToTemporary(source.get(), to, copy);
+            error = CopyFileToTemporary(source.get(), to, runTag, copy);
         } else if (errno == ELOOP) {
-            error = LinkToTemporary(place, to, copy.temporary);
+            error = LinkToTemporary(place, to, runTag, copy.temporary);
         } else {
             error = errno;
         }
@@ -519,6 +538,16 @@ public:
     }
 
     fs::Outcome CheckAccess(const std::string& path, fs::Access access) override {
+        if (access == fs::Access::Search) {
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) {
+                return FailureOf(errno);
+            }
+            if (!S_ISDIR(st.st_mode)) {
+                return FailureOf(ENOTDIR);
+            }
+            return Done(::access(path.c_str(), X_OK));
+        }
         if (access == fs::Access::Read) {
             const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
             return fd.valid() ? fs::Outcome() : fs::Outcome(FailureOf(errno));
@@ -572,6 +601,15 @@ public:
                          system.f_type == kTmpfs};
     }
 
+    std::optional<bool> SameFolder(const std::string& first, const std::string& second) override {
+        struct stat a {};
+        struct stat b {};
+        if (::stat(first.c_str(), &a) != 0 || ::stat(second.c_str(), &b) != 0) {
+            return std::nullopt;
+        }
+        return S_ISDIR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+
     std::optional<bool> SameMount(const std::string& first, const std::string& second) override {
         // The mount's own id: a bind mount shares its device with the mount it shows, but
         // no rename or link crosses from one to the other.
@@ -612,6 +650,48 @@ public:
     }
 
     std::string Absolute(const std::string& path) override { return AbsolutePath(path); }
+
+    fs::Outcome Lock(const std::string& path, fs::Handle& lock) override {
+        FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        if (!fd.valid()) {
+            return FailureOf(errno);
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            return FailureOf(errno == EWOULDBLOCK ? EEXIST : errno);
+        }
+        lock = fd.Release();
+        return std::nullopt;
+    }
+
+    std::optional<bool> IsLocked(const std::string& path) override {
+        // Opened for reading only, so that a lock of a folder the user may only read can
+        // still be tested; flock takes any open file.
+        const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd.valid()) {
+            return std::nullopt;
+        }
+        if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
+            return errno == EWOULDBLOCK ? std::optional(true) : std::nullopt;
+        }
+        return false;  // closing the descriptor lets the shared lock go
+    }
+
+    bool IsRemote(const std::string& folder) override {
+        constexpr long kRemote[] = {
+            0x6969,      // NFS
+            0xFF534D42,  // CIFS
+            0xFE534D42,  // SMB2
+            0x517B,      // SMB
+            0x65735546,  // FUSE (sshfs and others)
+            0x01021997,  // 9p
+        };
+        struct statfs system {};
+        if (::statfs(folder.c_str(), &system) != 0) {
+            return false;
+        }
+        return std::find(std::begin(kRemote), std::end(kRemote),
+                         static_cast<long>(system.f_type)) != std::end(kRemote);
+    }
 
     bool FillsNameLimit(std::string_view name) const override { return name.size() == NAME_MAX; }
 

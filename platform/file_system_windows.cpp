@@ -65,13 +65,16 @@ std::wstring BaseName(const std::wstring& path) {
 
 // The name is cut so that the whole fits in the 255 UTF-16 units a file name may have,
 // never in the middle of a surrogate pair.
-std::wstring TemporaryName(const std::wstring& target) {
+std::wstring TemporaryName(const std::wstring& target, const std::wstring& runTag) {
     constexpr std::size_t kNameMax = 255;
-    constexpr std::size_t kRoom =
-        kNameMax - std::wstring_view(L"..XXXXXX").size() - fs::kPartialSuffix.size();
-    std::wstring name = BaseName(target).substr(0, kRoom);
+    const std::size_t room = kNameMax - std::wstring_view(L"..XXXXXX").size() -
+                             fs::kPartialSuffix.size() - (runTag.empty() ? 0 : runTag.size() + 1);
+    std::wstring name = BaseName(target).substr(0, room);
     if (!name.empty() && IS_HIGH_SURROGATE(name.back())) {
         name.pop_back();
+    }
+    if (!runTag.empty()) {
+        name += L"." + runTag;
     }
     return DirectoryOf(target) + L"\\." + name + L"." + RandomLetters(6) +
            std::wstring(fs::kPartialSuffix.begin(), fs::kPartialSuffix.end());
@@ -98,10 +101,10 @@ DWORD DeleteAnyFile(const std::wstring& path) {
 }
 
 DWORD CopyToTemporary(const std::wstring& source, const std::wstring& target,
-                      std::wstring& temporary) {
+                      const std::wstring& runTag, std::wstring& temporary) {
     constexpr int kAttempts = 100;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        temporary = TemporaryName(target);
+        temporary = TemporaryName(target, runTag);
         if (::CopyFileExW(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
                           COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
             return ERROR_SUCCESS;
@@ -284,6 +287,14 @@ private:
     HANDLE handle_;
 };
 
+// The byte a run's lock takes: far past the end of any file it guards.
+OVERLAPPED LockedByte() {
+    OVERLAPPED at{};
+    at.Offset = 0;
+    at.OffsetHigh = 0x7FFFFFFF;
+    return at;
+}
+
 class WindowsFileSystem final : public fs::FileSystem {
 public:
     std::string Words(Error kind) const override { return SystemMessage(CodeOf(kind)); }
@@ -453,9 +464,10 @@ public:
     fs::Outcome FlushFolder(const std::string&) override { return std::nullopt; }
 
     fs::Outcome CopyToTemporary(const std::string& from, const std::string& to,
-                                fs::CopyInProgress& copy) override {
+                                std::string_view runTag, fs::CopyInProgress& copy) override {
         std::wstring temporary;
-        if (const DWORD error = platform::CopyToTemporary(LongPath(from), LongPath(to), temporary);
+        if (const DWORD error =
+                platform::CopyToTemporary(LongPath(from), LongPath(to), Widen(runTag), temporary);
             error != ERROR_SUCCESS) {
             return FailureOf(error);
         }
@@ -498,6 +510,56 @@ public:
         }
     }
 
+    // The lock is on one byte far past any data, so that reading and appending the file
+    // stay possible for everyone.
+    fs::Outcome Lock(const std::string& path, fs::Handle& lock) override {
+        const HANDLE file = ::CreateFileW(LongPath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return LastOutcome();
+        }
+        OVERLAPPED at = LockedByte();
+        if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                          &at)) {
+            const DWORD error = ::GetLastError();
+            ::CloseHandle(file);
+            return FailureOf(error == ERROR_LOCK_VIOLATION ? ERROR_FILE_EXISTS : error);
+        }
+        lock = reinterpret_cast<fs::Handle>(file);
+        return std::nullopt;
+    }
+
+    std::optional<bool> IsLocked(const std::string& path) override {
+        const UniqueHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ, kShareAll,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                              nullptr));
+        if (!file.valid()) {
+            return std::nullopt;
+        }
+        OVERLAPPED at = LockedByte();
+        if (!::LockFileEx(file.get(), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+            return ::GetLastError() == ERROR_LOCK_VIOLATION ? std::optional(true) : std::nullopt;
+        }
+        ::UnlockFileEx(file.get(), 0, 1, 0, &at);
+        return false;
+    }
+
+    std::optional<bool> SameFolder(const std::string& first, const std::string& second) override {
+        if (!platform::CheckSearchableDirectory(first) &&
+            !platform::CheckSearchableDirectory(second)) {
+            return platform::IsSameDirectory(first, second);
+        }
+        return std::nullopt;
+    }
+
+    bool IsRemote(const std::string& folder) override {
+        const std::wstring wide = LongPath(folder);
+        if (wide.starts_with(L"\\\\?\\UNC\\")) {
+            return true;
+        }
+        return ::GetDriveTypeW(VolumeRoot(wide).c_str()) == DRIVE_REMOTE;
+    }
+
     fs::Outcome OpenForAppend(const std::string& path, bool create, fs::Handle& file) override {
         const HANDLE opened = ::CreateFileW(
             LongPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -524,6 +586,13 @@ public:
     fs::Outcome CheckAccess(const std::string& path, fs::Access access) override {
         const std::wstring wide = LongPath(path);
         switch (access) {
+            case fs::Access::Search: {
+                const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+                if (attributes == INVALID_FILE_ATTRIBUTES) {
+                    return LastOutcome();
+                }
+                return IsDirectoryAttribute(attributes) ? std::nullopt : FailureOf(ERROR_DIRECTORY);
+            }
             case fs::Access::Read: {
                 const UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll,
                                                       nullptr, OPEN_EXISTING, 0, nullptr));

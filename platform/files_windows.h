@@ -12,7 +12,7 @@ std::wstring DirectoryOf(const std::wstring& path);
 std::wstring BaseName(const std::wstring& path);
 
 // ".<name>.XXXXXX.lorvex-partial" beside `target`, cut to fit a file name.
-std::wstring TemporaryName(const std::wstring& target);
+std::wstring TemporaryName(const std::wstring& target, const std::wstring& runTag);
 
 // Clears the read-only attribute so that a file can be deleted or written; returns the
 // attributes it had, or INVALID_FILE_ATTRIBUTES.
@@ -24,7 +24,7 @@ DWORD DeleteAnyFile(const std::wstring& path);
 // link is copied as a link, never read through. Returns the temporary name in `temporary`
 // (empty when nothing was created).
 DWORD CopyToTemporary(const std::wstring& source, const std::wstring& target,
-                      std::wstring& temporary);
+                      const std::wstring& runTag, std::wstring& temporary);
 
 // Opens a file itself (not what a link names) for reading, sharing everything.
 HANDLE OpenForReading(const std::wstring& path);

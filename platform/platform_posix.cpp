@@ -28,7 +28,6 @@ namespace {
 
 Failure FailureFromErrno(int error) { return Failure{std::strerror(error)}; }
 
-
 }  // namespace
 
 std::string DirectoryOf(const std::string& path) {

@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "dry_run_file_system.h"
 #include "errors.h"
 #include "memory_file_system.h"
 #include "mounts.h"
+#include "move_job.h"
 #include "pass.h"
 #include "run_history.h"
 #include "run_journal.h"
@@ -357,6 +360,113 @@ TEST(Engine, TheDryRunNamesWhatTheRealRunThenDoesOnARealFileSystem) {
         }
         EXPECT_EQ(outcomes[0], outcomes[1]);
     }
+}
+
+}  // namespace
+}  // namespace lorvex
+
+namespace lorvex {
+namespace {
+
+// Runs and undos that meet one another, and systems that answer badly: nothing is lost.
+class Together : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The data files are the program's, on the disk; the collection is in memory.
+        ::setenv("XDG_STATE_HOME", "/state", 1);
+        ::setenv("XDG_DATA_HOME", (program.path() / "no-user-data").c_str(), 1);
+        files.AddMount("/out");
+        for (const char* name : {"a", "b", "c", "d"}) {
+            files.AddFile(std::string("/search/") + name + ".zip", std::string("PK ") + name);
+        }
+    }
+    void TearDown() override {
+        ::unsetenv("XDG_STATE_HOME");
+        ::unsetenv("XDG_DATA_HOME");
+    }
+
+    void WriteMap(const std::string& body) {
+        test::WriteFile(program.path() / "lorvex.ini", test::MapWithHeader(body));
+    }
+
+    // A move of `category` from /search to `destdir` as the command line runs it.
+    PassResult Move(const std::string& category, const std::string& destdir = "/out") {
+        MoveRequest request{category};
+        request.searchdir = "/search";
+        request.destdir = destdir;
+        return MoveJob(files, program.path().string(), request).Run(nullptr);
+    }
+
+    test::TempDir program;
+    MemoryFileSystem files;
+};
+
+TEST_F(Together, ARemovalThatFailsAfterActingKeepsTheOnlyCopyAndCountsIt) {
+    WriteMap("a=A\nb=A\n");
+    files.FailCall(Call::Remove, "/search/b.zip", {fs::Error::Io, ""}, 1, true);
+    const PassResult result = Move("A");
+    EXPECT_EQ(result.moved, 2);
+    EXPECT_TRUE(result.failed.empty());
+    EXPECT_EQ(files.Contents("/out/b.zip"), "PK b");
+    // Looked at again and unknown: both stay, and the report says so.
+    files.AddFile("/search/c.zip", "PK c");
+    WriteMap("c=A\n");
+    files.FailCall(Call::Remove, "/search/c.zip", {fs::Error::Io, ""});
+    // The look before the move tells; the look after the failed removal does not.
+    auto looks = std::make_shared<int>(0);
+    files.FailCall(
+        Call::StatusOf,
+        [looks](std::string_view path) { return path == "/search/c.zip" && ++*looks == 2; },
+        {fs::Error::Io, ""});
+    const PassResult unknown = Move("A");
+    ASSERT_EQ(unknown.failed.size(), 1u);
+    EXPECT_EQ(unknown.failed[0].reason,
+              "Input/output error; the archive may now be in both places (both copies kept)");
+    EXPECT_TRUE(files.Exists("/out/c.zip") && files.Exists("/search/c.zip"));
+}
+
+TEST_F(Together, TwoRunsIntoOneFolderAndAnUndoOfARunStillGoing) {
+    WriteMap("a=A\nb=A\nc=B\nd=B\n");
+    // The first run held between copying its batch and flushing it.
+    testing::Gate held = files.Hold(Call::FlushFiles, "/out/.a.zip");
+    PassResult first;
+    std::thread running([&] { first = Move("A"); });
+    ASSERT_TRUE(held.WaitUntilHeld());
+    const auto temporaries = files.Names("/out");
+    EXPECT_EQ(temporaries.size(), 3u);                     // its two copies and its lock
+    EXPECT_THROW(UndoRun(files, "", false), LorvexError);  // still going: refused
+    const PassResult second = Move("B");
+    EXPECT_EQ(second.moved, 2);
+    EXPECT_EQ(second.leftoversRemoved, 0u);
+    held.Release();
+    running.join();
+    EXPECT_EQ(first.moved, 2);
+    EXPECT_TRUE(first.failed.empty() && second.failed.empty());
+    EXPECT_EQ(files.Names("/out"), (std::vector<std::string>{"a.zip", "b.zip", "c.zip", "d.zip"}));
+    EXPECT_EQ(UndoRun(files, "", false).movedBack, 2);  // the newest run, now ended
+}
+
+TEST_F(Together, ADeadRunsCopiesGoLocallyAndStayWhereOtherMachinesMayBeWriting) {
+    WriteMap("a=A\n");
+    files.AddFile("/out/.a.zip.run-20260101-000000.AAAAAA.lorvex-partial", "PK");
+    files.AddFile("/out/.lorvex-run-20260101-000000.lock", "");
+    files.AddFile("/share/.a.zip.run-20260101-000000.AAAAAA.lorvex-partial", "PK");
+    files.SetRemote("/share");
+    EXPECT_EQ(Move("A").leftoversRemoved, 1u);
+    EXPECT_EQ(files.Names("/out"), std::vector<std::string>{"a.zip"});
+    files.AddFile("/search/a.zip", "PK a");
+    const PassResult remote = Move("A", "/share");
+    EXPECT_EQ(remote.leftoversKept, std::vector<std::string>{"/share/"});
+    EXPECT_TRUE(files.Exists("/share/.a.zip.run-20260101-000000.AAAAAA.lorvex-partial"));
+}
+
+TEST_F(Together, RunsStartedInOneSecondNeverShareAnId) {
+    std::set<std::string> ids;
+    for (int i = 0; i < 150; ++i) {
+        RunJournal journal(files, {"", "", "A", "/search/", "/out/", {}, {}, {}});
+        ids.insert(journal.Id());
+    }
+    EXPECT_EQ(ids.size(), 150u);
 }
 
 }  // namespace

@@ -54,7 +54,8 @@ struct FileFacts {
     bool operator==(const FileFacts&) const = default;
 };
 
-enum class Kind : std::uint8_t { Missing, File, Directory, Link, Other };
+// Unknown: the system could not tell (a failing disk, a share that went away).
+enum class Kind : std::uint8_t { Missing, File, Directory, Link, Other, Unknown };
 
 struct Status {
     Kind kind = Kind::Missing;     // of the name itself
@@ -77,8 +78,9 @@ struct Space {
     bool exact = false;           // the file system counts exactly this (tmpfs)
 };
 
-// What a right asks: to read a file, or to add to or take from a folder.
-enum class Access { Read, AddTo, RemoveFrom };
+// What a right asks: to read a file, to look names up in a folder (which must be one), or
+// to add to or take from a folder.
+enum class Access { Read, Search, AddTo, RemoveFrom };
 
 // The end of the hidden name of a copy in progress, which never ends in ".zip" and so is
 // never taken for an archive.
@@ -125,9 +127,11 @@ public:
     virtual Outcome FlushFolder(const std::string& folder) = 0;
 
     // Copies the file `from` (a link as the link itself) to a new hidden name beside `to`,
-    // with its permissions and times, open in `copy` until Close.
+    // ".<name of to>.<runTag>.XXXXXX" + kPartialSuffix (the name cut short to fit, and
+    // without ".<runTag>" when it is empty), with its permissions and times, open in `copy`
+    // until Close.
     virtual Outcome CopyToTemporary(const std::string& from, const std::string& to,
-                                    CopyInProgress& copy) = 0;
+                                    std::string_view runTag, CopyInProgress& copy) = 0;
     // Every file's data on disk; the first failure after trying all.
     virtual Outcome FlushFiles(std::span<const Handle> files) = 0;
     virtual void Close(Handle file) = 0;
@@ -144,6 +148,9 @@ public:
     virtual Outcome CheckNameFits(const std::string& path) = 0;
     // Nothing when unknown.
     virtual std::optional<Space> FreeSpace(const std::string& folder) = 0;
+    // True when both names lead to one and the same folder, however they are spelled;
+    // nothing when either cannot be reached.
+    virtual std::optional<bool> SameFolder(const std::string& first, const std::string& second) = 0;
     // True when both are folders of one mount (a bind mount is a mount of its own);
     // nothing when either cannot be reached.
     virtual std::optional<bool> SameMount(const std::string& first, const std::string& second) = 0;
@@ -157,6 +164,18 @@ public:
     // True when the file name `name` is as long as a name may be on this system, as a
     // temporary name cut short to fit is.
     virtual bool FillsNameLimit(std::string_view name) const = 0;
+
+    // A lock a run holds for as long as it lives, so that every other run on this machine,
+    // of this user or another, can tell it is still going: `path` is made when missing and
+    // locked without waiting (Error::Exists when another holds it). Close releases it. The
+    // lock never keeps anyone from reading or appending to the file.
+    virtual Outcome Lock(const std::string& path, Handle& lock) = 0;
+    // True when a run holds the lock on `path`, false when none does; nothing when there is
+    // no such file or it cannot be told.
+    virtual std::optional<bool> IsLocked(const std::string& path) = 0;
+    // True when `folder` is on a file system other machines may reach (NFS, SMB, FUSE, 9p;
+    // on Windows a network drive), where their runs' locks cannot be seen.
+    virtual bool IsRemote(const std::string& folder) = 0;
 
     // Folders the run names files in again and again: a system may hold them open and
     // name their files relative to them. Until ForgetFolders.

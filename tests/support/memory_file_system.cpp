@@ -396,17 +396,19 @@ std::uint64_t MemoryFileSystem::Used(const Mount& mount) const {
 
 // ".<name>.XXXXXX.lorvex-partial" in the place's folder, the name cut so that the whole
 // fits in a file name; XXXXXX counts up, so that runs are repeatable.
-std::string MemoryFileSystem::TemporaryName(const Place& beside) {
+std::string MemoryFileSystem::TemporaryName(const Place& beside, std::string_view runTag) {
     static constexpr std::string_view kLetters =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    const std::size_t room = kNameMax - std::string_view("..XXXXXX").size() - kPartialSuffix.size();
+    const std::size_t room = kNameMax - std::string_view("..XXXXXX").size() -
+                             kPartialSuffix.size() - (runTag.empty() ? 0 : runTag.size() + 1);
     for (;;) {
         std::string unique(6, 'A');
         for (std::uint64_t n = nextTemporary_++, i = 0; i < unique.size();
              ++i, n /= kLetters.size()) {
             unique[unique.size() - 1 - i] = kLetters[n % kLetters.size()];
         }
-        std::string name = "." + beside.name.substr(0, room) + "." + unique;
+        std::string name = "." + beside.name.substr(0, room) +
+                           (runTag.empty() ? "" : "." + std::string(runTag)) + "." + unique;
         name += kPartialSuffix;
         if (!beside.folder->children.contains(name)) {
             return name;
@@ -629,7 +631,12 @@ std::string MemoryFileSystem::Words(fs::Error kind) const {
 fs::Status MemoryFileSystem::StatusOf(const std::string& path) {
     const InCall in(*this, Call::StatusOf, {path});
     if (in.armed.failure) {
-        return {};
+        // A name that is not there says so; any other failure leaves it untold.
+        fs::Status untold;
+        if (in.armed.failure->kind != fs::Error::NotFound) {
+            untold.kind = untold.target = fs::Kind::Unknown;
+        }
+        return untold;
     }
     std::lock_guard lock(mutex_);
     const Place place = Find(path, false);
@@ -859,7 +866,7 @@ fs::Outcome MemoryFileSystem::FlushFolder(const std::string& folder) {
 }
 
 fs::Outcome MemoryFileSystem::CopyToTemporary(const std::string& from, const std::string& to,
-                                              fs::CopyInProgress& copy) {
+                                              std::string_view runTag, fs::CopyInProgress& copy) {
     copy = {};
     fs::Outcome outcome = Run(Call::CopyToTemporary, {from, to}, [&]() -> fs::Outcome {
         const Place source = Find(from, false, Need::Name);
@@ -899,7 +906,7 @@ fs::Outcome MemoryFileSystem::CopyToTemporary(const std::string& from, const std
         auto made = std::make_shared<Node>(original);
         made->durableBytes.clear();
         made->flushed = isLink;  // a link has no data; its folder's flush keeps it
-        const std::string name = TemporaryName(target);
+        const std::string name = TemporaryName(target, runTag);
         target.folder->children[name] = made;
         const std::string folder = ParentOf(to);
         copy.temporary = folder == "/" ? "/" + name : folder + "/" + name;
@@ -940,6 +947,56 @@ void MemoryFileSystem::Close(fs::Handle file) {
     const InCall in(*this, Call::Close, PathsOf(std::span(&file, 1)));
     std::lock_guard lock(mutex_);
     open_.erase(file);
+    std::erase_if(locks_, [file](const auto& held) { return held.second == file; });
+}
+
+void MemoryFileSystem::SetRemote(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    remote_.push_back(folder.ends_with('/') ? folder : folder + "/");
+}
+
+fs::Outcome MemoryFileSystem::Lock(const std::string& path, fs::Handle& lock) {
+    lock = fs::kNoHandle;
+    {
+        std::lock_guard guard(mutex_);
+        if (locks_.contains(path)) {
+            return fs::Failure{fs::Error::Exists, Words(fs::Error::Exists)};
+        }
+    }
+    fs::Handle handle = fs::kNoHandle;
+    if (auto failure = OpenForAppend(path, !Exists(path), handle)) {
+        return failure;
+    }
+    std::lock_guard guard(mutex_);
+    locks_[path] = handle;
+    lock = handle;
+    return std::nullopt;
+}
+
+std::optional<bool> MemoryFileSystem::IsLocked(const std::string& path) {
+    if (!Exists(path)) {
+        return std::nullopt;
+    }
+    std::lock_guard guard(mutex_);
+    return locks_.contains(path);
+}
+
+std::optional<bool> MemoryFileSystem::SameFolder(const std::string& first,
+                                                 const std::string& second) {
+    std::lock_guard guard(mutex_);
+    const Node* one = FollowedNode(first);
+    const Node* two = FollowedNode(second);
+    if (!one || !two) {
+        return std::nullopt;
+    }
+    return one == two && one->kind == fs::Kind::Directory;
+}
+
+bool MemoryFileSystem::IsRemote(const std::string& folder) {
+    std::lock_guard guard(mutex_);
+    const std::string named = folder.ends_with('/') ? folder : folder + "/";
+    return std::any_of(remote_.begin(), remote_.end(),
+                       [&](const std::string& remote) { return named.starts_with(remote); });
 }
 
 fs::Outcome MemoryFileSystem::OpenForAppend(const std::string& path, bool create,
@@ -958,6 +1015,8 @@ fs::Outcome MemoryFileSystem::OpenForAppend(const std::string& path, bool create
             if (auto refused = MayChange(place)) {
                 return refused;
             }
+        } else if (create) {
+            return Fail(fs::Error::Exists);  // a new file, never one that is there
         } else if (place.node->kind == fs::Kind::Directory) {
             return Reason(fs::Error::Other, "Is a directory");
         } else if (place.node->kind != fs::Kind::File) {
@@ -1017,6 +1076,9 @@ fs::Outcome MemoryFileSystem::CheckAccess(const std::string& path, fs::Access ac
                 return place.node->kind == fs::Kind::File && !place.node->readable
                            ? Fail(fs::Error::Permission)
                            : fs::Outcome{};
+            case fs::Access::Search:
+                return place.node->kind == fs::Kind::Directory ? fs::Outcome{}
+                                                               : Fail(fs::Error::NotDirectory);
             case fs::Access::AddTo:
                 if (place.node->kind != fs::Kind::Directory) {
                     return Fail(fs::Error::NotDirectory);

@@ -114,6 +114,8 @@ public:
     void SetReadOnly(const std::string& folder, bool readOnly);
     void SetUnreadable(const std::string& file);
     void SetOpenFileLimit(std::size_t limit);
+    // Names under `folder` are on a file system other machines reach (as NFS is).
+    void SetRemote(const std::string& folder);
 
     // Looking; a link is followed except by Exists.
     bool Exists(const std::string& path) const;
@@ -157,7 +159,11 @@ public:
     fs::Outcome Link(const std::string& from, const std::string& to, bool symbolic) override;
     fs::Outcome FlushFolder(const std::string& folder) override;
     fs::Outcome CopyToTemporary(const std::string& from, const std::string& to,
-                                fs::CopyInProgress& copy) override;
+                                std::string_view runTag, fs::CopyInProgress& copy) override;
+    fs::Outcome Lock(const std::string& path, fs::Handle& lock) override;
+    std::optional<bool> IsLocked(const std::string& path) override;
+    bool IsRemote(const std::string& folder) override;
+    std::optional<bool> SameFolder(const std::string& first, const std::string& second) override;
     fs::Outcome FlushFiles(std::span<const fs::Handle> files) override;
     void Close(fs::Handle file) override;
     fs::Outcome OpenForAppend(const std::string& path, bool create, fs::Handle& file) override;
@@ -237,7 +243,7 @@ private:
     fs::Outcome MayChange(const Place& place) const;
     std::uint64_t Used(const Mount& mount) const;
     std::uint64_t Blocks(const Mount& mount, std::uint64_t size) const;
-    std::string TemporaryName(const Place& beside);
+    std::string TemporaryName(const Place& beside, std::string_view runTag);
     fs::Handle Open(std::shared_ptr<Node> node, const std::string& path,
                     std::shared_ptr<Mount> mount);
 
@@ -245,6 +251,8 @@ private:
     std::condition_variable changed_;
     std::shared_ptr<Node> root_;
     std::map<fs::Handle, OpenFile> open_;
+    std::map<std::string, fs::Handle> locks_;  // by path, the handle that holds each
+    std::vector<std::string> remote_;
     fs::Handle nextHandle_ = 3;
     std::uint64_t nextMount_ = 1;
     std::uint64_t nextTemporary_ = 0;

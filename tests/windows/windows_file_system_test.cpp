@@ -82,7 +82,7 @@ TEST_F(WindowsFileSystem, ACopyFlushedAndRenamedHasTheSourcesFacts) {
     WriteFile(dir / "a.zip", std::string(100000, 'a'));
     ::SetFileAttributesW(platform::LongPath(At("a.zip")).c_str(), FILE_ATTRIBUTE_READONLY);
     fs::CopyInProgress copy;
-    ASSERT_EQ(files.CopyToTemporary(At("a.zip"), At("b.zip"), copy), std::nullopt);
+    ASSERT_EQ(files.CopyToTemporary(At("a.zip"), At("b.zip"), "run-1", copy), std::nullopt);
     EXPECT_TRUE(
         lorvex::IsTemporaryCopyName(Utf8(test::PathFromUtf8(copy.temporary).filename()), files));
     EXPECT_EQ(copy.bytes, 100000u);
