@@ -9,6 +9,8 @@
 #include "bench_data.h"
 #include "category_map.h"
 #include "form1.h"
+#include "move_job.h"
+#include "system_file_system.h"
 
 namespace {
 
@@ -82,12 +84,13 @@ void BM_Pass(benchmark::State& state) {
     const auto present = static_cast<int>(state.range(0));
     const PassTree tree(present);
     for (auto _ : state) {
-        lorvex::Form1 form(tree.root.string());
-        const std::string destdir = tree.dest().string() + "/";
-        form.createFolder(destdir);
-        const lorvex::PassResult result =
-            form.RunPass({tree.data.BenchCategory(), tree.search().string() + "/", destdir,
-                          lorvex::ListMode::Full});
+        lorvex::MoveRequest request{tree.data.BenchCategory()};
+        request.searchdir = tree.search().string();
+        request.destdir = tree.dest().string();
+        request.journal = false;
+        lorvex::MoveJob job(lorvex::platform::SystemFileSystem(), tree.root.string(),
+                            std::move(request));
+        const lorvex::PassResult result = job.Run(nullptr);
         state.PauseTiming();
         if (result.moved != present) {
             state.SkipWithError("the pass did not move every archive");

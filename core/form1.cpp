@@ -7,8 +7,8 @@
 #include "category_list.h"
 #include "category_map.h"
 #include "data_files.h"
-#include "dry_run_file_system.h"
 #include "errors.h"
+#include "move_job.h"
 #include "pass_report.h"
 #include "platform.h"
 #include "system_file_system.h"
@@ -29,34 +29,6 @@ public:
 private:
     ComboBox& box_;
 };
-
-// Tells progress that a pass has ended however it ends, so that its dialog is gone before
-// the result or the error is shown.
-class ProgressSpan {
-public:
-    explicit ProgressSpan(PassProgress* progress) : progress_(progress) {
-        if (progress_) {
-            progress_->PassBegins();
-        }
-    }
-    ProgressSpan(const ProgressSpan&) = delete;
-    ProgressSpan& operator=(const ProgressSpan&) = delete;
-    ~ProgressSpan() {
-        if (progress_) {
-            progress_->PassEnds();
-        }
-    }
-
-private:
-    PassProgress* progress_;
-};
-
-std::string WithSeparator(const std::string& directory) {
-    if (!directory.empty() && directory.back() == platform::kSeparator) {
-        return directory;
-    }
-    return directory + platform::kSeparator;
-}
 
 }  // namespace
 
@@ -105,11 +77,11 @@ ListMode Form1::CurrentListMode() const {
 }
 
 std::string Form1::CategoryListPath() const {
-    return DataFilePath(programDirectory_, DataFilesOf(CurrentListMode()).categoryList);
+    return lorvex::CategoryListPath(programDirectory_, CurrentListMode());
 }
 
 std::string Form1::CategoryMapPath(ListMode mode) const {
-    return DataFilePath(programDirectory_, DataFilesOf(mode).categoryMap);
+    return lorvex::CategoryMapPath(programDirectory_, mode);
 }
 
 FileState Form1::FileExists(const std::string& strFile) const {
@@ -136,15 +108,6 @@ bool Form1::MoveFiles(const std::string& fromdir, const std::string& todir) {
 
 void Form1::createFolder(const std::string& path) { CreateDestination(*system_, path); }
 
-void Form1::CreateDestination(fs::FileSystem& system, const std::string& path) {
-    // Every move of the pass would fail without a destination, so stop before it starts.
-    if (const auto failure = system.MakeFolder(path)) {
-        throw LorvexError("cannot create destination directory " + Quoted(path) + ": " +
-                          failure->reason);
-    }
-    RequireWritableDestination(system, path);
-}
-
 void Form1::Command2_Click() {
     Guarded([this] { MoveAction(); });
 }
@@ -161,135 +124,53 @@ void Form1::MoveAction() {
     Endd.SetText(WithSeparator(endd));
     vars_.destdir = Endd.Text();
     Refresh();  // the completed fields are seen before a long pass starts
-    // A search directory that cannot be searched would make every archive "not found"
-    // and the move look like a success.
-    if (const auto failure = platform::CheckSearchableDirectory(vars_.searchdir)) {
-        throw LorvexError("cannot search directory " + Quoted(vars_.searchdir) + ": " +
-                          failure->reason);
-    }
-    // Every archive would be "already there", and the run would look like a failure of each.
-    if (platform::IsSameDirectory(vars_.searchdir, vars_.destdir)) {
-        throw LorvexError("the destination is the search directory " + Quoted(vars_.searchdir));
-    }
-    // Every category of an empty list is none at all: say so rather than move nothing.
-    if (options_.allCategories && Combo1.ListCount() == 0) {
-        throw LorvexError("the category list " + Quoted(CategoryListPath()) +
-                          " holds no category, so --all has nothing to move");
-    }
-    // Nothing is created for a move that cannot run.
-    const platform::FileText map = ReadCategoryMap(CurrentListMode());
     vars_.category = options_.allCategories ? std::string() : Combo1.List(index);
-    const PassRequest request = RequestFromVariables();
-    // A dry run takes every step below over a file system that changes nothing.
-    std::optional<DryRunFileSystem> dry;
-    fs::FileSystem& system = request.dryRun ? dry.emplace(*system_) : *system_;
-    RequireLinkable(system, vars_.searchdir, vars_.destdir, request.transfer);
-    // The journal before anything is made, so that an undo can remove what the run makes.
-    const std::unique_ptr<RunJournal> journal = StartJournal(system, request);
-    const bool existed = system.StatusOf(vars_.destdir).target == fs::Kind::Directory;
-    try {
-        CreateDestination(system, vars_.destdir);
-    } catch (const LorvexError&) {
-        if (journal) {
-            journal->Finish();
-        }
-        throw;
-    }
-    if (journal && !existed) {
-        journal->FolderCreated(vars_.destdir);
-    }
-    RunPassOver(system, map.view(), request, journal.get());
-    lastPass_.spaceEstimated = dry && dry->SpaceEstimated();
-    const PassResult& pass = lastPass_;
+    MoveJob job(*system_, programDirectory_, RequestFromVariables());
+    Remember(job.Run(progress_));
     if (messages_) {
-        messages_->ShowMoveReport(kTitle, MoveReportParts(pass));
+        messages_->ShowMoveReport(kTitle, MoveReportParts(lastPass_));
     }
 }
 
 void Form1::Command1_Click() {
-    Guarded([this] { RunPass(RequestFromVariables()); });
+    Guarded([this] {
+        RunPass(MoveJob(*system_, programDirectory_, RequestFromVariables()).Request());
+    });
 }
 
-PassRequest Form1::RequestFromVariables() const {
-    PassRequest request;
+MoveRequest Form1::RequestFromVariables() const {
+    MoveRequest request;
     request.category = vars_.category;
+    request.allCategories = options_.allCategories;
+    if (options_.allCategories) {
+        for (int i = 0; i < Combo1.ListCount(); ++i) {
+            request.categories.push_back(Combo1.List(i));
+        }
+    }
     request.searchdir = vars_.searchdir;
     request.destdir = vars_.destdir;
     request.listMode = CurrentListMode();
-    if (options_.allCategories) {
-        request.targets = AllCategoryTargets();
-    }
-    request.dryRun = options_.dryRun;
     request.transfer = options_.transfer;
+    request.dryRun = options_.dryRun;
     request.journal = options_.journal;
     return request;
 }
 
-std::vector<CategoryTarget> Form1::AllCategoryTargets() const {
-    std::vector<CategoryTarget> targets;
-    for (int i = 0; i < Combo1.ListCount(); ++i) {
-        std::string folder = vars_.destdir;
-        for (const auto& name : CategoryFolderNames(Combo1.List(i))) {
-            folder.append(name).push_back(platform::kSeparator);
-        }
-        targets.push_back({Combo1.List(i), std::move(folder)});
-    }
-    return targets;
-}
-
 PassResult Form1::RunPass(const PassRequest& request) {
-    const platform::FileText map = ReadCategoryMap(request.listMode);
-    std::optional<DryRunFileSystem> dry;
-    fs::FileSystem& system = request.dryRun ? dry.emplace(*system_) : *system_;
-    const std::unique_ptr<RunJournal> journal = StartJournal(system, request);
-    return RunPassOver(system, map.view(), request, journal.get());
-}
-
-// Only a move is journalled (a dry run's journal over a file system that keeps nothing):
-// a copy or a link leaves every archive where it was.
-std::unique_ptr<RunJournal> Form1::StartJournal(fs::FileSystem& system,
-                                                const PassRequest& request) const {
-    if (!request.journal || request.transfer != Transfer::Move) {
-        return nullptr;
-    }
-    RunJournalText run;
-    run.category = request.targets.empty() ? request.category : "--all";
-    run.searchdir = request.searchdir;
-    run.destdir = request.destdir;
-    return std::make_unique<RunJournal>(system, std::move(run));
-}
-
-const PassResult& Form1::RunPassOver(fs::FileSystem& system, std::string_view mapText,
-                                     const PassRequest& request, RunJournal* journal) {
     vars_.searchdir = request.searchdir;
     vars_.destdir = request.destdir;
     vars_.category = request.category;
-    vars_.movedCount = 0;
-    lastPass_ = PassResult{};
-    {
-        const ProgressSpan span(progress_);
-        Pass pass(system, mapText, request, progress_);
-        pass.SetJournal(journal);
-        lastPass_ = pass.Run();
-    }
-    if (journal) {
-        journal->Finish();
-    }
-    vars_.movedCount = lastPass_.moved;
+    Remember(RunPassOf(*system_, programDirectory_, request, progress_));
     return lastPass_;
 }
 
-// Reads the map of `mode`. Throws when it cannot be read or has no header, so that a move
-// can stop before it creates anything.
+void Form1::Remember(PassResult result) {
+    lastPass_ = std::move(result);
+    vars_.movedCount = lastPass_.moved;
+}
+
 platform::FileText Form1::ReadCategoryMap(ListMode mode) const {
-    const std::string path = CategoryMapPath(mode);
-    platform::FileText text = ReadDataFile(path, "category map");
-    const auto stopAtFirstEntry = [](const MapEntry&) { return false; };
-    if (ScanCategoryMap(text.view(), stopAtFirstEntry) == MapScan::MissingHeader) {
-        throw DataFileError("cannot read category map " + Quoted(path) +
-                            ": it has fewer than three lines, and the first three are a header");
-    }
-    return text;
+    return lorvex::ReadCategoryMap(programDirectory_, mode);
 }
 
 void Form1::getCats() {
@@ -299,9 +180,9 @@ void Form1::getCats() {
 void Form1::LoadCategories() {
     const ShowWhenDone showAfterwards(Combo1);
     Combo1.Clear();
-    const platform::FileText text = ReadDataFile(CategoryListPath(), "category list");
-    ForEachCategory(text.view(),
-                    [this](std::string_view field) { Combo1.AddItem(std::string(field)); });
+    for (auto& category : ReadCategoryList(programDirectory_, CurrentListMode())) {
+        Combo1.AddItem(std::move(category));
+    }
 }
 
 void Form1::PickDirectoryInto(TextBox& field, std::string_view prompt) {

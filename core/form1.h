@@ -12,6 +12,7 @@
 #include "file_system.h"
 #include "interfaces.h"
 #include "list_mode.h"
+#include "move_job.h"
 #include "pass.h"
 #include "platform.h"
 #include "run_history.h"
@@ -84,8 +85,8 @@ public:
     void createFolder(const std::string& path);
 
     // Reads the map of the request's list mode and runs one pass over it, with the run's
-    // journal when the request asks for one. Throws LorvexError when the map or the
-    // journal cannot be read or written.
+    // journal when the request asks for one, nothing checked first. Throws LorvexError when
+    // the map or the journal cannot be read or written.
     PassResult RunPass(const PassRequest& request);
     // Reads the map of `mode`. Throws when it cannot be read or has no header, so that a
     // move can stop before it creates anything.
@@ -107,13 +108,8 @@ private:
     void MoveAction();
     void LoadCategories();
     void PickDirectoryInto(TextBox& field, std::string_view prompt);
-    PassRequest RequestFromVariables() const;
-    std::vector<CategoryTarget> AllCategoryTargets() const;
-    const PassResult& RunPassOver(fs::FileSystem& system, std::string_view mapText,
-                                  const PassRequest& request, RunJournal* journal);
-    std::unique_ptr<RunJournal> StartJournal(fs::FileSystem& system,
-                                             const PassRequest& request) const;
-    void CreateDestination(fs::FileSystem& system, const std::string& path);
+    MoveRequest RequestFromVariables() const;
+    void Remember(PassResult result);
 
     Form1Variables vars_;
     PassResult lastPass_;

@@ -28,10 +28,6 @@ namespace {
 
 Failure FailureFromErrno(int error) { return Failure{std::strerror(error)}; }
 
-bool IsDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "mainmod.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <vector>
@@ -9,92 +10,18 @@
 #include "data_files.h"
 #include "desktop.h"
 #include "errors.h"
+#include "move_job.h"
 #include "nearest_names.h"
+#include "pass_report.h"
 #include "platform.h"
 #include "progress_label.h"
 #include "run_history.h"
+#include "runs_list.h"
 #include "system_file_system.h"
 #include "terminal.h"
-#include "runs_list.h"
 
 namespace lorvex::mainmod {
 namespace {
-
-// Routes the core's messages to the command line's output for as long as it lives.
-class ReportToOutput : public MessageSink {
-public:
-    ReportToOutput(Form1& form, CommandLineOutput& output) : form_(form), output_(output) {
-        form_.SetMessageSink(this);
-    }
-    ReportToOutput(const ReportToOutput&) = delete;
-    ReportToOutput& operator=(const ReportToOutput&) = delete;
-    ~ReportToOutput() override { form_.SetMessageSink(nullptr); }
-    void ShowMessage(std::string_view, std::string_view text) override { output_.Report(text); }
-    void ShowMoveReport(std::string_view, const MoveReportText& report) override {
-        output_.MoveReport(report);
-    }
-    void ShowError(std::string_view, std::string_view text) override { output_.Error(text); }
-
-private:
-    Form1& form_;
-    CommandLineOutput& output_;
-};
-
-// For as long as it lives: Ctrl+C, SIGTERM, SIGHUP (on Windows Ctrl+Break and a closed
-// console) end the pass between two archives, after the batch in hand, and a pass longer
-// than half a second shows one line of progress on standard error when that is a
-// terminal. A pipe or a log sees nothing of it.
-class TerminalProgress : public PassProgress {
-public:
-    explicit TerminalProgress(Form1& form) : form_(form) { form_.SetPassProgress(this); }
-    TerminalProgress(const TerminalProgress&) = delete;
-    TerminalProgress& operator=(const TerminalProgress&) = delete;
-    ~TerminalProgress() override { form_.SetPassProgress(nullptr); }
-
-    void PassBegins() override {
-        delay_.Restart();
-        lastDrawn_ = delay_.Began();
-        drawing_ = platform::StandardErrorIsTerminal();
-    }
-
-    bool ContinuePass(const PassStatus& status) override {
-        if (stopRequests_.Requested()) {
-            return false;
-        }
-        const auto now = Clock::now();
-        if (drawing_ && delay_.Over(now) && now - lastDrawn_ >= kRedrawEvery) {
-            Draw(status);
-            lastDrawn_ = now;
-        }
-        return true;
-    }
-
-    void PassEnds() override {
-        if (shown_) {
-            platform::DrawStatusLine({});  // the report starts on a clean line
-        }
-    }
-
-private:
-    using Clock = ProgressDelay::Clock;
-    static constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
-
-    void Draw(const PassStatus& status) {
-        const auto line =
-            ProgressLine(status, Clock::now() - delay_.Began(), platform::TerminalColumns());
-        platform::DrawStatusLine(line);
-        shown_ = true;
-    }
-
-    Form1& form_;
-    // From before the pass until its report is written: a report to a terminal or pipe
-    // that has gone away is lost, but the exit status still tells.
-    platform::StopRequests stopRequests_;
-    ProgressDelay delay_;
-    Clock::time_point lastDrawn_;
-    bool drawing_ = false;
-    bool shown_ = false;
-};
 
 // Says which required switch is missing or which two cannot go together, or "" when the
 // switches make a run.
@@ -133,19 +60,6 @@ std::vector<std::string> ListedCategories(const ComboBox& combo) {
         categories.push_back(combo.List(i));
     }
     return categories;
-}
-
-// Chooses the first item equal to `category`; false when there is none, so that the
-// run never falls back to another category's archives.
-bool SelectCategory(ComboBox& combo, const std::string& category) {
-    for (int i = 0; i < combo.ListCount(); ++i) {
-        if (combo.List(i) == category) {
-            combo.SetListIndex(i);
-            return true;
-        }
-    }
-    combo.SetListIndex(-1);
-    return false;
 }
 
 std::string RunsDirectoryOrNone() {
@@ -249,6 +163,40 @@ void Box(std::string_view text, std::string_view details = {}) {
 
 }  // namespace
 
+TerminalProgress::Terminal TerminalProgress::SystemTerminal() {
+    return {platform::StandardErrorIsTerminal(), platform::TerminalColumns,
+            platform::DrawStatusLine, [] { return Clock::now(); }};
+}
+
+TerminalProgress::TerminalProgress(Terminal terminal) : terminal_(std::move(terminal)) {}
+
+void TerminalProgress::PassBegins() {
+    delay_.Restart(terminal_.now());
+    lastDrawn_ = delay_.Began();
+}
+
+bool TerminalProgress::ContinuePass(const PassStatus& status) {
+    if (stopRequests_.Requested()) {
+        return false;
+    }
+    if (!terminal_.present) {
+        return true;
+    }
+    const auto now = terminal_.now();
+    if (delay_.Over(now) && now - lastDrawn_ >= kRedrawEvery) {
+        terminal_.draw(ProgressLine(status, now - delay_.Began(), terminal_.columns()));
+        shown_ = true;
+        lastDrawn_ = now;
+    }
+    return true;
+}
+
+void TerminalProgress::PassEnds() {
+    if (shown_) {
+        terminal_.draw({});  // the report starts on a clean line
+    }
+}
+
 void AlsoInBoxes::Usage(std::string_view usage) {
     console_.Usage(usage);
     Box(usage);
@@ -268,6 +216,37 @@ void AlsoInBoxes::Error(std::string_view error) {
     console_.Error(error);
     Box(AsSentence(error));
 }
+
+namespace {
+
+// A move, copy or link of one category or all of them, as the switches ask.
+int Move(const CommandSwitches& switches, const Form1& form, CommandLineOutput& output) {
+    const ListMode mode = switches.cmdListMode.value_or(ListMode::Full);
+    const std::vector<std::string> listed = ReadCategoryList(form.ProgramDirectory(), mode);
+    if (!switches.allCategories &&
+        std::find(listed.begin(), listed.end(), switches.cmdCategory) == listed.end()) {
+        output.Error("category " + Quoted(switches.cmdCategory) + " is not in the category list " +
+                     Quoted(CategoryListPath(form.ProgramDirectory(), mode)) +
+                     DidYouMean(NearestCategories(switches.cmdCategory, listed)));
+        return kExitNotRun;
+    }
+    MoveRequest request{switches.cmdCategory,  switches.allCategories, {},
+                        switches.cmdSearchDir, switches.cmdDestDir,    mode,
+                        switches.transfer,     switches.dryRun,        !switches.noJournal};
+    if (switches.allCategories) {
+        request.categories = listed;
+    }
+    MoveJob job(form.FileSystem(), form.ProgramDirectory(), std::move(request));
+    PassResult pass;
+    {
+        TerminalProgress progress(TerminalProgress::SystemTerminal());
+        pass = job.Run(&progress);
+    }
+    output.MoveReport(MoveReportParts(pass));
+    return pass.failed.empty() && !pass.cancelled ? kExitAllMoved : kExitSomeNotMoved;
+}
+
+}  // namespace
 
 std::string CommandToType() {
     const std::string usage = UsageText(platform::ExecutableName());
@@ -310,32 +289,12 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
         output.Error(missing);
         return kExitNotRun;
     }
-    const ReportToOutput reports(form, output);
-    ApplyListMode(form, switches.cmdListMode);
-    if (form.LastHandlerFailed()) {
+    try {
+        return Move(switches, form, output);
+    } catch (const LorvexError& error) {
+        output.Error(error.what());
         return kExitNotRun;
     }
-    form.Start.SetText(switches.cmdSearchDir);
-    form.Endd.SetText(switches.cmdDestDir);
-    form.SetMoveOptions(
-        {switches.allCategories, switches.dryRun, switches.transfer, !switches.noJournal});
-    if (!switches.allCategories && !SelectCategory(form.Combo1, switches.cmdCategory)) {
-        const std::vector<std::string> listed = ListedCategories(form.Combo1);
-        output.Error("category " + Quoted(switches.cmdCategory) + " is not in the category list " +
-                     Quoted(form.CategoryListPath()) +
-                     DidYouMean(NearestCategories(switches.cmdCategory, listed)));
-        return kExitNotRun;
-    }
-    form.Refresh();
-    {
-        TerminalProgress progress(form);
-        form.Command2_Click();
-    }
-    if (form.LastHandlerFailed()) {
-        return kExitNotRun;
-    }
-    const PassResult& pass = form.LastPass();
-    return pass.failed.empty() && !pass.cancelled ? kExitAllMoved : kExitSomeNotMoved;
 }
 
 int Main(std::span<const std::string> words, CommandLineOutput& output,

@@ -35,8 +35,9 @@ TEST_F(RunCommandLineTest, SimpleListsSelectTheirCategoryAndReportOnce) {
     EXPECT_EQ(output.usages.size(), 1u);  // -q; "x" comes before the first switch
     EXPECT_EQ(output.reports, Words{" 1 files were successfully found and moved!"});
     EXPECT_TRUE(output.errors.empty());
-    EXPECT_TRUE(form.Option1.Value());
-    EXPECT_EQ(form.Start.Text(), search.string() + test::kSeparator);
+    // The command line runs the move itself and leaves the window's controls as they were.
+    EXPECT_FALSE(form.Option1.Value());
+    EXPECT_EQ(form.Start.Text(), "");
     EXPECT_TRUE(fs::exists(dest / "Night Ferries.zip"));
 }
 
@@ -80,6 +81,55 @@ TEST_F(RunCommandLineTest, DryRunOfAllCategoriesReportsOnceAndMovesNothing) {
     EXPECT_TRUE(output.errors.empty());
     EXPECT_FALSE(fs::exists(dest));
     EXPECT_EQ(test::ListDirectory(search).size(), 2u);
+}
+
+}  // namespace
+}  // namespace lorvex::mainmod
+
+namespace lorvex::mainmod {
+namespace {
+
+// A terminal of the test's own, with a clock the test moves.
+struct FakeTerminal {
+    TerminalProgress::Clock::time_point now{};
+    std::vector<std::string> lines;
+
+    TerminalProgress::Terminal Terminal(int columns, bool present = true) {
+        return {present, [columns] { return columns; },
+                [this](std::string_view line) { lines.emplace_back(line); },
+                [this] { return now; }};
+    }
+};
+
+TEST(TerminalProgressTest, QuietForHalfASecondThenFittedToTheTerminalAndClearedAtTheEnd) {
+    using std::chrono::milliseconds;
+    for (const int columns : {40, 50, 80}) {
+        SCOPED_TRACE(columns);
+        FakeTerminal terminal;
+        TerminalProgress progress(terminal.Terminal(columns));
+        progress.PassBegins();
+        const std::string archive = "/home/someone/collection/Night Ferries over the Bay.zip";
+        const PassStatus status{4353, 13066, 4100, 0, archive};
+        for (const int at : {0, 499, 500, 600, 750}) {
+            terminal.now = TerminalProgress::Clock::time_point(milliseconds(at));
+            EXPECT_TRUE(progress.ContinuePass(status));
+        }
+        ASSERT_EQ(terminal.lines.size(), 2u);  // at 500 ms, then not again before 750 ms
+        for (const auto& line : terminal.lines) {
+            EXPECT_LT(line.size(), static_cast<std::size_t>(columns)) << line;
+            EXPECT_NE(line.find("4353"), std::string::npos) << line;
+        }
+        progress.PassEnds();
+        EXPECT_EQ(terminal.lines.back(), "");
+    }
+    // A pipe or a log sees nothing, however long the pass.
+    FakeTerminal pipe;
+    TerminalProgress quiet(pipe.Terminal(80, false));
+    quiet.PassBegins();
+    pipe.now += std::chrono::seconds(5);
+    EXPECT_TRUE(quiet.ContinuePass({1, 2, 0, 0, "a.zip"}));
+    quiet.PassEnds();
+    EXPECT_TRUE(pipe.lines.empty());
 }
 
 }  // namespace
