@@ -1,6 +1,6 @@
 # Convenience targets; the build itself is CMake. `make deps`, `make demo`, `make test` and
-# the targets that need packages of their own (windows, fuzz, bench, screenshot) install
-# what is missing; `make check`, `build`, `run` and `package` only build what changed.
+# the targets that need packages of their own (windows, sanitize, fuzz, bench, screenshot)
+# install what is missing; `make check`, `build`, `run` and `package` only build what changed.
 BUILD_DIR ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
