@@ -1,18 +1,25 @@
-# Convenience targets; the build itself is CMake. Every target installs what is missing.
+# Convenience targets; the build itself is CMake. `make deps`, `make demo`, `make test` and
+# the targets that need packages of their own (windows, sanitize, fuzz, bench, screenshot)
+# install what is missing; `make check`, `build`, `run` and `package` only build what changed.
 BUILD_DIR ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# One clang tree serves the sanitizer suite and the fuzzers.
 SANITIZE_DIR ?= build-sanitize
-FUZZ_DIR ?= build-fuzz
+SANITIZE_FLAGS = -DCMAKE_CXX_COMPILER=clang++ -DLORVEX_SANITIZE=ON -DLORVEX_FUZZ=ON \
+	-DLORVEX_WERROR=$(WERROR) $(CMAKE_FLAGS)
+# Seconds per fuzzer: `make fuzz` runs them long, `make test` briefly.
 FUZZ_SECONDS ?= 30
+TEST_FUZZ_SECONDS ?= 10
 WINDOWS_DIR ?= build-windows
 BENCH_ARGS ?=
 # Any AddressSanitizer, LeakSanitizer or UndefinedBehaviorSanitizer report fails the test.
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 
-.PHONY: all deps configure build check test test-windows test-sanitize fuzz demo run package screenshot \
+.PHONY: all deps configure build check test test-windows sanitize test-sanitize fuzz demo run \
+	package screenshot \
 	bench bench-deps windows windows-package clean format
 
 all: build
@@ -20,34 +27,41 @@ all: build
 deps:
 	@scripts/install-deps
 
-configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DLORVEX_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+# Configures only a new tree or one whose WERROR or CMAKE_FLAGS changed; the build re-runs
+# CMake by itself when a CMakeLists.txt changes.
+configure:
+	@scripts/configure $(BUILD_DIR) -DLORVEX_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 build: configure
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The fast inner loop: the native build and its suite alone.
+# The fast inner loop: the native build and its unit tests (CTest label "unit"), no
+# installer.
 check: build
-	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -L unit
 
-# The suite, the Windows suites under wine, the suite again with sanitizers, the fuzzers.
-test: check
+# Everything: the native suite (unit, system and slow tests), the Windows suites under
+# wine, the suite again with sanitizers, and each fuzzer briefly.
+test: deps
+	@$(MAKE) --no-print-directory build
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-windows
 	@$(MAKE) --no-print-directory test-sanitize
-	@$(MAKE) --no-print-directory fuzz
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 
-test-sanitize: deps
-	@cmake -S . -B $(SANITIZE_DIR) -DLORVEX_SANITIZE=ON -DLORVEX_WERROR=$(WERROR) \
-		$(CMAKE_FLAGS) >/dev/null
+sanitize: deps
+	@scripts/configure $(SANITIZE_DIR) $(SANITIZE_FLAGS)
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(SANITIZE_DIR) -j $(JOBS)
+
+test-sanitize: sanitize
 	@$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
 # Windows: lorvex.exe, lorvex.com and the data files in $(WINDOWS_DIR)/bin, cross-built
 # with MinGW-w64; the tests run under wine.
 windows:
 	@scripts/install-deps windows
-	@cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-		-DLORVEX_WERROR=$(WERROR) >/dev/null
+	@scripts/configure $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DLORVEX_WERROR=$(WERROR)
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(WINDOWS_DIR) -j $(JOBS)
 
 test-windows: windows
@@ -57,10 +71,13 @@ test-windows: windows
 windows-package: windows
 	@env -u MAKEFLAGS -u MAKELEVEL cmake --build $(WINDOWS_DIR) --target windows-package
 
+# The fuzzers, built in the sanitizer tree, FUZZ_SECONDS each, JOBS at a time.
 fuzz: deps
-	@WERROR=$(WERROR) JOBS=$(JOBS) scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+	@scripts/configure $(SANITIZE_DIR) $(SANITIZE_FLAGS)
+	@JOBS=$(JOBS) scripts/fuzz $(SANITIZE_DIR) $(FUZZ_SECONDS)
 
-demo: build
+demo: deps
+	@$(MAKE) --no-print-directory build
 	@scripts/demo $(BUILD_DIR)/bin
 
 run: build
@@ -88,4 +105,4 @@ format:
 
 clean:
 	@WINEPREFIX="$(CURDIR)/$(WINDOWS_DIR)/wineprefix" wineserver -k 2>/dev/null || true
-	@rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(WINDOWS_DIR)
+	@rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WINDOWS_DIR)

@@ -2,7 +2,9 @@
 // every archive must be whole in the search directory or the destination, and each
 // failure must be named in the report.
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,14 +14,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "child_process.h"
 #include "form1.h"
@@ -559,6 +565,75 @@ TEST_F(FaultInjection, FullDestinationLeavesTheSourceWholeAndNoPartialFile) {
     EXPECT_EQ(ListDirectory(to), (Names{"Small After.zip", "Small Before.zip"}));
 }
 
+// The changes a run makes in its two folders (an archive's temporary copy made, written,
+// renamed into place, its source removed), watched from before the run starts: the clock
+// by which a test chooses the moment to kill the run.
+class ChangeWatch {
+public:
+    // `source` exists; `target` is made by the run, in a folder that exists.
+    ChangeWatch(const fs::path& source, fs::path target)
+        : target_(std::move(target)), notify_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+        if (notify_ < 0 ||
+            ::inotify_add_watch(notify_, source.c_str(), IN_DELETE | IN_MOVED_FROM) < 0 ||
+            ::inotify_add_watch(notify_, target_.parent_path().c_str(), IN_CREATE) < 0) {
+            throw std::runtime_error("cannot watch " + source.string() + " and " +
+                                     target_.parent_path().string());
+        }
+    }
+    ChangeWatch(const ChangeWatch&) = delete;
+    ChangeWatch& operator=(const ChangeWatch&) = delete;
+    ~ChangeWatch() { ::close(notify_); }
+
+    // Returns once `changes` more changes were made, or once the run has ended; the
+    // number of changes seen.
+    std::size_t WaitFor(ChildProcess& run, std::size_t changes) {
+        pollfd ready[2] = {{notify_, POLLIN, 0}, {run.EndDescriptor(), POLLIN, 0}};
+        std::size_t seen = 0;
+        for (;;) {
+            if (!watchingTarget_) {
+                // Fails until the run makes the folder; its making wakes the poll below.
+                watchingTarget_ =
+                    ::inotify_add_watch(notify_, target_.c_str(),
+                                        IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM |
+                                            IN_MOVED_TO | IN_DELETE) >= 0;
+            }
+            if (seen >= changes) {
+                return seen;
+            }
+            if (::poll(ready, 2, -1) < 0 && errno != EINTR) {
+                throw std::runtime_error("poll failed: " + std::string(std::strerror(errno)));
+            }
+            seen += Drain();
+            if (ready[1].revents != 0) {
+                // Every change of an ended run is queued by now.
+                return seen + Drain();
+            }
+        }
+    }
+
+private:
+    // The number of changes queued since the last call.
+    std::size_t Drain() {
+        alignas(inotify_event) char buffer[16 * 1024];
+        std::size_t count = 0;
+        for (;;) {
+            const ssize_t got = ::read(notify_, buffer, sizeof buffer);
+            if (got <= 0) {
+                return count;
+            }
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                ++count;
+            }
+        }
+    }
+
+    fs::path target_;
+    int notify_;
+    bool watchingTarget_ = false;
+};
+
 // What a killed run leaves: a temporary copy ".<archive>[.<run tag>].XXXXXX.lorvex-partial",
 // or the lock ".lorvex-<run tag>.lock" it held while it lived.
 bool IsTemporaryName(const std::string& name) {
@@ -591,8 +666,7 @@ TEST_F(FaultInjection, KilledAtRandomMomentsAcrossFileSystemsLosesNothing) {
     int killedMidRun = 0;
     int partialsLeft = 0;
     int inBothPlaces = 0;
-    for (int round = 0; round < kKills; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
+    const auto fillSource = [&] {
         fs::remove_all(source);
         fs::remove_all(target);
         fs::create_directories(source);
@@ -602,27 +676,32 @@ TEST_F(FaultInjection, KilledAtRandomMomentsAcrossFileSystemsLosesNothing) {
         if (!fs::exists(program / "lorvex")) {
             fs::copy_file(test::LorvexExecutable(), program / "lorvex");
         }
-        // The moment: after a random number of archives reached the destination, plus a
-        // random few microseconds, so that some kills land inside a copy.
-        const std::size_t after = std::uniform_int_distribution<std::size_t>(0, 299)(random);
-        const auto extra = std::uniform_int_distribution<int>(0, 400)(random);
+    };
+    const std::vector<std::string> arguments{"-c", kCategory, "-e", source.string(), "-d",
+                                             target.string()};
+    // How many changes a whole run makes, counted on one run left alone.
+    std::size_t wholeRun = 0;
+    {
+        fillSource();
+        TempDir output;
+        ChangeWatch changes(source, target);
+        ChildProcess run((program / "lorvex").string(), arguments, output.path());
+        wholeRun = changes.WaitFor(run, std::numeric_limits<std::size_t>::max());
+        ASSERT_EQ(run.Wait().exitStatus, 0);
+        ASSERT_GT(wholeRun, archives.size());
+    }
+    for (int round = 0; round < kKills; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        fillSource();
+        // The moment: after a random number of the changes a whole run makes, so that kills
+        // land inside copies, between renames and while sources are removed.
+        const std::size_t after =
+            std::uniform_int_distribution<std::size_t>(0, wholeRun - 1)(random);
         TempDir output;
         {
-            ChildProcess run((program / "lorvex").string(),
-                             {"-c", kCategory, "-e", source.string(), "-d", target.string()},
-                             output.path());
-            while (run.Running()) {
-                std::error_code ignored;
-                std::size_t arrived = 0;
-                for (auto it = fs::directory_iterator(target, ignored);
-                     it != fs::directory_iterator(); it.increment(ignored)) {
-                    ++arrived;
-                }
-                if (arrived >= after) {
-                    break;
-                }
-            }
-            ::usleep(static_cast<useconds_t>(extra));
+            ChangeWatch changes(source, target);
+            ChildProcess run((program / "lorvex").string(), arguments, output.path());
+            changes.WaitFor(run, after);
             run.Kill();
             killedMidRun += run.Wait().killedBySignal ? 1 : 0;
         }

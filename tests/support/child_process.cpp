@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,20 @@ ChildProcess::~ChildProcess() {
         Kill();
         Wait();
     }
+    if (pidFd_ >= 0) {
+        ::close(pidFd_);
+    }
+}
+
+int ChildProcess::EndDescriptor() {
+    if (pidFd_ < 0) {
+        // Valid until the child is reaped, which only Running and Wait do.
+        pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+        if (pidFd_ < 0) {
+            throw std::runtime_error("pidfd_open failed: " + std::string(std::strerror(errno)));
+        }
+    }
+    return pidFd_;
 }
 
 void ChildProcess::Reaped(int status, long maxResidentKb) {

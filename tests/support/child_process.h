@@ -31,12 +31,15 @@ public:
 
     bool Running();
     void Kill();
+    // A descriptor that becomes readable when the program ends, to wait on with others.
+    int EndDescriptor();
     ChildResult Wait();
 
 private:
     void Reaped(int status, long maxResidentKb);
 
     pid_t pid_ = -1;
+    int pidFd_ = -1;
     bool reaped_ = false;
     ChildResult result_;
     std::filesystem::path outPath_;
