@@ -8,6 +8,7 @@
 #include "category_map.h"
 #include "data_files.h"
 #include "errors.h"
+#include "parent_folder.h"
 #include "pass_report.h"
 #include "platform.h"
 
@@ -74,10 +75,14 @@ void Form1::Guarded(const Handler& handler) {
     }
     ++handlerDepth_;
     lastHandlerFailed_ = false;
+    controlToFix_ = {};
     try {
         handler();
     } catch (const std::exception& error) {
         lastHandlerFailed_ = true;
+        if (const auto* field = dynamic_cast<const FieldError*>(&error)) {
+            controlToFix_ = field->Control();
+        }
         if (messages_) {
             messages_->ShowError(kTitle, error.what());
         }
@@ -127,10 +132,21 @@ bool Form1::MoveFiles(const std::string& fromdir, const std::string& todir) {
 void Form1::createFolder(const std::string& path) {
     // Every move of the pass would fail without a destination, so stop before it starts.
     if (const auto failure = platform::MakeDirectory(path)) {
-        throw LorvexError("cannot create destination directory " + Quoted(path) + ": " +
-                          failure->reason);
+        // Only the last folder is made; the system's "Path not found." would not say which
+        // folder above it is missing.
+        std::string reason = failure->reason;
+        if (const std::string missing = HighestMissingParent(path, &platform::EntryExists);
+            !missing.empty()) {
+            reason = "the directory " + Quoted(WithSeparator(missing)) + " does not exist";
+        }
+        throw FieldError("cannot create destination directory " + Quoted(path) + ": " + reason,
+                         "Endd");
     }
-    RequireWritableDestination(path);
+    try {
+        RequireWritableDestination(path);
+    } catch (const LorvexError& error) {
+        throw FieldError(error.what(), "Endd");
+    }
 }
 
 void Form1::Command2_Click() {
@@ -152,12 +168,13 @@ void Form1::MoveAction() {
     // A search directory that cannot be searched would make every archive "not found"
     // and the move look like a success.
     if (const auto failure = platform::CheckSearchableDirectory(vars_.searchdir)) {
-        throw LorvexError("cannot search directory " + Quoted(vars_.searchdir) + ": " +
-                          failure->reason);
+        throw FieldError(
+            "cannot search directory " + Quoted(vars_.searchdir) + ": " + failure->reason, "Start");
     }
     // Every archive would be "already there", and the run would look like a failure of each.
     if (platform::IsSameDirectory(vars_.searchdir, vars_.destdir)) {
-        throw LorvexError("the destination is the search directory " + Quoted(vars_.searchdir));
+        throw FieldError("the destination is the search directory " + Quoted(vars_.searchdir),
+                         "Endd");
     }
     // Nothing is created for a move that cannot run.
     const platform::FileText map = ReadCategoryMap(CurrentListMode());
