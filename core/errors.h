@@ -19,6 +19,18 @@ public:
     using LorvexError::LorvexError;
 };
 
+// An error in what a control of the window holds (a destination that cannot be made): a
+// window puts the focus there, for the user to fix it.
+class FieldError : public LorvexError {
+public:
+    FieldError(const std::string& message, std::string_view control)
+        : LorvexError(message), control_(control) {}
+    std::string_view Control() const { return control_; }
+
+private:
+    std::string_view control_;  // a name of kForm1Controls
+};
+
 std::string Quoted(std::string_view text);
 
 // `text` as a box shows it, a sentence of its own: its first letter in upper case. Errors

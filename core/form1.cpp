@@ -9,6 +9,7 @@
 #include "data_files.h"
 #include "errors.h"
 #include "move_job.h"
+#include "parent_folder.h"
 #include "pass_report.h"
 #include "platform.h"
 #include "system_file_system.h"
@@ -49,10 +50,14 @@ void Form1::Guarded(const Handler& handler) {
     }
     ++handlerDepth_;
     lastHandlerFailed_ = false;
+    controlToFix_ = {};
     try {
         handler();
     } catch (const std::exception& error) {
         lastHandlerFailed_ = true;
+        if (const auto* field = dynamic_cast<const FieldError*>(&error)) {
+            controlToFix_ = field->Control();
+        }
         if (messages_) {
             messages_->ShowError(kTitle, error.what());
         }

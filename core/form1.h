@@ -96,6 +96,9 @@ public:
     const PassResult& LastPass() const { return lastPass_; }
     // True when the last handler stopped at an error (which went to the message sink).
     bool LastHandlerFailed() const { return lastHandlerFailed_; }
+    // The control whose value the last handler's error was about ("Start", "Endd"), ""
+    // when none: a window puts the focus there once the error is shown.
+    std::string_view ControlToFix() const { return controlToFix_; }
 
     const std::string& ProgramDirectory() const { return programDirectory_; }
     ListMode CurrentListMode() const;
@@ -114,6 +117,7 @@ private:
     Form1Variables vars_;
     PassResult lastPass_;
     bool lastHandlerFailed_ = false;
+    std::string_view controlToFix_;
     int handlerDepth_ = 0;
     std::string programDirectory_;
     MessageSink* messages_ = nullptr;

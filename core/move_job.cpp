@@ -11,6 +11,7 @@
 #include "data_files.h"
 #include "dry_run_file_system.h"
 #include "errors.h"
+#include "parent_folder.h"
 #include "run_history.h"
 #include "run_journal.h"
 
@@ -128,13 +129,27 @@ PassResult RunPassOver(fs::FileSystem& system, std::string_view map, PassRequest
 
 }  // namespace
 
-// Every move of the pass would fail without a destination, so stop before it starts.
+// Every move of the pass would fail without a destination, so stop before it starts. Its
+// errors name the destination's field, for a window to give it the focus.
 void CreateDestination(fs::FileSystem& system, const std::string& path) {
     if (const auto failure = system.MakeFolder(path)) {
-        throw LorvexError("cannot create destination directory " + Quoted(path) + ": " +
-                          failure->reason);
+        // Only the last folder is made; the system's "No such file or directory" or "Path
+        // not found." would not say which folder above it is missing.
+        std::string reason = failure->reason;
+        const auto exists = [&](const std::string& folder) {
+            return system.StatusOf(folder).kind != fs::Kind::Missing;
+        };
+        if (const std::string missing = HighestMissingParent(path, exists); !missing.empty()) {
+            reason = "the directory " + Quoted(WithSeparator(missing)) + " does not exist";
+        }
+        throw FieldError("cannot create destination directory " + Quoted(path) + ": " + reason,
+                         "Endd");
     }
-    RequireWritableDestination(system, path);
+    try {
+        RequireWritableDestination(system, path);
+    } catch (const LorvexError& error) {
+        throw FieldError(error.what(), "Endd");
+    }
 }
 
 std::string WithSeparator(const std::string& directory) {
@@ -190,13 +205,16 @@ MoveJob::MoveJob(fs::FileSystem& system, std::string programDirectory, MoveReque
 void MoveJob::Check() const {
     // A search directory that cannot be searched would make every archive "not found" and
     // the move look like a success.
+    // The errors name the field to mend, for a window to give it the focus.
     if (const auto failure = system_.CheckAccess(pass_.searchdir, fs::Access::Search)) {
-        throw LorvexError("cannot search directory " + Quoted(pass_.searchdir) + ": " +
-                          failure->reason);
+        throw FieldError("cannot search directory " + Quoted(pass_.searchdir) + ": " +
+                             failure->reason,
+                         "Start");
     }
     // Every archive would be "already there", and the run would look like a failure of each.
     if (system_.SameFolder(pass_.searchdir, pass_.destdir) == true) {
-        throw LorvexError("the destination is the search directory " + Quoted(pass_.searchdir));
+        throw FieldError("the destination is the search directory " + Quoted(pass_.searchdir),
+                         "Endd");
     }
     // Every category of an empty list is none at all: say so rather than move nothing.
     if (request_.allCategories && request_.categories.empty()) {

@@ -308,9 +308,11 @@ TEST_F(FaultInjection, DestinationThatCannotBeCreatedStopsBeforeMoving) {
         std::string reason;
         bool unprivileged;
     };
-    std::vector<Case> cases{{root / "missing" / "out", "No such file or directory", false},
-                            {root / "a file" / "out", "Not a directory", false},
-                            {root / "a file", "Not a directory", false}};
+    std::vector<Case> cases{
+        {root / "missing" / "out",
+         "the directory \"" + (root / "missing").string() + "/\" does not exist", false},
+        {root / "a file" / "out", "Not a directory", false},
+        {root / "a file", "Not a directory", false}};
     if (!test::AsUnprivilegedUser("lorvex").empty()) {
         cases.push_back({root / "locked" / "out", "Permission denied", true});
     }

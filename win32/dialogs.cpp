@@ -242,6 +242,9 @@ public:
                                     : Child(WC_EDITW, WithCrLf(box.details),
                                             ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_TABSTOP,
                                             WS_EX_CLIENTEDGE, false);
+        if (list_) {
+            ::SetWindowSubclass(list_, &ListProcedure, 0, 0);
+        }
         toggle_ = list_ ? Child(WC_BUTTONW, L"Show details", BS_PUSHBUTTON | WS_TABSTOP, 0, true,
                                 kDetailsId)
                         : nullptr;
@@ -318,6 +321,20 @@ private:
     static void RegisterOnce() {
         static const bool registered = (RegisterDialogLikeClass(kClassName, &Procedure), true);
         (void)registered;
+    }
+
+    // The list is read, not edited: Tab and Shift+Tab go on to the next control and Enter
+    // presses OK, as in a dialog's read-only field, where a multi-line field would keep them.
+    static LRESULT CALLBACK ListProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR, DWORD_PTR) {
+        if (message == WM_GETDLGCODE) {
+            return ::DefSubclassProc(list, message, wParam, lParam) &
+                   ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        }
+        if (message == WM_NCDESTROY) {
+            ::RemoveWindowSubclass(list, &ListProcedure, 0);
+        }
+        return ::DefSubclassProc(list, message, wParam, lParam);
     }
 
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -18,6 +18,7 @@ constexpr wchar_t kClassName[] = L"LorvexForm1";
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL, which Enter and Esc send
 constexpr int kProgramIconId = 1;     // lorvex.rc
 constexpr UINT_PTR kTypeAheadSubclass = 1;
+constexpr UINT_PTR kMoveButtonSubclass = 2;
 
 int ControlId(std::size_t tableIndex) { return kFirstControlId + static_cast<int>(tableIndex); }
 
@@ -270,6 +271,8 @@ void Form1Window::CreateControls() {
     ::SendMessageW(combo, CB_SETMINVISIBLE, kVisibleRows, 0);
     ::SetWindowSubclass(combo, &CategoryListProcedure, kTypeAheadSubclass,
                         reinterpret_cast<DWORD_PTR>(this));
+    ::SetWindowSubclass(Control("Command2"), &MoveButtonProcedure, kMoveButtonSubclass,
+                        reinterpret_cast<DWORD_PTR>(this));
 }
 
 // Places every control at its twips for `dpi`, in the system's message font.
@@ -393,6 +396,9 @@ void Form1Window::OnDestroy() {
     if (const auto combo = controls_.find("Combo1"); combo != controls_.end()) {
         ::RemoveWindowSubclass(combo->second, &CategoryListProcedure, kTypeAheadSubclass);
     }
+    if (const auto move = controls_.find("Command2"); move != controls_.end()) {
+        ::RemoveWindowSubclass(move->second, &MoveButtonProcedure, kMoveButtonSubclass);
+    }
     if (quitOnDestroy_) {
         ::PostQuitMessage(0);
     }
@@ -422,6 +428,17 @@ LRESULT CALLBACK Form1Window::CategoryListProcedure(HWND combo, UINT message, WP
     return ::DefSubclassProc(combo, message, wParam, lParam);
 }
 
+// Remembers where the focus came from, to give it back there after the move's box.
+LRESULT CALLBACK Form1Window::MoveButtonProcedure(HWND button, UINT message, WPARAM wParam,
+                                                  LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+    auto* const window = reinterpret_cast<Form1Window*>(self);
+    const auto previous = reinterpret_cast<HWND>(wParam);
+    if (message == WM_SETFOCUS && previous && ::IsChild(window->window_, previous)) {
+        window->beforeMove_ = previous;
+    }
+    return ::DefSubclassProc(button, message, wParam, lParam);
+}
+
 bool Form1Window::OnCategoryChar(wchar_t typed) {
     const int found = typeAhead_.Type(platform::Narrow(std::wstring_view(&typed, 1)),
                                       form_.Combo1.Items(), TypeAhead::Clock::now());
@@ -448,15 +465,45 @@ std::string Form1Window::BrowseFolder(std::string_view prompt, std::string_view 
 }
 
 void Form1Window::ShowMessage(std::string_view title, std::string_view text) {
-    dialogs_.ShowMessage(window_, title, text, {});
+    ShowBox(title, text, {}, FocusAfterBox({}));
 }
 
 void Form1Window::ShowMoveReport(std::string_view title, const MoveReportText& report) {
-    dialogs_.ShowMessage(window_, title, report.summary, report.details);
+    ShowBox(title, report.summary, report.details, FocusAfterBox({}));
 }
 
 void Form1Window::ShowError(std::string_view title, std::string_view text) {
-    dialogs_.ShowMessage(window_, title, AsSentence(text), {});
+    ShowBox(title, AsSentence(text), {}, FocusAfterBox(form_.ControlToFix()));
+}
+
+// Where the focus goes once a box is closed: to the control the error is about, else back
+// where it was, but not to Move Files!, where a typed letter would act as an access key
+// (the rest of a path typed there opens a picker; "m" moves again): to the control used
+// before it.
+HWND Form1Window::FocusAfterBox(std::string_view controlToFix) const {
+    if (!controlToFix.empty()) {
+        return Control(controlToFix);
+    }
+    const HWND focus = ::GetFocus();
+    const HWND was = focus && ::IsChild(window_, focus) ? focus : focused_;
+    if (was != Control("Command2")) {
+        return was;
+    }
+    return beforeMove_ && ::IsWindowVisible(beforeMove_) && ::IsWindowEnabled(beforeMove_)
+               ? beforeMove_
+               : ::GetNextDlgTabItem(window_, nullptr, FALSE);
+}
+
+void Form1Window::ShowBox(std::string_view title, std::string_view text, std::string_view details,
+                          HWND focusAfter) {
+    dialogs_.ShowMessage(window_, title, text, details);
+    if (!focusAfter) {
+        return;
+    }
+    focused_ = focusAfter;  // for when the window is activated again, after the box
+    if (::GetActiveWindow() == window_) {
+        ::SetFocus(focusAfter);
+    }
 }
 
 std::string Form1Window::ControlText(std::string_view name) const {

@@ -3,8 +3,9 @@
 // window does on Linux. One window class, whose procedure only dispatches to the handlers
 // below; all state lives in this object, handed to CreateWindowExW and kept in the
 // window's user data from WM_NCCREATE on. Like a dialog, the window keeps the keyboard
-// focus on one of its controls: the first in the tab order at start, and the one last
-// used whenever the window is activated again.
+// focus on one of its controls: the first in the tab order at start, the one last used
+// whenever the window is activated again, and after a box the control to fix or the one
+// used before Move Files!.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +59,8 @@ private:
                                             LPARAM lParam);
     static LRESULT CALLBACK CategoryListProcedure(HWND combo, UINT message, WPARAM wParam,
                                                   LPARAM lParam, UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK MoveButtonProcedure(HWND button, UINT message, WPARAM wParam,
+                                                LPARAM lParam, UINT_PTR id, DWORD_PTR self);
     LRESULT OnCreate();
     void OnCommand(int id, int code);
     void OnActivate(bool active);
@@ -69,6 +72,9 @@ private:
     void CreateControls();
     void CreateCategoryTip();
     HWND FocusTarget() const;
+    HWND FocusAfterBox(std::string_view controlToFix) const;
+    void ShowBox(std::string_view title, std::string_view text, std::string_view details,
+                 HWND focusAfter);
     void FitDroppedWidth();
     void ShowChosenCategoryTip();
     void LayOut(UINT dpi);
@@ -88,6 +94,7 @@ private:
     HWND categoryTip_ = nullptr;        // the chosen category's full name over the closed list
     std::exception_ptr createFailure_;  // why WM_CREATE failed, thrown by the constructor
     HWND focused_ = nullptr;            // restored when the window is activated again
+    HWND beforeMove_ = nullptr;         // had the focus before Move Files! took it
     bool listRegainsFocus_ = false;     // the list had the focus when it was hidden to refill
     int mirroring_ = 0;                 // > 0 while core values are copied onto the controls
     std::uint64_t mirroredItems_ = ~std::uint64_t{0};

@@ -1,8 +1,10 @@
 ; The lorvex installer for 64-bit Windows, for all users: both programs, the data files
 ; beside them, the user's guide and the licence in Program Files, a Start-menu shortcut,
 ; an uninstaller registered in "Apps & features", and, if chosen, the folder on the system
-; PATH so that "lorvex" works at any prompt. The uninstaller removes lorvex only once it
-; has stopped running, and never reports success with files left behind.
+; PATH so that "lorvex" works at any prompt. Neither the installer nor the uninstaller
+; changes anything while lorvex runs; neither leaves a file to be removed when Windows
+; restarts (which would remove a later install's file), and the uninstaller never reports
+; success with files left behind.
 ; Built by CMake (make windows-package):
 ;   makensis -DVERSION=3.0.0 -DFILES=<staged files> -DICON=<lorvex.ico> -DOUTFILE=<setup.exe>
 Unicode true
@@ -20,19 +22,23 @@ RequestExecutionLevel admin
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\lorvex"
 !define USER_ENVIRONMENT_KEY "Environment"  ; where installers before 3.0.0 put the PATH entry
 !define SYSTEM_ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+!define RUNNING_TEXT "lorvex is running. Close every lorvex window and any prompt where lorvex is moving files, then choose Retry."
 
 Name "lorvex ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\lorvex"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "lorvex ${VERSION}"
+; A file that cannot be written stops the install (a silent one with exit status 2) rather
+; than being skipped.
+AllowSkipFiles off
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "lorvex"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "lorvex ${VERSION} setup"
-VIAddVersionKey "CompanyName" "lorvex"
+VIAddVersionKey "CompanyName" "lorvex contributors"
 VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 the lorvex authors, MIT licence"
 
 !define MUI_ICON "${ICON}"
@@ -53,10 +59,76 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 the lorvex authors, MIT lic
 ${StrStr}
 ${UnStrRep}
 
+; Jumps to LABEL when FILE is there and cannot be opened for writing and deleting by this
+; installer alone: a program that is running is held open by the system.
+!macro JumpIfRunning FILE LABEL
+    ${If} ${FileExists} "${FILE}"
+        ; GENERIC_WRITE | DELETE, no sharing, OPEN_EXISTING
+        System::Call 'kernel32::CreateFileW(w "${FILE}", i 0x40010000, i 0, p 0, i 3, i 0, p 0) p .r0'
+        ${If} $0 = -1
+            Goto ${LABEL}
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r0)'
+    ${EndIf}
+!macroend
+
+; Opens FILE, when it is there, for deleting and without sharing into HANDLE (0 when it is
+; not there); jumps to LABEL when that fails, which it does while the program runs.
+!macro OpenForRemoval FILE HANDLE LABEL
+    StrCpy ${HANDLE} 0
+    ${If} ${FileExists} "${FILE}"
+        System::Call 'kernel32::CreateFileW(w "${FILE}", i 0x40010000, i 0, p 0, i 3, i 0, p 0) p .s'
+        Pop ${HANDLE}
+        ${If} ${HANDLE} = -1
+            StrCpy ${HANDLE} 0
+            Goto ${LABEL}
+        ${EndIf}
+    ${EndIf}
+!macroend
+
+; Closes HANDLE (when not 0, and sets it to 0); with DELETE 1 the file goes as it closes.
+!macro CloseForRemoval HANDLE DELETE
+    ${If} ${HANDLE} <> 0
+        ; FileDispositionInfo: deleted when the last handle closes
+        System::Call 'kernel32::SetFileInformationByHandle(p ${HANDLE}, i 4, *i ${DELETE}, i 4)'
+        System::Call 'kernel32::CloseHandle(p ${HANDLE})'
+        StrCpy ${HANDLE} 0
+    ${EndIf}
+!macroend
+
+; Removes lorvex.exe and lorvex.com from $INSTDIR, both or neither, before anything else
+; changes there. Both are held open without sharing before either is deleted: neither can
+; be started meanwhile, so a lorvex started at any moment before finds them held, and one
+; started after finds them gone. While lorvex runs the user closes it and retries, or
+; cancels, and nothing has changed (silently: exit status 2).
+!macro DefineTakeProgramsAway UN
+Function ${UN}TakeProgramsAway
+  again:
+    StrCpy $R1 0  ; for the box, when lorvex.exe cannot be opened
+    !insertmacro OpenForRemoval "$INSTDIR\lorvex.exe" $R0 running
+    !insertmacro OpenForRemoval "$INSTDIR\lorvex.com" $R1 running
+    !insertmacro CloseForRemoval $R0 1
+    !insertmacro CloseForRemoval $R1 1
+    ${IfNot} ${FileExists} "$INSTDIR\lorvex.exe"
+    ${AndIfNot} ${FileExists} "$INSTDIR\lorvex.com"
+        Return
+    ${EndIf}
+  running:
+    !insertmacro CloseForRemoval $R0 0
+    !insertmacro CloseForRemoval $R1 0
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${RUNNING_TEXT}" /SD IDCANCEL IDRETRY again
+    SetErrorLevel 2
+    Quit
+FunctionEnd
+!macroend
+!insertmacro DefineTakeProgramsAway ""
+!insertmacro DefineTakeProgramsAway "un."
+
 Section "lorvex" SectionProgram
     SectionIn RO
     SetShellVarContext all
     SetOutPath "$INSTDIR"
+    Call TakeProgramsAway
     File "${FILES}\lorvex.exe"
     File "${FILES}\lorvex.com"
     File "${FILES}\readme.txt"
@@ -75,7 +147,7 @@ Section "lorvex" SectionProgram
     WriteUninstaller "$INSTDIR\uninstall.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "lorvex"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "lorvex"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "lorvex contributors"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\lorvex.exe,0"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -130,65 +202,60 @@ SectionEnd
     ${EndIf}
 !macroend
 
-; Jumps to LABEL when FILE is there and cannot be opened for writing and deleting by this
-; installer alone: a program that is running is held open by the system.
-!macro JumpIfRunning FILE LABEL
-    ${If} ${FileExists} "${FILE}"
-        ; GENERIC_WRITE | DELETE, no sharing, OPEN_EXISTING
-        System::Call 'kernel32::CreateFileW(w "${FILE}", i 0x40010000, i 0, p 0, i 3, i 0, p 0) p .r0'
-        ${If} $0 = -1
-            Goto ${LABEL}
-        ${EndIf}
-        System::Call 'kernel32::CloseHandle(p r0)'
+; Deletes NAME from $INSTDIR; a file that cannot be deleted is added to the list in $1.
+!macro RemoveFile NAME
+    ClearErrors
+    Delete "$INSTDIR\${NAME}"
+    ${If} ${Errors}
+        StrCpy $1 "$1$\r$\n$INSTDIR\${NAME}"
+        DetailPrint "Cannot remove $INSTDIR\${NAME}"
     ${EndIf}
 !macroend
 
-; Before anything is removed: a running lorvex (a window, a box or a move at a prompt)
-; would keep its program and folder, so the user closes it first, or nothing is removed.
+; When the uninstaller opens: a running lorvex (a window, a box or a move at a prompt) would
+; keep its programs, so the user closes it first, or nothing is removed. The removal checks
+; again as it starts (TakeProgramsAway), as lorvex may be started while this waits.
 Function un.onInit
   check:
     !insertmacro JumpIfRunning "$INSTDIR\lorvex.exe" running
     !insertmacro JumpIfRunning "$INSTDIR\lorvex.com" running
     Return
   running:
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-        "lorvex is running. Close every lorvex window and any prompt where lorvex is moving files, then choose Retry." \
-        /SD IDCANCEL IDRETRY check
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${RUNNING_TEXT}" /SD IDCANCEL IDRETRY check
     SetErrorLevel 2
     Quit
 FunctionEnd
 
+; Nothing is left to be removed when Windows restarts: such a delete would remove the file
+; of the same name that a later install puts there. A file that cannot go now (another
+; program holding it) is named, and lorvex stays in "Apps & features" with its
+; uninstaller, to be removed again once that program has let it go.
 Section "Uninstall"
     SetShellVarContext all
+    Call un.TakeProgramsAway
     ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "AddedToPath"
     ${If} $0 == 2
         !insertmacro RemoveFromPath HKLM "${SYSTEM_ENVIRONMENT_KEY}"
     ${ElseIf} $0 == 1
         !insertmacro RemoveFromPath HKCU "${USER_ENVIRONMENT_KEY}"
     ${EndIf}
-
-    ; A file that cannot go now (another program holding it) goes when Windows restarts.
     Delete "$SMPROGRAMS\lorvex.lnk"
-    Delete /REBOOTOK "$INSTDIR\lorvex.exe"
-    Delete /REBOOTOK "$INSTDIR\lorvex.com"
-    Delete /REBOOTOK "$INSTDIR\readme.txt"
-    Delete /REBOOTOK "$INSTDIR\LICENSE.txt"
-    Delete /REBOOTOK "$INSTDIR\cats.txt"
-    Delete /REBOOTOK "$INSTDIR\cats2.txt"
-    Delete /REBOOTOK "$INSTDIR\lorvex.ini"
-    Delete /REBOOTOK "$INSTDIR\lorvex2.ini"
-    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
-    ; Only when empty: anything else in the folder is the user's.
-    RMDir /REBOOTOK "$INSTDIR"
-    ${If} ${RebootFlag}
-        DetailPrint "Some files of lorvex are removed when Windows restarts."
-        MessageBox MB_OK "lorvex will be removed completely when Windows restarts." /SD IDOK
-    ${ElseIf} ${FileExists} "$INSTDIR\lorvex.exe"
-    ${OrIf} ${FileExists} "$INSTDIR\lorvex.com"
-        ; Kept in "Apps & features", so that it can be removed later.
-        MessageBox MB_OK|MB_ICONSTOP "lorvex could not be removed from $INSTDIR." /SD IDOK
+    StrCpy $1 ""
+    !insertmacro RemoveFile "readme.txt"
+    !insertmacro RemoveFile "LICENSE.txt"
+    !insertmacro RemoveFile "cats.txt"
+    !insertmacro RemoveFile "cats2.txt"
+    !insertmacro RemoveFile "lorvex.ini"
+    !insertmacro RemoveFile "lorvex2.ini"
+    ${If} $1 != ""
+        MessageBox MB_OK|MB_ICONSTOP \
+            "lorvex was not removed completely: another program holds$1$\r$\nClose it, then uninstall lorvex again." \
+            /SD IDOK
         SetErrorLevel 2
         Abort
     ${EndIf}
+    Delete "$INSTDIR\uninstall.exe"
+    ; Only when empty: anything else in the folder is the user's.
+    RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -31,6 +31,10 @@ check() {
         fail "$file does not say it is version $version"
     echo "$resources" | grep -q "VALUE \"OriginalFilename\", \"$file\"" ||
         fail "$file does not carry its own name"
+    for value in '"FileDescription", "lorvex archive sorter"' '"ProductName", "lorvex"' \
+        '"CompanyName", "lorvex contributors"'; do
+        echo "$resources" | grep -qF "VALUE $value" || fail "$file lacks $value in its version"
+    done
     for setting in longPathAware PerMonitorV2 Microsoft.Windows.Common-Controls; do
         echo "$resources" | grep -q "$setting" || fail "the manifest of $file lacks $setting"
     done

@@ -1,17 +1,25 @@
 #!/bin/sh
 # The Windows packages: what the portable zip holds, then the installer under wine, end to
 # end: a silent install (/S) into a scratch prefix, the installed console twin moving an
-# archive, an uninstall while lorvex.com runs (which must fail and remove nothing), then
-# the silent uninstall, after which every file, shortcut, registry entry and PATH entry
-# the installer made is gone.
+# archive; while lorvex.com runs, a silent uninstall and a silent install over it (which
+# must fail and change nothing), and the uninstaller's window opened before lorvex.com
+# started, its Uninstall pressed after (which must stop at the "lorvex is running" box
+# and, cancelled, change nothing); then the silent uninstall, after which every file,
+# shortcut, registry entry and PATH entry the installer made is gone, and nothing is left
+# to be removed when Windows restarts.
 #
 # The scratch prefix has registry files and a drive C: of its own; only C:\windows, the
 # system files, is shared with the tests' prefix, which spares creating a prefix (seconds
-# and hundreds of megabytes).
-# Usage: packages_test.sh <build directory> <wine prefix of the tests>
+# and hundreds of megabytes). Its wine server has a display of its own (an Xvfb), on which
+# the uninstaller's window opens.
+# Usage: packages_test.sh <build directory> <wine prefix of the tests> <installer_driver.exe>
 set -eu
+if [ -z "${LORVEX_PACKAGES_DISPLAY:-}" ]; then
+    exec env LORVEX_PACKAGES_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 build=$(cd "$1" && pwd)
 tests_prefix=$(cd "$2" && pwd)
+driver=$3
 version=$(sed -n 's/^project(lorvex VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 cmake --build "$build" --target windows-package >/dev/null
 setup=$build/lorvex-$version-setup.exe
@@ -98,32 +106,83 @@ out=$(wine 'C:\Program Files\lorvex\lorvex.com' -c "Music / Jazz" -e "Z:$scratch
 [ -f "$scratch/in/not in the map.zip" ] || fail "an archive of no category was moved"
 rm -r "$drive/sorted"
 
-# An uninstall while lorvex.com runs: lorvex.com is held in the middle of writing its
-# report (a dry run of 3,000 archives, more than a pipe holds) until its output is read.
-# The uninstaller, run in place (_?=) so that its exit status is its own, must fail and
-# remove nothing.
+# While lorvex.com runs, held in the middle of writing its report (a dry run of 3,000
+# archives, more than a pipe holds) until its output is read, nothing may change the
+# installed files or the registration. The uninstaller runs in place (_?=), so that its
+# exit status is its own.
 cp "$drive/$program/lorvex.ini" "$scratch/lorvex.ini"
 awk 'BEGIN { print ";\r"; print ";\r"; print "[Catalogue]\r";
              for (i = 0; i < 3000; i++) printf "album %d=Music / Jazz\r\n", i }' \
     >"$drive/$program/lorvex.ini"
 mkdir "$scratch/many"
 (cd "$scratch/many" && for i in $(seq 0 2999); do printf 'PK' >"album $i.zip"; done)
-mkfifo "$scratch/report"
-wine 'C:\Program Files\lorvex\lorvex.com' -c "Music / Jazz" -e "Z:$scratch/many" -d 'C:\sorted' \
-    --dry-run </dev/null >"$scratch/report" 2>/dev/null &
-running=$!
-exec 3<"$scratch/report"
-read -r first_line <&3 || fail "lorvex.com wrote no report"
+start_lorvex() {
+    rm -f "$scratch/report"
+    mkfifo "$scratch/report"
+    wine 'C:\Program Files\lorvex\lorvex.com' -c "Music / Jazz" -e "Z:$scratch/many" \
+        -d 'C:\sorted' --dry-run </dev/null >"$scratch/report" 2>/dev/null 4>&- 5<&- &
+    running=$!
+    exec 3<"$scratch/report"
+    read -r first_line <&3 || fail "lorvex.com wrote no report"
+}
+stop_lorvex() {
+    cat <&3 >/dev/null
+    exec 3<&-
+    wait "$running" || true
+}
+unchanged() {
+    files | comm -13 - "$scratch/installed" >"$scratch/missing"
+    [ ! -s "$scratch/missing" ] || fail "removed while lorvex.com was running ($1): $(cat "$scratch/missing")"
+    cmp -s "$drive/$program/lorvex.com" "$build/packaging/windows/files/lorvex.com" ||
+        fail "lorvex.com was changed while it was running ($1)"
+    wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "unregistered while lorvex.com was running ($1)"
+}
+nothing_pending() {
+    if wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+        /v PendingFileRenameOperations >/dev/null 2>&1; then
+        fail "files are left to be removed when Windows restarts ($1)"
+    fi
+}
+
+refused() {
+    what=$1
+    shift
+    status=0
+    "$@" </dev/null >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 2 ] || fail "$what exited with $status while lorvex.com was running"
+    unchanged "$what"
+}
+
+start_lorvex
+refused "the silent uninstall" \
+    wine 'C:\Program Files\lorvex\uninstall.exe' /S '_?=C:\Program' 'Files\lorvex'
+refused "the silent install over it" wine "Z:$setup" /S
+stop_lorvex
+
+# The uninstaller's window opens while lorvex is not running; then lorvex.com starts, and
+# then Uninstall is pressed.
+mkfifo "$scratch/to-driver" "$scratch/from-driver"
+wine "Z:$driver" 'C:\Program Files\lorvex\uninstall.exe' '_?=C:\Program Files\lorvex' \
+    <"$scratch/to-driver" >"$scratch/from-driver" 2>/dev/null &
+uninstaller=$!
+exec 4>"$scratch/to-driver" 5<"$scratch/from-driver"
+read -r ready <&5 || fail "the uninstaller's window did not open"
+start_lorvex
+echo next >&4
+read -r box <&5 || fail "no box after Uninstall was pressed while lorvex.com was running"
+case $box in
+    *"lorvex is running."*) ;;
+    *) fail "after Uninstall was pressed while lorvex.com was running: $box" ;;
+esac
+unchanged "Uninstall pressed in the window"
+echo cancel >&4
+exec 4>&- 5<&-
 status=0
-wine 'C:\Program Files\lorvex\uninstall.exe' /S '_?=C:\Program' 'Files\lorvex' </dev/null \
-    >/dev/null 2>&1 || status=$?
-[ "$status" -ne 0 ] || fail "the uninstaller reported success while lorvex.com was running"
-files | comm -13 - "$scratch/installed" >"$scratch/missing"
-[ ! -s "$scratch/missing" ] || fail "removed while lorvex.com was running: $(cat "$scratch/missing")"
-wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "unregistered while lorvex.com was running"
-cat <&3 >/dev/null
-exec 3<&-
-wait "$running" || true
+wait "$uninstaller" || status=$?
+[ "$status" -eq 2 ] || fail "the uninstaller cancelled at the box exited with $status"
+unchanged "the box cancelled"
+nothing_pending "the box cancelled"
+stop_lorvex
 cp "$scratch/lorvex.ini" "$drive/$program/lorvex.ini"
 
 # The uninstaller runs from a copy of itself in the temporary directory, so the wait is
@@ -136,5 +195,6 @@ left=$(files | comm -12 - "$scratch/installed")
 if wine reg query "$uninstall_key" >/dev/null 2>&1; then
     fail "still registered in Apps & features"
 fi
+nothing_pending "uninstalled"
 [ "$(system_path)" = "$path_before" ] || fail "PATH is \"$(system_path)\", was \"$path_before\""
 echo "installed, moved \"$jazz.zip\" with the installed lorvex.com, uninstalled without a trace"

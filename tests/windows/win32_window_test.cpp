@@ -423,6 +423,81 @@ TEST(Win32Window, FocusesTheFirstControlAtStartAndTheLastUsedOneWhenActivatedAga
     ::DestroyWindow(other);
 }
 
+// After a box the focus is never left on Move Files!, where a typed letter would act as an
+// access key: it goes back to the control used before, or to the one to fix.
+TEST(Win32Window, FocusAfterABoxGoesBackOrToTheControlToFix) {
+    const struct {
+        const char* from;
+        bool destinationMissing;
+        const char* focusAfter;
+    } cases[] = {{"Endd", false, "Endd"}, {"Combo1", false, "Combo1"}, {"Start", true, "Endd"}};
+    for (const auto& c : cases) {
+        Window w;
+        w.form.Show();
+        w.FillFields(0);
+        const std::string missing = Utf8(w.root.path() / "Books") + "\\";
+        if (c.destinationMissing) {
+            ::SetWindowTextW(w.Find("Endd"), Widen(missing + "Kinderbücher").c_str());
+        }
+        ::SetFocus(w.Find(c.from));
+        w.PressAlt('m');
+        ASSERT_EQ(w.dialogs.boxes.size(), 1u) << c.from;
+        EXPECT_EQ(::GetFocus(), w.Find(c.focusAfter)) << c.from;
+        if (c.destinationMissing) {
+            EXPECT_NE(
+                w.dialogs.boxes[0].text.find("the directory \"" + missing + "\" does not exist"),
+                std::string::npos)
+                << w.dialogs.boxes[0].text;
+        }
+        w.Type("m");  // typed on: no second move
+        EXPECT_EQ(w.dialogs.boxes.size(), 1u) << c.from;
+    }
+}
+
+// The failure list is read, not edited: Tab and Shift+Tab leave it, Enter presses OK.
+TEST(Win32Window, DetailsListLetsTabLeaveAndEnterPressOk) {
+    const struct {
+        UINT key;
+        bool shift;
+        const char* focusAfter;  // null: the box is closed
+    } cases[] = {
+        {VK_TAB, false, "Hide details"}, {VK_TAB, true, "OK"}, {VK_RETURN, false, nullptr}};
+    for (const auto& c : cases) {
+        lorvex::win32::ModalDialogs dialogs;
+        bool closed = false;
+        std::string focused;
+        dialogs.onShown = [&](HWND box) {
+            HWND list = nullptr;
+            for (HWND child = ::GetWindow(box, GW_CHILD); child;
+                 child = ::GetWindow(child, GW_HWNDNEXT)) {
+                wchar_t windowClass[16] = {};
+                ::GetClassNameW(child, windowClass, 16);
+                list = _wcsicmp(windowClass, WC_EDITW) == 0 ? child : list;
+                if (TextOf(child) == "Show details") {
+                    ::SendMessageW(child, BM_CLICK, 0, 0);
+                }
+            }
+            ::SetFocus(list);
+            BYTE keys[256] = {};
+            keys[VK_SHIFT] = c.shift ? 0x80 : 0;
+            ::SetKeyboardState(keys);
+            MSG key{list, WM_KEYDOWN, c.key, 1, 0, {}};
+            ::IsDialogMessageW(box, &key);  // as the box's own loop does
+            keys[VK_SHIFT] = 0;
+            ::SetKeyboardState(keys);
+            closed = !::IsWindow(box);
+            if (!closed) {
+                focused = TextOf(::GetFocus());
+                ::SendMessageW(box, WM_COMMAND, IDCANCEL, 0);
+            }
+        };
+        dialogs.ShowMessage(nullptr, "lorvex", "2 files could not be moved:",
+                            "a.zip: File exists\nb.zip: File exists");
+        EXPECT_EQ(closed, c.focusAfter == nullptr) << c.key << c.shift;
+        EXPECT_EQ(focused, c.focusAfter ? c.focusAfter : "") << c.key << c.shift;
+    }
+}
+
 // What a real box showed: where it lay, and the text of its visible parts, collapsed and
 // with its details opened.
 struct RealBox {
