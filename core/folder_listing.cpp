@@ -28,8 +28,12 @@ std::string Folded(std::string_view name) {
 
 // Ends in ".zip" in any case: whatever a look-up of an archive can find.
 bool MayBeArchive(std::string_view name) {
-    return name.size() >= kArchiveEnd.size() &&
-           Folded(name.substr(name.size() - kArchiveEnd.size())) == kArchiveEnd;
+    if (name.size() < kArchiveEnd.size()) {
+        return false;
+    }
+    const std::string_view end = name.substr(name.size() - kArchiveEnd.size());
+    return std::equal(end.begin(), end.end(), kArchiveEnd.begin(),
+                      [](char a, char b) { return Lower(a) == b; });
 }
 
 std::string CaseSwapped(std::string_view name) {
@@ -124,7 +128,7 @@ FolderListing::Answer FolderListing::Find(std::string_view name) const {
         case Matching::LookUpEach:
             return Answer::LookUp;
         case Matching::Exact: {
-            const auto found = names_.find(std::string(name));
+            const auto found = names_.find(name);
             return found == names_.end() ? Answer::Absent : found->second;
         }
         case Matching::FoldedCase:

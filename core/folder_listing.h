@@ -53,7 +53,14 @@ private:
     bool cancelled_ = false;
     // The archives' names, as listed; a second table by their folded spelling once the
     // file system is known to fold.
-    std::unordered_map<std::string, Answer> names_;
+    // Looked up by a view of the name, without making a string of it.
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>()(name);
+        }
+    };
+    std::unordered_map<std::string, Answer, Hash, std::equal_to<>> names_;
     std::unordered_map<std::string, Listed> folded_;
     bool foldsBeyondAscii_ = false;  // a listed name has letters beyond ASCII
 };
