@@ -84,7 +84,8 @@ void BM_Pass(benchmark::State& state) {
     const auto present = static_cast<int>(state.range(0));
     const PassTree tree(present);
     for (auto _ : state) {
-        lorvex::MoveRequest request{tree.data.BenchCategory()};
+        lorvex::MoveRequest request;
+        request.category = tree.data.BenchCategory();
         request.searchdir = tree.search().string();
         request.destdir = tree.dest().string();
         request.journal = false;

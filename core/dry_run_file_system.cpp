@@ -67,12 +67,20 @@ fs::Outcome DryRunFileSystem::List(const std::string& folder,
         return Fail(StatusLocked(key).kind == fs::Kind::Missing ? fs::Error::NotFound
                                                                 : fs::Error::NotDirectory);
     }
-    std::vector<std::pair<std::string, fs::Kind>> names;
+    struct Listed {
+        std::string name;
+        fs::Kind kind;
+        std::optional<std::uint64_t> size;
+    };
+    std::vector<Listed> names;
     if (!made_.contains(key)) {
+        // Named as the run names them: the folder's own separator, none doubled at a root.
+        const bool separated = kSeparators.find(key.back()) != std::string_view::npos;
+        const std::string prefix = separated ? key : key + std::string(1, kSeparators.back());
         if (auto failure = real_.List(key, [&](const fs::Entry& entry) {
-                const std::string path = key + std::string(1, '/') + std::string(entry.name);
+                const std::string path = prefix + std::string(entry.name);
                 if (!removed_.contains(path) && !made_.contains(path)) {
-                    names.emplace_back(entry.name, entry.kind);
+                    names.push_back({std::string(entry.name), entry.kind, entry.size});
                 }
             })) {
             return failure;
@@ -80,12 +88,15 @@ fs::Outcome DryRunFileSystem::List(const std::string& folder,
     }
     for (const auto& [path, made] : made_) {
         if (FolderOf(path) == key) {
-            names.emplace_back(std::string(NameOf(path)), made.status.kind);
+            const fs::Status& status = made.status;
+            names.push_back(
+                {std::string(NameOf(path)), status.kind,
+                 status.kind == fs::Kind::File ? std::optional(status.facts.size) : std::nullopt});
         }
     }
     lock.unlock();
-    for (const auto& [name, kind] : names) {
-        visit({name, kind});
+    for (const auto& [name, kind, size] : names) {
+        visit({name, kind, size});
     }
     return std::nullopt;
 }

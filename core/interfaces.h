@@ -56,13 +56,18 @@ struct PassStatus {
     std::int64_t movedCount;
     std::int64_t failedCount;
     std::string_view archive;  // full name of the archive just checked
+    // While the search folder is listed, before any name is checked: the names seen so
+    // far (a folder of a slow share takes seconds).
+    bool listing = false;
+    std::int64_t listed = 0;
 };
 
 class PassProgress {
 public:
     virtual ~PassProgress() = default;
     virtual void PassBegins() {}
-    // Called for every name once it is checked, before its archive is moved. Returning
+    // Called as the search folder is listed, and for every name once it is checked, before
+    // its archive is moved. Returning
     // false ends the pass there; the archives moved so far stay moved and this one stays
     // where it is.
     virtual bool ContinuePass(const PassStatus& status) = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <span>
 #include <unordered_set>
 #include <utility>
 
@@ -112,7 +113,9 @@ PassResult Pass::Run() {
         if (!SortsSeveral()) {
             RemoveLeftovers(request_.destdir);
         }
-        for (const Candidate& candidate : candidates_) {
+        result_.cancelled = !ListSearchFolder();
+        for (const Candidate& candidate :
+             result_.cancelled ? std::span<const Candidate>() : std::span(candidates_)) {
             if (!CheckCandidate(candidate)) {
                 result_.cancelled = true;
                 break;
@@ -162,11 +165,36 @@ void Pass::CollectCandidates() {
     });
 }
 
+// One look at the search folder, so that only the names there are measured: on a share
+// each look-up is a round trip, and most names of a map are not there. Progress hears of
+// it from the start, as a slow share may take seconds to list. False when cancelled.
+bool Pass::ListSearchFolder() {
+    if (candidates_.empty()) {
+        return true;
+    }
+    const auto total = static_cast<std::int64_t>(candidates_.size());
+    const auto listed = [&](std::int64_t names) {
+        return !progress_ ||
+               progress_->ContinuePass({0, total, 0, 0, request_.searchdir, true, names});
+    };
+    if (!listed(0)) {
+        return false;
+    }
+    // Past this many names a listing costs more than looking up each name of the map.
+    const std::int64_t mostNames = total * kNamesListedPerLookUp;
+    listing_.emplace(system_, request_.searchdir, mostNames, listed);
+    return !listing_->Cancelled();
+}
+
 // Measures one archive and, when it is there and not empty, hands it to the mover. False
 // when progress asks the pass to stop there, before the archive is moved.
 bool Pass::CheckCandidate(const Candidate& candidate) {
     sourcePath_.assign(request_.searchdir).append(candidate.name).append(kArchiveExtension);
-    const fs::Status status = system_.StatusOf(sourcePath_);
+    const auto answer =
+        listing_ ? listing_->Find(std::string_view(sourcePath_).substr(request_.searchdir.size()))
+                 : FolderListing::Answer::LookUp;
+    const fs::Status status =
+        answer == FolderListing::Answer::LookUp ? system_.StatusOf(sourcePath_) : fs::Status();
     const bool present = status.target == fs::Kind::File && status.targetSize > 0;
     ++checked_;
     if (progress_ && !progress_->ContinuePass(

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "file_system.h"
+#include "folder_listing.h"
 #include "interfaces.h"
 #include "list_mode.h"
 #include "mover.h"
@@ -128,6 +129,9 @@ public:
 private:
     static constexpr std::string_view kArchiveExtension = ".zip";
     static constexpr std::size_t kOnlyTarget = 0;
+    // A share sends a page of a hundred or more names for one round trip, and a local
+    // listing reads names far faster than it looks them up.
+    static constexpr std::int64_t kNamesListedPerLookUp = 64;
 
     // A name to check, and the place in the request's targets of the folder it goes to.
     struct Candidate {
@@ -136,6 +140,7 @@ private:
     };
 
     void CollectCandidates();
+    bool ListSearchFolder();
     bool CheckCandidate(const Candidate& candidate);
     std::optional<std::string> PrepareFolder(std::size_t target);
     void RemoveLeftovers(const std::string& folder);
@@ -153,7 +158,8 @@ private:
     PassRequest request_;
     PassProgress* progress_;
     PassResult result_;
-    std::vector<Candidate> candidates_;  // views into the map text, each name once
+    std::vector<Candidate> candidates_;     // views into the map text, each name once
+    std::optional<FolderListing> listing_;  // of the search folder
     std::int64_t checked_ = 0;
     // Each target's folder: made, or why it could not be; and what it moved.
     std::vector<bool> folderReady_;

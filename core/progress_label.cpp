@@ -34,6 +34,9 @@ std::string TimeLeft(const PassStatus& status, std::chrono::steady_clock::durati
 }  // namespace
 
 std::string ProgressLabel(const PassStatus& status) {
+    if (status.listing) {
+        return "Listing the search folder, " + std::to_string(status.listed) + " names so far";
+    }
     return std::to_string(status.checked) + " of " + std::to_string(status.total) +
            " names checked, " + std::to_string(status.movedCount) + " moved";
 }
@@ -42,11 +45,17 @@ namespace {
 
 // The counts in fewer words, for a narrow terminal: each number stays whole.
 std::string ShortLabel(const PassStatus& status) {
+    if (status.listing) {
+        return "Listing the folder, " + std::to_string(status.listed) + " names";
+    }
     return std::to_string(status.checked) + " of " + std::to_string(status.total) + " checked, " +
            std::to_string(status.movedCount) + " moved";
 }
 
 std::string ShortestLabel(const PassStatus& status) {
+    if (status.listing) {
+        return "Listing, " + std::to_string(status.listed);
+    }
     return std::to_string(status.checked) + "/" + std::to_string(status.total) + ", " +
            std::to_string(status.movedCount) + " moved";
 }

@@ -357,7 +357,13 @@ public:
             const std::wstring_view name = found.cFileName;
             if (name != L"." && name != L"..") {
                 const std::string utf8 = Narrow(name);
-                visit(fs::Entry{utf8, KindOfAttributes(found.dwFileAttributes)});
+                const Kind kind = KindOfAttributes(found.dwFileAttributes);
+                // The listing carries each file's length: no second round trip to a share.
+                std::optional<std::uint64_t> size;
+                if (kind == Kind::File) {
+                    size = SizeOf(found.nFileSizeHigh, found.nFileSizeLow);
+                }
+                visit(fs::Entry{utf8, kind, size});
             }
         } while (::FindNextFileW(search.get(), &found));
         const DWORD error = ::GetLastError();

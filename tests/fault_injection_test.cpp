@@ -204,6 +204,46 @@ protected:
     Names order;
 };
 
+// On a share every look-up is a round trip: the whole program, over a FUSE file system
+// that logs each look-up, must ask about the archives that are there and not about every
+// name of the map.
+TEST_F(FaultInjection, AbsentNamesAreNotLookedUpOneByOne) {
+#ifndef LORVEX_POWER_CUT_FS
+    GTEST_SKIP() << "built without libfuse3: no FUSE file system";
+#else
+    for (int i = 0; i < 300; ++i) {
+        order.push_back("absent " + std::to_string(i));
+    }
+    for (int i = 0; i < 3; ++i) {
+        AddArchive("present " + std::to_string(i), 100);
+    }
+    const fs::path backing = root / "backing";
+    fs::create_directories(backing);
+    WriteArchivesAndData(backing);
+    const fs::path log = root / "lookups.txt";
+    {
+        test::PowerCutFs share(LORVEX_POWER_CUT_FS, backing, root / "share",
+                               {"--log-lookups", log.string()});
+        if (!share.mounted()) {
+            GTEST_SKIP() << "cannot mount the FUSE file system (needs root and /dev/fuse)";
+        }
+        const auto run = Lorvex(root / "share", root / "dest", false);
+        EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    }
+    EXPECT_EQ(ListDirectory(root / "dest").size(), 3u);
+    std::set<std::string> absentLookedUp;
+    std::istringstream lines(ReadFile(log));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("absent") != std::string::npos) {
+            absentLookedUp.insert(line);
+        }
+    }
+    // None of the 300 absent names (the look-up that learns whether the folder ignores
+    // case is of a listed name with its case changed).
+    EXPECT_TRUE(absentLookedUp.empty()) << *absentLookedUp.begin();
+#endif
+}
+
 TEST_F(FaultInjection, DestinationHoldingTheSameNameKeepsBoth) {
     AddArchive("Same Name", 5000);
     AddArchive("Fresh", 300);

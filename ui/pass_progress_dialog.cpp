@@ -55,8 +55,14 @@ bool PassProgressDialog::ContinuePass(const PassStatus& status) {
         dialog_->setAutoClose(false);
         dialog_->setAutoReset(false);
         // Sized for the widest label of the pass, so that it never grows off the screen.
-        dialog_->setLabelText(QString::fromStdString(
-            ProgressLabel({status.total, status.total, status.total, 0, {}})));
+        // The label while the search folder is listed may be the wider one (a pass lists
+        // at most 64 names per name of the map).
+        const std::string counting =
+            ProgressLabel({status.total, status.total, status.total, 0, {}});
+        const std::string listing =
+            ProgressLabel({0, status.total, 0, 0, {}, true, status.total * 64});
+        dialog_->setLabelText(
+            QString::fromStdString(listing.size() > counting.size() ? listing : counting));
         PlaceOver(dialog_.get(), owner_);
         dialog_->show();
         PlaceOver(dialog_.get(), owner_);  // again, now that the frame's size is known

@@ -64,10 +64,12 @@ struct Status {
     std::uint64_t targetSize = 0;  // the length of a regular file there
 };
 
-// One name of a folder's listing; `size` only where the listing carries it.
+// One name of a folder's listing; `size` only where the listing carries it (Windows
+// does, POSIX readdir does not).
 struct Entry {
     std::string_view name;
-    Kind kind = Kind::Other;  // Other also when the listing cannot tell
+    Kind kind = Kind::Other;              // Other also when the listing cannot tell
+    std::optional<std::uint64_t> size{};  // of a regular file
 };
 
 // Room left on a volume, for a dry run's estimate.

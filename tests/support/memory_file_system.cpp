@@ -294,7 +294,21 @@ MemoryFileSystem::Place MemoryFileSystem::Locate(std::string_view path, bool fol
             continue;
         }
         Node* folder = chain.back();
-        const auto found = folder->children.find(name);
+        auto found = folder->children.find(name);
+        if (found == folder->children.end() && ignoresCase_) {
+            const auto lower = [](std::string text) {
+                for (char& c : text) {
+                    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+                }
+                return text;
+            };
+            found =
+                std::find_if(folder->children.begin(), folder->children.end(),
+                             [&](const auto& child) { return lower(child.first) == lower(name); });
+            if (found != folder->children.end()) {
+                name = found->first;  // the name as it was made, which a change must name
+            }
+        }
         Node* node = found == folder->children.end() ? nullptr : found->second.get();
         const bool last = rest.empty();
         if (node != nullptr && node->kind == fs::Kind::Link && (!last || followLast)) {
@@ -524,6 +538,11 @@ void MemoryFileSystem::SetUnreadable(const std::string& file) {
     node->readable = false;
 }
 
+void MemoryFileSystem::SetIgnoresCase(bool ignores) {
+    std::lock_guard lock(mutex_);
+    ignoresCase_ = ignores;
+}
+
 void MemoryFileSystem::SetOpenFileLimit(std::size_t limit) {
     std::lock_guard lock(mutex_);
     openFileLimit_ = limit;
@@ -663,20 +682,26 @@ fs::Outcome MemoryFileSystem::List(const std::string& folder,
     if (in.FailsBefore()) {
         return in.armed.failure;
     }
-    std::vector<std::pair<std::string, fs::Kind>> entries;
+    std::vector<std::pair<std::string, fs::Entry>> entries;
     {
         std::lock_guard lock(mutex_);
         const Place place = Find(folder, true, Need::Folder);
         if (place.failure) {
             return place.failure;
         }
+        // With each file's length, as Windows lists.
         for (const auto& [name, child] : place.node->children) {
-            entries.emplace_back(name, child->kind);
+            entries.emplace_back(
+                name, fs::Entry{{},
+                                child->kind,
+                                child->kind == fs::Kind::File ? std::optional(child->bytes.size())
+                                                              : std::nullopt});
         }
     }
     // Outside the lock, so that the visit may call again.
-    for (const auto& [name, kind] : entries) {
-        visit(fs::Entry{name, kind});
+    for (auto& [name, entry] : entries) {
+        entry.name = name;
+        visit(entry);
     }
     return in.armed.failure;
 }

@@ -116,6 +116,9 @@ public:
     void SetOpenFileLimit(std::size_t limit);
     // Names under `folder` are on a file system other machines reach (as NFS is).
     void SetRemote(const std::string& folder);
+    // Names are found in any case of their ASCII letters and keep the case they were made
+    // with, as on Windows or a share of it.
+    void SetIgnoresCase(bool ignores);
 
     // Looking; a link is followed except by Exists.
     bool Exists(const std::string& path) const;
@@ -257,6 +260,7 @@ private:
     std::uint64_t nextMount_ = 1;
     std::uint64_t nextTemporary_ = 0;
     std::size_t openFileLimit_ = 1024;
+    bool ignoresCase_ = false;
     std::vector<Fault> faults_;
     std::vector<std::shared_ptr<Gate::State>> gates_;
     std::array<std::size_t, kCallCount> counts_{};

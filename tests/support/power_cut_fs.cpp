@@ -6,10 +6,12 @@
 // machine would find after the reboot.
 //
 //   power_cut_fs BACKING MOUNTPOINT READY_FD [--kill-at OPERATION:N] [--fail-fsync]
+//                [--log-lookups FILE]
 //
 // READY_FD gets one byte once the file system answers. --kill-at kills the calling process
 // with SIGKILL at the Nth call of an operation (fsync, fsyncdir, rename, unlink), which is
-// then not carried out; --fail-fsync makes every fsync fail with EIO.
+// then not carried out; --fail-fsync makes every fsync fail with EIO; --log-lookups
+// appends the path of every look-up (getattr) to FILE, one a line, as it is answered.
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
 #include <fcntl.h>
@@ -36,6 +38,7 @@ struct Options {
     std::string killAt;  // operation name
     int killAtCall = 0;
     bool failFsync = false;
+    int lookupLog = -1;
 };
 
 Options options;
@@ -105,6 +108,12 @@ void* Init(fuse_conn_info*, fuse_config* config) {
 }
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
+    if (options.lookupLog >= 0) {
+        const std::string line = std::string(path) + "\n";
+        if (::write(options.lookupLog, line.data(), line.size()) < 0) {
+            return -EIO;
+        }
+    }
     if (::lstat(Backing(path).c_str(), st) != 0) {
         return -errno;
     }
@@ -281,6 +290,8 @@ int main(int argc, char** argv) {
         const std::string word = argv[i];
         if (word == "--fail-fsync") {
             options.failFsync = true;
+        } else if (word == "--log-lookups" && i + 1 < argc) {
+            options.lookupLog = ::open(argv[++i], O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         } else if (word == "--kill-at" && i + 1 < argc) {
             const std::string at = argv[++i];
             options.killAt = at.substr(0, at.find(':'));
