@@ -597,7 +597,8 @@ public:
                 if (attributes == INVALID_FILE_ATTRIBUTES) {
                     return LastOutcome();
                 }
-                return IsDirectoryAttribute(attributes) ? std::nullopt : FailureOf(ERROR_DIRECTORY);
+                return IsDirectoryAttribute(attributes) ? fs::Outcome()
+                                                        : fs::Outcome(FailureOf(ERROR_DIRECTORY));
             }
             case fs::Access::Read: {
                 const UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll,
