@@ -3,15 +3,12 @@
 #include <utility>
 
 #include "mover.h"
+#include "platform.h"
 
 namespace lorvex {
 namespace {
 
-#ifdef _WIN32
-constexpr std::string_view kSeparators = "/\\";
-#else
-constexpr std::string_view kSeparators = "/";
-#endif
+using platform::kSeparators;
 
 // One spelling per name: without trailing separators.
 std::string Key(std::string path) {

@@ -8,11 +8,7 @@
 namespace lorvex {
 namespace {
 
-#ifdef _WIN32
-constexpr std::string_view kSeparators = "/\\";
-#else
-constexpr std::string_view kSeparators = "/";
-#endif
+using platform::kSeparators;
 
 constexpr std::size_t kFewestBatchFiles = 16;
 constexpr std::size_t kKeptForTheRest = 256;

@@ -1,15 +1,9 @@
 #include "parent_folder.h"
 
+#include "platform.h"
+
 namespace lorvex {
-namespace {
-
-#ifdef _WIN32
-constexpr std::string_view kSeparators = "\\/";
-#else
-constexpr std::string_view kSeparators = "/";
-#endif
-
-}  // namespace
+using platform::kSeparators;
 
 std::string ParentFolder(std::string_view path) {
     const auto last = path.find_last_not_of(kSeparators);

@@ -17,9 +17,12 @@ namespace lorvex::platform {
 
 #ifdef _WIN32
 inline constexpr char kSeparator = '\\';
+// Every character that separates the levels of a path a user or the system may write.
+inline constexpr std::string_view kSeparators = "\\/";
 inline constexpr std::string_view kExecutableName = "lorvex.exe";
 #else
 inline constexpr char kSeparator = '/';
+inline constexpr std::string_view kSeparators = "/";
 inline constexpr std::string_view kExecutableName = "lorvex";
 #endif
 
