@@ -296,7 +296,8 @@ struct ProgressSpy : lorvex::PassProgress {
             ::GetWindowRect(dialog, &shownAt);
             seen = seen || ::IsWindowVisible(dialog);
             ownerEnabled = ownerEnabled || ::IsWindowEnabled(window.Handle());
-            if (++calls == cancelAt) {
+            // Counted per name, not per look at the search folder before them.
+            if (!status.listing && ++calls == cancelAt) {
                 ::PostMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
             }
         }
