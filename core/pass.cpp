@@ -116,6 +116,9 @@ PassResult Pass::Run() {
         result_.cancelled = !ListSearchFolder();
         for (const Candidate& candidate :
              result_.cancelled ? std::span<const Candidate>() : std::span(candidates_)) {
+            if (JournalFailed()) {
+                break;
+            }
             if (!CheckCandidate(candidate)) {
                 result_.cancelled = true;
                 break;
@@ -123,6 +126,7 @@ PassResult Pass::Run() {
         }
         mover.Finish();
         mover_ = nullptr;
+        JournalFailed();
     }
     system_.ForgetFolders();
     RemoveEmptyFoldersMade();
@@ -340,6 +344,17 @@ void Pass::RemoveEmptyFoldersMade() {
     for (auto folder = foldersMade_.rbegin(); folder != foldersMade_.rend(); ++folder) {
         system_.RemoveFolder(*folder);  // fails, as it should, where anything is in it
     }
+}
+
+// A journal that cannot be written stops the run where it is, as a request to stop does:
+// what is moved from then on, undo would not find.
+bool Pass::JournalFailed() {
+    if (result_.stopped.empty() && journal_) {
+        if (const auto failure = journal_->Failure()) {
+            result_.stopped = *failure;
+        }
+    }
+    return !result_.stopped.empty();
 }
 
 // Each category that moved something, largest first; known only once the mover is done.

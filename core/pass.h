@@ -77,6 +77,9 @@ struct PassResult {
     // Folders holding temporary copies that no run on this machine holds, on a file system
     // other machines reach: they may be another machine's run's, and are left alone.
     std::vector<std::string> leftoversKept;
+    // Why the run stopped before its end although nobody asked it to (its journal could not
+    // be written); "" when it did not.
+    std::string stopped{};
     // A dry run that found a volume too full, where its room can only be estimated.
     bool spaceEstimated = false;
 };
@@ -147,6 +150,7 @@ private:
     std::optional<bool> RunStillGoing(const std::string& folder, std::string_view tag,
                                       std::string& lock);
     void RemoveEmptyFoldersMade();
+    bool JournalFailed();
     void RecordOutcome(const std::string& from, const std::optional<std::string>& reason);
     void CountMoved(std::size_t target);
     void SortPerCategory();

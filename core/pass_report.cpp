@@ -100,6 +100,11 @@ MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures
         head += moves ? "\nThe move was cancelled; the remaining archives were left where they are."
                       : "\nThe run was cancelled; the remaining archives were left as they are.";
     }
+    if (!pass.stopped.empty()) {
+        head += "\nThe run stopped: " + pass.stopped +
+                "; the remaining archives were left where they are, and undo may not find the "
+                "last ones moved.";
+    }
     if (const std::string kept = LeftoversKept(pass); !kept.empty()) {
         head += "\n" + kept.substr(0, kept.size() - 1);
     }

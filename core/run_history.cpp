@@ -191,9 +191,9 @@ std::string RunJournal::FromRoot(const std::string& path) const {
 }
 
 void RunJournal::Finish() {
-    Write({}, false);
-    // Records that must be durable were made so before any source went; a rename's record
-    // reaches the system before the rename, and neither is flushed beyond that.
+    // On disk before the report, so that a power cut after a run that said it moved its
+    // archives cannot take away what undo needs to put them back.
+    Write({}, eventful_);
     if (!eventful_) {
         system_.Close(std::exchange(file_, fs::kNoHandle));
         system_.Close(std::exchange(lock_, fs::kNoHandle));
@@ -215,7 +215,15 @@ std::optional<std::string> RunJournal::Write(const std::string& lines, bool dura
             nameDurable_ = !failure;
         }
     }
+    if (failure && !failure_) {
+        failure_ = "cannot write the run's journal " + Quoted(path_) + ": " + failure->reason;
+    }
     return failure ? std::optional(failure->reason) : std::nullopt;
+}
+
+std::optional<std::string> RunJournal::Failure() const {
+    const std::lock_guard lock(mutex_);
+    return failure_;
 }
 
 std::vector<std::string> RunIds(fs::FileSystem& system) {

@@ -46,6 +46,9 @@ public:
 
     const std::string& Path() const { return path_; }
     const std::string& Id() const { return id_; }
+    // Why the journal could not be written, once it could not: the run must stop, as undo
+    // would not find what it moved from then on.
+    std::optional<std::string> Failure() const;
 
 private:
     std::optional<std::string> Write(const std::string& lines, bool durable);
@@ -54,7 +57,8 @@ private:
                       const fs::FileFacts& facts) const;
 
     fs::FileSystem& system_;
-    std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
+    mutable std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
+    std::optional<std::string> failure_;
     fs::Handle file_ = fs::kNoHandle;
     fs::Handle lock_ = fs::kNoHandle;  // held while the run goes on
     std::string id_;

@@ -243,7 +243,8 @@ int Move(const CommandSwitches& switches, const Form1& form, CommandLineOutput& 
         pass = job.Run(&progress);
     }
     output.MoveReport(MoveReportParts(pass));
-    return pass.failed.empty() && !pass.cancelled ? kExitAllMoved : kExitSomeNotMoved;
+    return pass.failed.empty() && !pass.cancelled && pass.stopped.empty() ? kExitAllMoved
+                                                                          : kExitSomeNotMoved;
 }
 
 }  // namespace

@@ -460,6 +460,25 @@ TEST_F(Together, ADeadRunsCopiesGoLocallyAndStayWhereOtherMachinesMayBeWriting) 
     EXPECT_TRUE(files.Exists("/share/.a.zip.run-20260101-000000.AAAAAA.lorvex-partial"));
 }
 
+TEST_F(Together, AJournalThatCannotBeWrittenStopsTheRunAndLosesNothing) {
+    std::string map;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "n" + std::to_string(i);
+        files.AddFile("/search/" + name + ".zip", "PK " + name);
+        map += name + "=A\n";
+    }
+    WriteMap(map);
+    files.AddMount("/state", 8192);  // room for the header and a few records, no more
+    const PassResult result = Move("A");
+    EXPECT_EQ(result.stopped.rfind("cannot write the run's journal", 0), 0u) << result.stopped;
+    EXPECT_NE(result.stopped.find("No space left on device"), std::string::npos);
+    EXPECT_LT(result.moved, 300);
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "/n" + std::to_string(i) + ".zip";
+        EXPECT_NE(files.Exists("/search" + name), files.Exists("/out" + name)) << name;
+    }
+}
+
 TEST_F(Together, RunsStartedInOneSecondNeverShareAnId) {
     std::set<std::string> ids;
     for (int i = 0; i < 150; ++i) {
