@@ -256,7 +256,8 @@ std::string RunsListText(fs::FileSystem& system) {
             std::count_if(run.records.begin(), run.records.end(),
                           [&](const RunRecord& record) { return StillThere(system, record); });
         runs.push_back({run.id, run.started, run.category, run.destdir,
-                        static_cast<std::int64_t>(run.records.size()), there, !run.undone.empty()});
+                        static_cast<std::int64_t>(run.records.size()), there, !run.undone.empty(),
+                        run.undone.empty() ? run.notBack : 0});
     }
     return RunsListing(runs, platform::TerminalColumns());
 }
@@ -340,6 +341,9 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
             ++result.movedBack;
         } else if (reason) {
             result.failed.push_back({from, *reason});
+            // An old name taken since is the user's to decide; any other reason is an error
+            // that a later undo may get past.
+            result.unsettled += *reason == system.Words(fs::Error::Exists) ? 0 : 1;
         } else {
             ++result.movedBack;
         }
@@ -356,6 +360,7 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
         // A search folder removed since the run is made again.
         if (const auto failure = MakeDirectories(system, ParentOf(record->original))) {
             result.failed.push_back({record->moved, failure->Message()});
+            ++result.unsettled;
             continue;
         }
         if (dryRun) {
@@ -383,13 +388,16 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
         system.Remove(lock);
     }
     RemoveCreatedFolders(system, run, result);
+    // "undone" only once every archive is back or left by the user's own doing (changed,
+    // or its old name taken): a run with archives an error kept stays the one a plain
+    // --undo takes.
+    const std::string when = ReadableTime(std::chrono::system_clock::now());
+    const std::string what = Files(result.movedBack) + " moved back, " +
+                             Files(static_cast<std::int64_t>(result.failed.size())) + " not";
     fs::Handle journal = fs::kNoHandle;
     if (!system.OpenForAppend(JournalPath(result.runId), false, journal)) {
-        system.Append(
-            journal,
-            UndoneLine(ReadableTime(std::chrono::system_clock::now()),
-                       Files(result.movedBack) + " moved back, " +
-                           Files(static_cast<std::int64_t>(result.failed.size())) + " not"));
+        system.Append(journal, result.unsettled == 0 ? UndoneLine(when, what)
+                                                     : NotBackLine(when, result.unsettled, what));
         const fs::Handle files[] = {journal};
         system.FlushFiles(files);
         system.Close(journal);

@@ -83,6 +83,8 @@ std::string RunsListText(fs::FileSystem& system);
 struct UndoResult {
     std::string runId;
     std::int64_t movedBack = 0;
+    // Archives an error kept (not a change or a taken name, which are the user's doing).
+    std::int64_t unsettled = 0;
     std::vector<MoveFailure> failed;   // the archive's current path, and why it stayed
     std::vector<PlannedMove> planned;  // a dry run's moves back
     std::vector<std::string> foldersRemoved;

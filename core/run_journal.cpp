@@ -192,6 +192,11 @@ std::string RecordLine(const RunRecord& record) {
 
 std::string WithdrawnLine(std::string_view moved) { return "not moved\t" + Escaped(moved) + "\n"; }
 
+std::string NotBackLine(std::string_view when, std::int64_t count, std::string_view what) {
+    return "not back\t" + std::string(when) + "\t" + std::to_string(count) + "\t" +
+           std::string(what) + "\n";
+}
+
 std::string UndoneLine(std::string_view when, std::string_view what) {
     return "undone\t" + std::string(when) + "\t" + std::string(what) + "\n";
 }
@@ -221,6 +226,8 @@ RunJournalText ParseJournal(std::string_view text) {
             run.destdir = Unescaped(fields[1]);
         } else if (key == "created") {
             run.createdFolders.push_back(Unescaped(fields[1]));
+        } else if (key == "not back" && fields.size() > 2) {
+            run.notBack = NumberIn<std::int64_t>(fields[2]).value_or(0);
         } else if (key == "undone") {
             run.undone.push_back(std::string(fields[1]) +
                                  (fields.size() > 2 ? ": " + std::string(fields[2]) : ""));

@@ -30,6 +30,7 @@ struct RunJournalText {
     std::vector<std::string> createdFolders;  // in the order they were made
     std::vector<RunRecord> records;           // withdrawn moves left out
     std::vector<std::string> undone;          // one line of what each undo did
+    std::int64_t notBack = 0;  // archives the last undo that left some could not put back
 };
 
 // The lines up to the first record.
@@ -43,6 +44,8 @@ void AppendModified(std::string& out, fs::FileTime time);
 // A move recorded before it was made, and then not made.
 std::string WithdrawnLine(std::string_view moved);
 std::string UndoneLine(std::string_view when, std::string_view what);
+// An undo that an error kept from putting `count` archives back: the run is not undone.
+std::string NotBackLine(std::string_view when, std::int64_t count, std::string_view what);
 
 // Reads a journal; lines it does not know, and a last line cut short, are skipped.
 RunJournalText ParseJournal(std::string_view text);

@@ -17,6 +17,7 @@ struct RunLine {
     std::int64_t moved = 0;
     std::int64_t stillThere = 0;
     bool undone = false;
+    std::int64_t notBack = 0;  // archives the last undo could not put back
 };
 
 // "2026-12-07 17:41:31" in the local time zone; `utc` as it is when it is no such time.

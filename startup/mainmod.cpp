@@ -142,7 +142,7 @@ int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
         const UndoResult result =
             UndoRun(platform::SystemFileSystem(), switches.undoRun, switches.dryRun);
         output.Report(PathsAsWritten(UndoReportText(result)));
-        return result.failed.empty() ? kExitAllMoved : kExitSomeNotMoved;
+        return result.unsettled == 0 ? kExitAllMoved : kExitSomeNotMoved;
     } catch (const LorvexError& error) {
         output.Error(PathsAsWritten(error.what()));
         return kExitNotRun;

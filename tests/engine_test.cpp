@@ -479,6 +479,24 @@ TEST_F(Together, AJournalThatCannotBeWrittenStopsTheRunAndLosesNothing) {
     }
 }
 
+TEST_F(Together, AnUndoThatAnErrorKeptLeavesTheRunToUndoAgain) {
+    WriteMap("a=A\nb=A\nc=B\n");
+    ASSERT_EQ(Move("B").moved, 1);  // an older run, which a plain undo must not reach
+    ASSERT_EQ(Move("A").moved, 2);
+    files.SetReadOnly("/out", true);
+    const UndoResult kept = UndoRun(files, "", false);
+    EXPECT_EQ(kept.unsettled, 2);
+    EXPECT_NE(RunsListText(files).find("2 moved, 2 still there, 2 not back"), std::string::npos)
+        << RunsListText(files);
+    files.SetReadOnly("/out", false);
+    files.AddFile("/search/a.zip", "someone else's");  // a taken name is the user's to decide
+    const UndoResult again = UndoRun(files, "", false);
+    EXPECT_EQ(again.runId, kept.runId);
+    EXPECT_EQ(again.movedBack, 1);
+    EXPECT_EQ(again.unsettled, 0);
+    EXPECT_NE(RunsListText(files).find(", undone"), std::string::npos);
+}
+
 TEST_F(Together, RunsStartedInOneSecondNeverShareAnId) {
     std::set<std::string> ids;
     for (int i = 0; i < 150; ++i) {

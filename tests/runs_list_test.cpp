@@ -30,9 +30,9 @@ TEST(RunsList, ShowsLocalTimeAndFitsTheTerminalWithEveryNumberWhole) {
     EXPECT_EQ(LocalTimeOf("not a time"), "not a time");
     const std::string far(70, 'x');
     const RunLine runs[] = {{"20261207-234131", "2026-12-07 23:41:31 UTC", "--all",
-                             "/home/ann/" + far + "/sorted/", 320, 318, true},
+                             "/home/ann/" + far + "/sorted/", 320, 318, true, 0},
                             {"20261207-093005", "2026-12-07 09:30:05 UTC", "Music / Jazz",
-                             "/home/ann/Jazz/", 24, 24, false}};
+                             "/home/ann/Jazz/", 24, 24, false, 0}};
     EXPECT_EQ(RunsListing(runs, 0),
               "20261207-234131  2026-12-08 01:41:31  --all  -> /home/ann/" + far +
                   "/sorted/  320 moved, 318 still there, undone\n"
