@@ -114,9 +114,10 @@ RunJournal::RunJournal(fs::FileSystem& system, RunJournalText run) : system_(sys
     if (const auto failure = Write(JournalHeader(run), false)) {
         throw fail(Quoted(path_) + ": " + *failure);
     }
-    const std::vector<std::string> ids = RunIds(system_);
-    for (std::size_t i = 0; i + kRunsKept < ids.size(); ++i) {
-        system_.Remove(JournalPath(ids[i]));
+    // The folder as listed before this run's journal was made, which sorts after them all:
+    // read once per run, not again for the pruning.
+    for (std::size_t i = 0; i + kRunsKept < earlier.size() + 1; ++i) {
+        system_.Remove(JournalPath(earlier[i]));
     }
 }
 
