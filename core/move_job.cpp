@@ -76,40 +76,6 @@ std::string UnjournalledRunId() {
     return id;
 }
 
-// The lock a run holds in its destination for as long as it lives, so that another run
-// there leaves its temporary copies alone. Without it (a folder that takes no new file)
-// the run goes on: it could put nothing there either.
-class RunLock {
-public:
-    RunLock(fs::FileSystem& system, std::string path) : system_(system), path_(std::move(path)) {
-        // Another run may take a lock file for a dead run's between its making and its
-        // locking, and remove it: then the lock is made again.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            if (system_.Lock(path_, handle_)) {
-                break;
-            }
-            if (system_.IsLocked(path_) == true) {
-                return;
-            }
-            system_.Close(std::exchange(handle_, fs::kNoHandle));
-        }
-        path_.clear();
-    }
-    RunLock(const RunLock&) = delete;
-    RunLock& operator=(const RunLock&) = delete;
-    ~RunLock() {
-        if (!path_.empty()) {
-            system_.Remove(path_);  // while still held, so that nobody takes it for a dead run's
-            system_.Close(handle_);
-        }
-    }
-
-private:
-    fs::FileSystem& system_;
-    std::string path_;
-    fs::Handle handle_ = fs::kNoHandle;
-};
-
 PassResult RunPassOver(fs::FileSystem& system, std::string_view map, PassRequest request,
                        RunJournal* journal, PassProgress* progress) {
     request.runTag = RunTag(journal ? journal->Id() : UnjournalledRunId());
@@ -207,9 +173,8 @@ void MoveJob::Check() const {
     // the move look like a success.
     // The errors name the field to mend, for a window to give it the focus.
     if (const auto failure = system_.CheckAccess(pass_.searchdir, fs::Access::Search)) {
-        throw FieldError("cannot search directory " + Quoted(pass_.searchdir) + ": " +
-                             failure->reason,
-                         "Start");
+        throw FieldError(
+            "cannot search directory " + Quoted(pass_.searchdir) + ": " + failure->reason, "Start");
     }
     // Every archive would be "already there", and the run would look like a failure of each.
     if (system_.SameFolder(pass_.searchdir, pass_.destdir) == true) {

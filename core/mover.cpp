@@ -146,17 +146,89 @@ void Mover::Move(const std::string& from, const std::string& to, const fs::FileF
 }
 
 void Mover::Rename(const std::string& from, const std::string& to, const fs::FileFacts* facts) {
+    if (log_) {
+        RenameRecorded(from, to, facts);
+        return;
+    }
     const auto failure = system_.RenameNoReplace(from, to);
     if (!failure) {
-        // Recorded once made; an archive bound for another mount is recorded with its batch.
-        if (log_) {
-            log_->RecordRename(from, to, facts ? *facts : system_.StatusOf(to).facts);
-        }
         outcome_(from, std::nullopt);
     } else if (failure->kind == fs::Error::CrossDevice) {
         CopyAcross(from, to);
     } else {
         outcome_(from, ReasonFor(system_, *failure, from, to));
+    }
+}
+
+// A rename the journal must know of is gathered, so that its record is on disk before it
+// is made at the cost of one flush for many.
+void Mover::RenameRecorded(const std::string& from, const std::string& to,
+                           const fs::FileFacts* facts) {
+    // Bound for another mount: copied, and recorded once the copy has its name.
+    if (!OnOneMount(from, to)) {
+        CopyAcross(from, to);
+        return;
+    }
+    // Already on its way; taking it twice would report the second attempt as a failure.
+    if (!inHand_.insert(from).second) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (renaming_.files.empty()) {
+        renaming_.started = now;
+    }
+    renaming_.files.push_back({from, to, facts ? *facts : system_.StatusOf(from).facts});
+    if (renaming_.files.size() >= bounds_.files || now - renaming_.started >= bounds_.time) {
+        MakeRenames();
+    }
+}
+
+// Whether the folders of `from` and `to` are on one mount, asked once per pair of folders:
+// a rename across mounts fails only after its record was written and flushed.
+bool Mover::OnOneMount(const std::string& from, const std::string& to) {
+    std::string folders = FolderOf(from);
+    folders += '\0';
+    folders += FolderOf(to);
+    const auto known = oneMount_.find(folders);
+    if (known != oneMount_.end()) {
+        return known->second;
+    }
+    const auto answer = system_.SameMount(FolderOf(from), FolderOf(to));
+    return oneMount_.emplace(std::move(folders), answer != false).first->second;
+}
+
+void Mover::MakeRenames() {
+    const Renames renames = std::exchange(renaming_, Renames{});
+    if (renames.files.empty()) {
+        return;
+    }
+    for (const auto& file : renames.files) {
+        inHand_.erase(file.from);
+    }
+    if (const auto failure = log_->RecordAhead(renames.files)) {
+        for (const auto& file : renames.files) {
+            outcome_(file.from, *failure);
+        }
+        return;
+    }
+    std::vector<const MovedFile*> across;
+    for (const auto& file : renames.files) {
+        const auto failure = system_.RenameNoReplace(file.from, file.to);
+        if (!failure) {
+            outcome_(file.from, std::nullopt);
+            continue;
+        }
+        log_->Withdraw(file);
+        if (failure->kind == fs::Error::CrossDevice) {
+            across.push_back(&file);
+        } else {
+            outcome_(file.from, ReasonFor(system_, *failure, file.from, file.to));
+        }
+    }
+    log_->RenamesMade();
+    // Copied only now, so that their records follow the withdrawal of the renames.
+    for (const MovedFile* file : across) {
+        CopyAcross(file->from, file->to);
     }
 }
 
@@ -245,6 +317,9 @@ void Mover::CollectCompleted() {
 }
 
 void Mover::Finish() {
+    if (log_) {
+        MakeRenames();
+    }
     for (const auto& folder : std::exchange(linkedFolders_, {})) {
         system_.FlushFolder(folder);
     }
@@ -333,7 +408,7 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
             records.push_back({copy->from, copy->to, system_.StatusOf(copy->to).facts});
         }
         // Without their records the copies go back, and their sources stay.
-        if (const auto failure = log_->Record(records, true)) {
+        if (const auto failure = log_->Record(records)) {
             for (const Copy* copy : durable) {
                 system_.Remove(copy->to);
                 outcomes.emplace_back(copy->from, *failure);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -58,19 +59,22 @@ struct MovedFile {
     fs::FileFacts facts;
 };
 
-// Hears of every move, so that the journal stays true to what was moved. Moves across
-// mounts are recorded in batches after the copies have their names and before any source
-// goes, with `durable` set: the records are on disk before Record returns, and a failure
-// keeps the batch's sources and fails those archives with the reason. A rename, which
-// leaves nothing behind to lose, is recorded once made. A move recorded but then not
-// completed is withdrawn.
+// Hears of every move, so that the journal stays true to what was moved, and on disk ahead
+// of it: every archive placed has its record however the run ends. Renames are recorded in
+// batches before the first of them is made, and the batch is marked made once they are.
+// Moves across mounts are recorded in batches after the copies have their names and before
+// any source goes. Either Record puts the records on disk before it returns; a failure
+// keeps the batch's sources and fails those archives with the reason. A move recorded but
+// then not made is withdrawn.
 class MoveLog {
 public:
     virtual ~MoveLog() = default;
-    virtual std::optional<std::string> Record(const std::vector<MovedFile>& files,
-                                              bool durable) = 0;
-    virtual void RecordRename(const std::string& from, const std::string& to,
-                              const fs::FileFacts& facts) = 0;
+    // Copies now under their new names, their sources not yet removed.
+    virtual std::optional<std::string> Record(const std::vector<MovedFile>& files) = 0;
+    // Renames about to be made.
+    virtual std::optional<std::string> RecordAhead(const std::vector<MovedFile>& files) = 0;
+    // The renames last recorded ahead are made, bar those withdrawn.
+    virtual void RenamesMade() = 0;
     virtual void Withdraw(const MovedFile& file) = 0;
 };
 
@@ -90,9 +94,10 @@ struct BatchBounds {
 // and two batches are in hand at once.
 BatchBounds BatchBoundsFor(fs::FileSystem& system);
 
-// Puts archives in place, never replacing anything. Renames are done at once; copies are
-// gathered in batches, and one batch completes on a second thread while the next is
-// copied. Each outcome is reported on the thread that calls Move and Finish.
+// Puts archives in place, never replacing anything. Renames are done at once, or with a
+// journal in batches recorded ahead; copies are gathered in batches, and one batch
+// completes on a second thread while the next is copied. Each outcome is reported on the thread
+// that calls Move and Finish.
 class Mover {
 public:
     // `runTag` names the run's temporary copies, so that other runs know whose they are.
@@ -122,8 +127,17 @@ public:
     };
     using Outcomes = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
+    // Renames gathered to be recorded ahead in one write and one flush.
+    struct Renames {
+        std::vector<MovedFile> files;
+        std::chrono::steady_clock::time_point started{};
+    };
+
 private:
     void Rename(const std::string& from, const std::string& to, const fs::FileFacts* facts);
+    void RenameRecorded(const std::string& from, const std::string& to, const fs::FileFacts* facts);
+    void MakeRenames();
+    bool OnOneMount(const std::string& from, const std::string& to);
     void MakeLink(const std::string& from, const std::string& to);
     void CopyAcross(const std::string& from, const std::string& to);
     void StartCompleting();
@@ -140,9 +154,11 @@ private:
     BatchBounds bounds_;
     std::string runTag_;
     std::vector<std::string> linkedFolders_;
+    Renames renaming_;
+    std::unordered_map<std::string, bool> oneMount_;  // by the two folders, apart by a NUL
     Batch building_;
     Batch completing_;                        // read by that thread until `completed_` is ready
-    std::unordered_set<std::string> inHand_;  // the sources of both batches
+    std::unordered_set<std::string> inHand_;  // the sources of the renames and both batches
     std::future<Outcomes> completed_;
 };
 

@@ -130,8 +130,30 @@ PassResult Pass::Run() {
     }
     system_.ForgetFolders();
     RemoveEmptyFoldersMade();
+    SortFailuresInMapOrder();
     SortPerCategory();
     return std::move(result_);
+}
+
+// Renames and copies report when their batch is done, after a failure found at once (a
+// folder that cannot be made): the report names them as the names were checked.
+void Pass::SortFailuresInMapOrder() {
+    if (result_.failed.size() < 2) {
+        return;
+    }
+    std::unordered_map<std::string_view, std::size_t> order;
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        order.emplace(candidates_[i].name, i);
+    }
+    const auto place = [&](const MoveFailure& failure) {
+        std::string_view name = failure.archive;
+        name.remove_suffix(name.ends_with(kArchiveExtension) ? kArchiveExtension.size() : 0);
+        const auto found = order.find(name);
+        return found == order.end() ? candidates_.size() : found->second;
+    };
+    std::stable_sort(
+        result_.failed.begin(), result_.failed.end(),
+        [&](const MoveFailure& a, const MoveFailure& b) { return place(a) < place(b); });
 }
 
 // One look through the map for the names to check, in map order, so that progress knows
@@ -269,65 +291,24 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     return std::nullopt;
 }
 
-// Removes what an interrupted earlier move left in a destination folder before this pass
-// moves anything there. A temporary copy of a run still going is that run's, and stays;
-// where other machines reach the folder and their runs cannot be seen, neither is one
-// whose run cannot be told to have ended.
 void Pass::RemoveLeftovers(const std::string& folder) {
-    std::vector<std::string> leftovers;
-    std::set<std::string> deadLocks;
-    system_.List(folder, [&](const fs::Entry& entry) {
-        // Only files: a folder of that name is nobody's copy.
-        if (entry.kind != fs::Kind::Directory && IsTemporaryCopyName(entry.name, system_)) {
-            leftovers.emplace_back(entry.name);
-        } else if (entry.kind != fs::Kind::Directory && IsRunLockName(entry.name)) {
-            deadLocks.insert(folder + std::string(entry.name));  // if nobody holds it
-        }
-    });
-    const bool remote = (!leftovers.empty() || !deadLocks.empty()) && system_.IsRemote(folder);
-    if (remote) {
-        deadLocks.clear();  // another machine's run may hold it
-    }
-    std::erase_if(deadLocks, [&](const std::string& lock) {
-        return system_.IsLocked(lock) != false || lock.ends_with(RunLockName(request_.runTag));
-    });
-    bool kept = false;
-    for (const auto& name : leftovers) {
-        const std::string_view tag = RunTagOf(name);
-        if (!tag.empty() && tag == request_.runTag) {
-            continue;  // this run's own
-        }
-        std::string lock;
-        if (!tag.empty() && RunStillGoing(folder, tag, lock) == true) {
-            continue;
-        }
-        if (remote) {
-            kept = true;
-            continue;
-        }
-        if (!system_.Remove(folder + name)) {
-            ++result_.leftoversRemoved;
-        }
-        if (!lock.empty()) {
-            deadLocks.insert(lock);  // a run that ended without taking its lock away
-        }
-    }
-    for (const auto& lock : deadLocks) {
-        system_.Remove(lock);
-    }
-    if (kept) {
+    const Leftovers leftovers = lorvex::RemoveLeftovers(system_, folder, request_.runTag);
+    result_.leftoversRemoved += leftovers.removed;
+    if (leftovers.kept) {
         result_.leftoversKept.push_back(folder);
     }
 }
 
+namespace {
+
 // Whether the run tagged `tag` still holds its lock, which it keeps in its destination:
 // `folder` or one above it, named in `lock`. Nothing when no lock of that run is there.
-std::optional<bool> Pass::RunStillGoing(const std::string& folder, std::string_view tag,
-                                        std::string& lock) {
+std::optional<bool> RunStillGoing(fs::FileSystem& system, const std::string& folder,
+                                  std::string_view tag, std::string& lock) {
     const std::string name = RunLockName(tag);
     for (std::string at = WithoutTrailingSeparator(folder);;) {
         lock = at + platform::kSeparator + name;
-        if (const auto held = system_.IsLocked(lock)) {
+        if (const auto held = system.IsLocked(lock)) {
             return held;
         }
         lock.clear();
@@ -336,6 +317,80 @@ std::optional<bool> Pass::RunStillGoing(const std::string& folder, std::string_v
             return std::nullopt;
         }
         at = up;
+    }
+}
+
+}  // namespace
+
+// A temporary copy of a run still going is that run's, and stays; where other machines
+// reach the folder and their runs cannot be seen, neither is one whose run cannot be told
+// to have ended.
+Leftovers RemoveLeftovers(fs::FileSystem& system, const std::string& folder,
+                          std::string_view ownTag) {
+    std::vector<std::string> leftovers;
+    std::set<std::string> deadLocks;
+    system.List(folder, [&](const fs::Entry& entry) {
+        // Only files: a folder of that name is nobody's copy.
+        if (entry.kind != fs::Kind::Directory && IsTemporaryCopyName(entry.name, system)) {
+            leftovers.emplace_back(entry.name);
+        } else if (entry.kind != fs::Kind::Directory && IsRunLockName(entry.name)) {
+            deadLocks.insert(folder + std::string(entry.name));  // if nobody holds it
+        }
+    });
+    const bool remote = (!leftovers.empty() || !deadLocks.empty()) && system.IsRemote(folder);
+    if (remote) {
+        deadLocks.clear();  // another machine's run may hold it
+    }
+    std::erase_if(deadLocks, [&](const std::string& lock) {
+        return system.IsLocked(lock) != false || lock.ends_with(RunLockName(ownTag));
+    });
+    Leftovers result;
+    for (const auto& name : leftovers) {
+        const std::string_view tag = RunTagOf(name);
+        if (!tag.empty() && tag == ownTag) {
+            continue;  // this run's own
+        }
+        std::string lock;
+        if (!tag.empty() && RunStillGoing(system, folder, tag, lock) == true) {
+            continue;
+        }
+        if (remote) {
+            result.kept = true;
+            continue;
+        }
+        if (!system.Remove(folder + name)) {
+            ++result.removed;
+        }
+        if (!lock.empty()) {
+            deadLocks.insert(lock);  // a run that ended without taking its lock away
+        }
+    }
+    for (const auto& lock : deadLocks) {
+        system.Remove(lock);
+    }
+    return result;
+}
+
+RunLock::RunLock(fs::FileSystem& system, std::string path)
+    : system_(system), path_(std::move(path)) {
+    // Another run may take a lock file for a dead run's between its making and its
+    // locking, and remove it: then the lock is made again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (system_.Lock(path_, handle_)) {
+            break;
+        }
+        if (system_.IsLocked(path_) == true) {
+            return;
+        }
+        system_.Close(std::exchange(handle_, fs::kNoHandle));
+    }
+    path_.clear();
+}
+
+RunLock::~RunLock() {
+    if (!path_.empty()) {
+        system_.Remove(path_);  // while still held, so that nobody takes it for a dead run's
+        system_.Close(handle_);
     }
 }
 

@@ -115,6 +115,34 @@ std::optional<FolderFailure> MakeFolders(fs::FileSystem& system, const std::stri
                                          std::size_t from,
                                          const std::function<void(const std::string&)>& made);
 
+// What an interrupted earlier run left in a folder: temporary copies removed, and whether
+// some were kept because other machines reach the folder and may be writing them.
+struct Leftovers {
+    std::size_t removed = 0;
+    bool kept = false;
+};
+
+// Removes the temporary copies in `folder` (ending in a separator) of runs that have ended,
+// and their locks, before a run tagged `ownTag` puts anything there.
+Leftovers RemoveLeftovers(fs::FileSystem& system, const std::string& folder,
+                          std::string_view ownTag);
+
+// The lock a run holds in a folder it puts archives into for as long as it lives, so that
+// another run there leaves its temporary copies alone. Without it (a folder that takes no
+// new file) the run goes on: it could put nothing there either.
+class RunLock {
+public:
+    RunLock(fs::FileSystem& system, std::string path);
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+    ~RunLock();
+
+private:
+    fs::FileSystem& system_;
+    std::string path_;
+    fs::Handle handle_ = fs::kNoHandle;
+};
+
 class Pass {
 public:
     // `mapText` must outlive the pass; `progress` (may be null) hears of every name. A dry
@@ -147,13 +175,12 @@ private:
     bool CheckCandidate(const Candidate& candidate);
     std::optional<std::string> PrepareFolder(std::size_t target);
     void RemoveLeftovers(const std::string& folder);
-    std::optional<bool> RunStillGoing(const std::string& folder, std::string_view tag,
-                                      std::string& lock);
     void RemoveEmptyFoldersMade();
     bool JournalFailed();
     void RecordOutcome(const std::string& from, const std::optional<std::string>& reason);
     void CountMoved(std::size_t target);
     void SortPerCategory();
+    void SortFailuresInMapOrder();
     bool SortsSeveral() const { return !request_.targets.empty(); }
     const std::string& FolderOf(std::size_t target) const;
 

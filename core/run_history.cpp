@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <utility>
 
 #include "dry_run_file_system.h"
@@ -15,7 +16,6 @@ namespace lorvex {
 namespace {
 
 constexpr std::string_view kJournalExtension = ".log";
-constexpr std::size_t kRecordsGathered = 64;
 
 std::string JournalPath(const std::string& id) {
     return RunsDirectory() + id + std::string(kJournalExtension);
@@ -131,34 +131,32 @@ void RunJournal::FolderCreated(const std::string& path) {
     Write(CreatedFolderLine(FromRoot(path)), false);
 }
 
-std::optional<std::string> RunJournal::Record(const std::vector<MovedFile>& files, bool durable) {
+std::optional<std::string> RunJournal::Record(const std::vector<MovedFile>& files) {
+    return WriteRecords(kMovedKey, files);
+}
+
+std::optional<std::string> RunJournal::RecordAhead(const std::vector<MovedFile>& files) {
+    recordedAhead_ = files.size();
+    return WriteRecords(kMovingKey, files);
+}
+
+void RunJournal::RenamesMade() { Write(RenamesMadeLine(recordedAhead_), false); }
+
+std::optional<std::string> RunJournal::WriteRecords(std::string_view key,
+                                                    const std::vector<MovedFile>& files) {
     eventful_ = true;
     std::string lines;
     for (const auto& file : files) {
-        AppendRecord(lines, file.from, file.to, file.facts);
+        AppendRecord(lines, key, file);
     }
-    if (const auto failure = Write(lines, durable)) {
+    if (const auto failure = Write(lines, true)) {
         return "cannot write the run's journal " + Quoted(path_) + ": " + *failure;
     }
     return std::nullopt;
 }
 
-void RunJournal::RecordRename(const std::string& from, const std::string& to,
-                              const fs::FileFacts& facts) {
-    eventful_ = true;
-    {
-        const std::lock_guard lock(mutex_);
-        AppendRecord(gathered_, from, to, facts);
-        if (++gatheredRecords_ < kRecordsGathered) {
-            return;
-        }
-    }
-    Write({}, false);
-}
-
 // The record line built in place: the hot path of a move within one file system.
-void RunJournal::AppendRecord(std::string& out, const std::string& from, const std::string& to,
-                              const fs::FileFacts& facts) const {
+void RunJournal::AppendRecord(std::string& out, std::string_view key, const MovedFile& file) const {
     const auto appendFromRoot = [&](const std::string& path) {
         for (const auto& [given, absolute] : roots_) {
             if (!given.empty() && path.starts_with(given)) {
@@ -169,18 +167,22 @@ void RunJournal::AppendRecord(std::string& out, const std::string& from, const s
         }
         AppendEscaped(out, system_.Absolute(path));
     };
-    out += "moved\t";
-    appendFromRoot(to);
+    out += key;
     out += '\t';
-    appendFromRoot(from);
+    appendFromRoot(file.to);
     out += '\t';
-    out += std::to_string(facts.size);
+    appendFromRoot(file.from);
+    out += '\t';
+    out += std::to_string(file.facts.size);
     out += " bytes\t";
-    AppendModified(out, facts.modified);
+    AppendModified(out, file.facts.modified);
     out += '\n';
 }
 
-void RunJournal::Withdraw(const MovedFile& file) { Write(WithdrawnLine(FromRoot(file.to)), false); }
+void RunJournal::Withdraw(const MovedFile& file) {
+    const std::lock_guard lock(mutex_);
+    gathered_ += WithdrawnLine(FromRoot(file.to));
+}
 
 std::string RunJournal::FromRoot(const std::string& path) const {
     for (const auto& [given, absolute] : roots_) {
@@ -194,7 +196,7 @@ std::string RunJournal::FromRoot(const std::string& path) const {
 void RunJournal::Finish() {
     // On disk before the report, so that a power cut after a run that said it moved its
     // archives cannot take away what undo needs to put them back.
-    Write({}, eventful_);
+    Write(EndedLine(ReadableTime(std::chrono::system_clock::now())), eventful_);
     if (!eventful_) {
         system_.Close(std::exchange(file_, fs::kNoHandle));
         system_.Close(std::exchange(lock_, fs::kNoHandle));
@@ -206,7 +208,6 @@ std::optional<std::string> RunJournal::Write(const std::string& lines, bool dura
     const std::lock_guard lock(mutex_);
     // Whatever was gathered goes first, so that the journal keeps the order of events.
     auto failure = system_.Append(file_, std::exchange(gathered_, {}) + lines);
-    gatheredRecords_ = 0;
     if (!failure && durable) {
         const fs::Handle files[] = {file_};
         failure = system_.FlushFiles(files);
@@ -240,6 +241,22 @@ std::vector<std::string> RunIds(fs::FileSystem& system) {
     return ids;
 }
 
+namespace {
+
+// What `--runs` says of a journal that does not tell the whole run.
+std::string JournalNote(fs::FileSystem& system, const RunJournalText& run) {
+    if (run.unreadable > 0) {
+        return "journal cut short: " + std::to_string(run.records.size()) +
+               (run.records.size() == 1 ? " archive readable" : " archives readable");
+    }
+    if (run.marksEnd && !run.ended) {
+        return system.IsLocked(JournalPath(run.id)) == true ? "still going" : "interrupted";
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string RunsListText(fs::FileSystem& system) {
     const std::vector<std::string> ids = RunIds(system);
     if (ids.empty()) {
@@ -253,12 +270,17 @@ std::string RunsListText(fs::FileSystem& system) {
         } catch (const LorvexError&) {
             continue;  // removed meanwhile, or not readable: nothing to list or undo
         }
-        const auto there =
-            std::count_if(run.records.begin(), run.records.end(),
-                          [&](const RunRecord& record) { return StillThere(system, record); });
-        runs.push_back({run.id, run.started, run.category, run.destdir,
-                        static_cast<std::int64_t>(run.records.size()), there, !run.undone.empty(),
-                        run.undone.empty() ? run.notBack : 0});
+        // A rename recorded ahead but never marked made counts only where it is found.
+        std::int64_t moved = 0;
+        std::int64_t there = 0;
+        for (const RunRecord& record : run.records) {
+            const bool still = StillThere(system, record);
+            there += still;
+            moved += record.made || still;
+        }
+        runs.push_back({run.id, run.started, run.category, run.destdir, moved, there,
+                        !run.undone.empty(), run.undone.empty() ? run.notBack : 0,
+                        JournalNote(system, run)});
     }
     return RunsListing(runs, platform::TerminalColumns());
 }
@@ -288,8 +310,10 @@ std::string RunToUndo(fs::FileSystem& system, const std::string& id) {
     if (!ids.empty()) {
         RequireEnded(system, ids.back());
     }
+    // A run that only made folders has nothing a user would undo by default.
     for (auto candidate = ids.rbegin(); candidate != ids.rend(); ++candidate) {
-        if (ReadRun(system, *candidate).undone.empty()) {
+        const RunJournalText run = ReadRun(system, *candidate);
+        if (run.undone.empty() && !run.records.empty()) {
             return *candidate;
         }
     }
@@ -328,28 +352,118 @@ void RemoveCreatedFolders(fs::FileSystem& system, const RunJournalText& run, Und
 
 }  // namespace
 
-UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
+namespace {
+
+std::string WithSeparator(std::string folder) {
+    if (!folder.empty() && folder.back() != platform::kSeparator) {
+        folder += platform::kSeparator;
+    }
+    return folder;
+}
+
+// Each folder an undo of `run` takes archives from or puts them into, ending in a separator.
+std::set<std::string> FoldersOf(const RunJournalText& run) {
+    std::set<std::string> folders;
+    for (const RunRecord& record : run.records) {
+        folders.insert(WithSeparator(FolderOf(record.moved)));
+        folders.insert(WithSeparator(FolderOf(record.original)));
+    }
+    return folders;
+}
+
+// The run's own lock, left in its destination by a run killed outright.
+void RemoveDeadRunLock(fs::FileSystem& system, const RunJournalText& run) {
+    const std::string lock = WithSeparator(run.destdir) + RunLockName(RunTag(run.id));
+    if (system.IsLocked(lock) == false) {
+        system.Remove(lock);
+    }
+}
+
+// The names an undo changed, on disk before it says the run is undone; false when a folder
+// could not be flushed.
+bool FlushFolders(fs::FileSystem& system, const std::set<std::string>& folders,
+                  UndoResult& result) {
+    bool flushed = true;
+    for (const auto& folder : folders) {
+        const auto failure = system.FlushFolder(folder);
+        if (failure && failure->kind != fs::Error::NotFound) {
+            result.failed.push_back({folder, "cannot be flushed: " + failure->reason});
+            flushed = false;
+        }
+    }
+    return flushed;
+}
+
+void MarkUndone(fs::FileSystem& system, const RunJournalText& run, const UndoResult& result) {
+    const std::string when = ReadableTime(std::chrono::system_clock::now());
+    const std::string what = Files(result.movedBack) + " moved back, " +
+                             Files(static_cast<std::int64_t>(result.failed.size())) + " not";
+    // A journal cut short ends mid-line: the mark starts a line of its own.
+    std::string line = run.unreadable > 0 ? "\n" : "";
+    line +=
+        result.unsettled == 0 ? UndoneLine(when, what) : NotBackLine(when, result.unsettled, what);
+    fs::Handle journal = fs::kNoHandle;
+    if (!system.OpenForAppend(JournalPath(run.id), false, journal)) {
+        system.Append(journal, line);
+        const fs::Handle files[] = {journal};
+        system.FlushFiles(files);
+        system.Close(journal);
+    }
+}
+
+}  // namespace
+
+UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
+                   PassProgress* progress) {
     std::optional<DryRunFileSystem> dry;
     fs::FileSystem& system = dryRun ? dry.emplace(real) : real;
     UndoResult result;
     result.dryRun = dryRun;
     result.runId = RunToUndo(system, id);
     const RunJournalText run = ReadRun(system, result.runId);
-    Mover mover(system, [&](const std::string& from, const std::optional<std::string>& reason) {
-        // The run was stopped between its copy and the removal of the source: the archive is
-        // back already, and the copy with the same bytes is not needed.
-        if (reason && *reason == kSameContentsReason && !system.Remove(from)) {
-            ++result.movedBack;
-        } else if (reason) {
-            result.failed.push_back({from, *reason});
-            // An old name taken since is the user's to decide; any other reason is an error
-            // that a later undo may get past.
-            result.unsettled += *reason == system.Words(fs::Error::Exists) ? 0 : 1;
-        } else {
-            ++result.movedBack;
-        }
-    });
+    result.unreadable = run.unreadable;
+    // The undo's temporary copies carry a tag of their own, and what the run or an earlier
+    // undo left goes before anything is put back.
+    const std::string tag = RunTag(result.runId) + "-undo";
+    const std::set<std::string> folders = FoldersOf(run);
+    for (const auto& folder : folders) {
+        RemoveLeftovers(system, folder, tag);
+    }
+    const RunLock lock(system, WithSeparator(run.searchdir) + RunLockName(tag));
+    if (progress) {
+        progress->PassBegins();
+    }
+    Mover mover(
+        system,
+        [&](const std::string& from, const std::optional<std::string>& reason) {
+            // The run was stopped between its copy and the removal of the source: the
+            // archive is back already, and the copy with the same bytes is not needed.
+            if (reason && *reason == kSameContentsReason && !system.Remove(from)) {
+                ++result.movedBack;
+            } else if (reason) {
+                result.failed.push_back({from, *reason});
+                // An old name taken since is the user's to decide; any other reason is an
+                // error that a later undo may get past.
+                result.unsettled += *reason == system.Words(fs::Error::Exists) ? 0 : 1;
+            } else {
+                ++result.movedBack;
+            }
+        },
+        Transfer::Move, nullptr, tag);
+    const auto total = static_cast<std::int64_t>(run.records.size());
+    std::int64_t looked = 0;
     for (auto record = run.records.rbegin(); record != run.records.rend(); ++record) {
+        const PassStatus status{++looked, total, result.movedBack,
+                                static_cast<std::int64_t>(result.failed.size()),
+                                NameOf(record->moved)};
+        if (progress && !progress->ContinuePass(status)) {
+            result.notTried = total - looked + 1;
+            break;
+        }
+        // A rename recorded ahead of a batch that was never made: never moved.
+        if (!record->made && !StillThere(system, *record)) {
+            continue;
+        }
         bool back = false;
         if (const auto why = WhyNotBack(system, *record, back)) {
             result.failed.push_back({record->moved, *why});
@@ -370,6 +484,9 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
         mover.Move(record->moved, record->original);
     }
     mover.Finish();
+    if (progress) {
+        progress->PassEnds();
+    }
     if (dryRun) {
         // Only what went back is planned: the moves that would fail are named as failures.
         std::erase_if(result.planned, [&](const PlannedMove& move) {
@@ -379,31 +496,21 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
         });
         return result;
     }
-    // A run killed outright leaves the lock it held in its destination.
-    std::string lock = run.destdir;
-    if (!lock.empty() && lock.back() != platform::kSeparator) {
-        lock += platform::kSeparator;
-    }
-    lock += RunLockName(RunTag(result.runId));
-    if (system.IsLocked(lock) == false) {
-        system.Remove(lock);
+    RemoveDeadRunLock(system, run);
+    // "undone" only once every archive is back or left by the user's own doing (changed,
+    // or its old name taken), and on disk: a run with archives an error kept, or that the
+    // user stopped, stays the one a plain --undo takes.
+    if (!FlushFolders(system, folders, result)) {
+        result.unsettled = std::max<std::int64_t>(result.unsettled, 1);
     }
     RemoveCreatedFolders(system, run, result);
-    // "undone" only once every archive is back or left by the user's own doing (changed,
-    // or its old name taken): a run with archives an error kept stays the one a plain
-    // --undo takes.
-    const std::string when = ReadableTime(std::chrono::system_clock::now());
-    const std::string what = Files(result.movedBack) + " moved back, " +
-                             Files(static_cast<std::int64_t>(result.failed.size())) + " not";
-    fs::Handle journal = fs::kNoHandle;
-    if (!system.OpenForAppend(JournalPath(result.runId), false, journal)) {
-        system.Append(journal, result.unsettled == 0 ? UndoneLine(when, what)
-                                                     : NotBackLine(when, result.unsettled, what));
-        const fs::Handle files[] = {journal};
-        system.FlushFiles(files);
-        system.Close(journal);
-    }
+    result.unsettled += result.notTried;
+    MarkUndone(system, run, result);
     return result;
+}
+
+bool UndoSettled(const UndoResult& result) {
+    return result.unsettled == 0 && result.notTried == 0 && result.unreadable == 0;
 }
 
 std::string UndoReportText(const UndoResult& result) {
@@ -423,6 +530,16 @@ std::string UndoReportText(const UndoResult& result) {
     }
     for (const auto& folder : result.foldersRemoved) {
         text += "Removed the empty folder " + Quoted(folder) + ", which the run had made.\n";
+    }
+    if (result.unreadable > 0) {
+        text += "The journal of run " + result.runId +
+                " is cut short or damaged: " + std::to_string(result.unreadable) +
+                (result.unreadable == 1 ? " line" : " lines") +
+                " could not be read, and what they named was not moved back.\n";
+    }
+    if (result.notTried > 0) {
+        text += "Stopped on request: " + Files(result.notTried) +
+                " not looked at; lorvex --undo takes up the run again.\n";
     }
     if (result.dryRun) {
         return text + " " + Files(static_cast<std::int64_t>(result.planned.size())) +

@@ -37,9 +37,9 @@ public:
 
     // A folder this run made, so that an undo can remove it again when it is empty.
     void FolderCreated(const std::string& path);
-    std::optional<std::string> Record(const std::vector<MovedFile>& files, bool durable) override;
-    void RecordRename(const std::string& from, const std::string& to,
-                      const fs::FileFacts& facts) override;
+    std::optional<std::string> Record(const std::vector<MovedFile>& files) override;
+    std::optional<std::string> RecordAhead(const std::vector<MovedFile>& files) override;
+    void RenamesMade() override;
     void Withdraw(const MovedFile& file) override;
     // The run's end: a run that moved and made nothing leaves no journal.
     void Finish();
@@ -52,9 +52,10 @@ public:
 
 private:
     std::optional<std::string> Write(const std::string& lines, bool durable);
+    std::optional<std::string> WriteRecords(std::string_view key,
+                                            const std::vector<MovedFile>& files);
     std::string FromRoot(const std::string& path) const;
-    void AppendRecord(std::string& out, const std::string& from, const std::string& to,
-                      const fs::FileFacts& facts) const;
+    void AppendRecord(std::string& out, std::string_view key, const MovedFile& file) const;
 
     fs::FileSystem& system_;
     mutable std::mutex mutex_;  // batches across file systems are recorded from the mover's thread
@@ -67,10 +68,9 @@ private:
     // The run's two directories as given and from the root: a record's path is made
     // absolute by its prefix, without asking the system for each one.
     std::vector<std::pair<std::string, std::string>> roots_;
-    // Records of renames not yet written: one write for many keeps the journal's cost on a
-    // move within one file system to a few per cent.
+    // Lines that need not be on disk at once (a withdrawal), written with the next.
     std::string gathered_;
-    std::size_t gatheredRecords_ = 0;
+    std::size_t recordedAhead_ = 0;
     std::atomic<bool> eventful_ = false;  // something was made or moved
 };
 
@@ -89,14 +89,24 @@ struct UndoResult {
     std::vector<PlannedMove> planned;  // a dry run's moves back
     std::vector<std::string> foldersRemoved;
     bool dryRun = false;
+    // Archives not looked at because the undo was asked to stop.
+    std::int64_t notTried = 0;
+    // Lines of the journal that could not be read: what they named stays where it is.
+    std::int64_t unreadable = 0;
 };
 
 // Moves every archive of the run `id` ("" for the newest run not yet undone) back where it
 // was, never replacing anything; an archive changed since the run stays where it is. Then
 // marks the run undone and removes the empty folders it had made. Throws LorvexError when
 // there is no such run or its journal cannot be read.
-// A dry run takes the same steps over a file system that changes nothing.
-UndoResult UndoRun(fs::FileSystem& system, const std::string& id, bool dryRun);
+// A dry run takes the same steps over a file system that changes nothing. `progress` (may
+// be null) hears of every archive, and may stop the undo there.
+UndoResult UndoRun(fs::FileSystem& system, const std::string& id, bool dryRun,
+                   PassProgress* progress = nullptr);
+
+// Whether an undo put back all it could read: nothing kept by an error, stopped, or
+// unreadable.
+bool UndoSettled(const UndoResult& result);
 
 std::string UndoReportText(const UndoResult& result);
 

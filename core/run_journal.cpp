@@ -1,5 +1,6 @@
 #include "run_journal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -177,7 +178,7 @@ void AppendModified(std::string& out, fs::FileTime time) {
 }
 
 std::string JournalHeader(const RunJournalText& run) {
-    return "lorvex run\t" + run.id + "\nstarted\t" + run.started + "\ncategory\t" +
+    return "lorvex run\t" + run.id + "\nends\tmarked\nstarted\t" + run.started + "\ncategory\t" +
            Escaped(run.category) + "\nsearch\t" + Escaped(run.searchdir) + "\ndestination\t" +
            Escaped(run.destdir) + "\n";
 }
@@ -185,10 +186,16 @@ std::string JournalHeader(const RunJournalText& run) {
 std::string CreatedFolderLine(std::string_view path) { return "created\t" + Escaped(path) + "\n"; }
 
 std::string RecordLine(const RunRecord& record) {
-    return "moved\t" + Escaped(record.moved) + "\t" + Escaped(record.original) + "\t" +
-           std::to_string(record.facts.size) + " bytes\t" +
+    return std::string(record.made ? kMovedKey : kMovingKey) + "\t" + Escaped(record.moved) + "\t" +
+           Escaped(record.original) + "\t" + std::to_string(record.facts.size) + " bytes\t" +
            ReadableModified(record.facts.modified) + "\n";
 }
+
+std::string RenamesMadeLine(std::size_t count) {
+    return "renamed\t" + std::to_string(count) + "\n";
+}
+
+std::string EndedLine(std::string_view when) { return "ended\t" + std::string(when) + "\n"; }
 
 std::string WithdrawnLine(std::string_view moved) { return "not moved\t" + Escaped(moved) + "\n"; }
 
@@ -201,21 +208,61 @@ std::string UndoneLine(std::string_view when, std::string_view what) {
     return "undone\t" + std::string(when) + "\t" + std::string(what) + "\n";
 }
 
+namespace {
+
+std::optional<RunRecord> RecordIn(const std::vector<std::string_view>& fields) {
+    if (fields.size() != 5 || !fields[3].ends_with(" bytes")) {
+        return std::nullopt;
+    }
+    const auto size = NumberIn<std::uint64_t>(fields[3].substr(0, fields[3].size() - 6));
+    const auto modified = ParseModified(fields[4]);
+    if (!size || !modified) {
+        return std::nullopt;
+    }
+    return RunRecord{
+        Unescaped(fields[1]), Unescaped(fields[2]), {*size, *modified}, fields[0] == kMovedKey};
+}
+
+}  // namespace
+
 RunJournalText ParseJournal(std::string_view text) {
     RunJournalText run;
+    std::size_t madeBefore = 0;  // records before it are marked made
     while (!text.empty()) {
         const auto end = text.find('\n');
-        if (end == std::string_view::npos) {
-            break;  // a line cut short by a run that was killed
+        if (end == std::string_view::npos || text.substr(0, end).find('\0') != text.npos) {
+            // A line cut short by a run that was killed, or what a power cut left of one.
+            run.unreadable += text.substr(0, end).find_first_not_of('\0') != text.npos;
+            if (end == std::string_view::npos) {
+                break;
+            }
+            text.remove_prefix(end + 1);
+            continue;
         }
         const auto fields = Fields(text.substr(0, end));
         text.remove_prefix(end + 1);
         const std::string_view key = fields[0];
+        if (key == kMovedKey || key == kMovingKey) {
+            if (auto record = RecordIn(fields)) {
+                run.records.push_back(std::move(*record));
+            } else {
+                ++run.unreadable;
+            }
+            continue;
+        }
         if (fields.size() < 2) {
             continue;
         }
         if (key == "lorvex run") {
             run.id = fields[1];
+        } else if (key == "ends") {
+            run.marksEnd = true;
+        } else if (key == "ended") {
+            run.ended = true;
+        } else if (key == "renamed") {
+            for (; madeBefore < run.records.size(); ++madeBefore) {
+                run.records[madeBefore].made = true;
+            }
         } else if (key == "started") {
             run.started = fields[1];
         } else if (key == "category") {
@@ -233,14 +280,10 @@ RunJournalText ParseJournal(std::string_view text) {
                                  (fields.size() > 2 ? ": " + std::string(fields[2]) : ""));
         } else if (key == "not moved") {
             const std::string moved = Unescaped(fields[1]);
-            std::erase_if(run.records, [&](const RunRecord& r) { return r.moved == moved; });
-        } else if (key == "moved" && fields.size() == 5 && fields[3].ends_with(" bytes")) {
-            const auto size = NumberIn<std::uint64_t>(fields[3].substr(0, fields[3].size() - 6));
-            const auto modified = ParseModified(fields[4]);
-            if (size && modified) {
-                run.records.push_back(
-                    {Unescaped(fields[1]), Unescaped(fields[2]), {*size, *modified}});
-            }
+            const auto withdrawn = [&](const RunRecord& r) { return r.moved == moved; };
+            madeBefore -=
+                std::count_if(run.records.begin(), run.records.begin() + madeBefore, withdrawn);
+            std::erase_if(run.records, withdrawn);
         }
     }
     return run;

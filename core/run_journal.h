@@ -19,7 +19,14 @@ struct RunRecord {
     std::string moved;     // where the archive is now
     std::string original;  // where it was
     fs::FileFacts facts;
+    // False for a rename recorded ahead whose batch the journal never marked made: it was
+    // moved only if it is found at its new name.
+    bool made = true;
 };
+
+// The keys of a record: a move made, and a rename recorded before it is made.
+inline constexpr std::string_view kMovedKey = "moved";
+inline constexpr std::string_view kMovingKey = "moving";
 
 struct RunJournalText {
     std::string id;        // e.g. "20261207-164131", the journal's file name without ".log"
@@ -31,6 +38,12 @@ struct RunJournalText {
     std::vector<RunRecord> records;           // withdrawn moves left out
     std::vector<std::string> undone;          // one line of what each undo did
     std::int64_t notBack = 0;  // archives the last undo that left some could not put back
+    // Journals that mark their end ("ended"): one without the mark is of a run that never
+    // finished. Older journals have neither.
+    bool marksEnd = false;
+    bool ended = false;
+    // Lines that could not be read: cut short by a power cut or a full disk, or damaged.
+    std::int64_t unreadable = 0;
 };
 
 // The lines up to the first record.
@@ -41,13 +54,18 @@ std::string RecordLine(const RunRecord& record);
 // escaped, and a modification time as ReadableModified writes it.
 void AppendEscaped(std::string& out, std::string_view text);
 void AppendModified(std::string& out, fs::FileTime time);
+// The renames of the last batch recorded ahead are made.
+std::string RenamesMadeLine(std::size_t count);
+// The run's end, when it was not killed.
+std::string EndedLine(std::string_view when);
 // A move recorded before it was made, and then not made.
 std::string WithdrawnLine(std::string_view moved);
 std::string UndoneLine(std::string_view when, std::string_view what);
 // An undo that an error kept from putting `count` archives back: the run is not undone.
 std::string NotBackLine(std::string_view when, std::int64_t count, std::string_view what);
 
-// Reads a journal; lines it does not know, and a last line cut short, are skipped.
+// Reads a journal; lines it does not know are skipped, and a record it cannot read (a last
+// line cut short, bytes a power cut left) is counted in `unreadable`.
 RunJournalText ParseJournal(std::string_view text);
 
 // "20261207-164131" and "2026-12-07 16:41:31 UTC", in UTC.

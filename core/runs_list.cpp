@@ -22,7 +22,8 @@ std::tm LocalCalendar(std::time_t when) {
 std::string Counts(const RunLine& run) {
     return std::to_string(run.moved) + " moved, " + std::to_string(run.stillThere) +
            " still there" + (run.undone ? ", undone" : "") +
-           (run.notBack > 0 ? ", " + std::to_string(run.notBack) + " not back" : "");
+           (run.notBack > 0 ? ", " + std::to_string(run.notBack) + " not back" : "") +
+           (run.note.empty() ? "" : ", " + run.note);
 }
 
 // `parts` joined by two blanks, a part that would pass `room` starting a line of its own,

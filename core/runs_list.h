@@ -18,6 +18,7 @@ struct RunLine {
     std::int64_t stillThere = 0;
     bool undone = false;
     std::int64_t notBack = 0;  // archives the last undo could not put back
+    std::string note{};        // what the journal does not tell: "interrupted", ...
 };
 
 // "2026-12-07 17:41:31" in the local time zone; `utc` as it is when it is no such time.

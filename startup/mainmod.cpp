@@ -139,10 +139,14 @@ int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
             output.Report(RunsListText(platform::SystemFileSystem()));
             return kExitAllMoved;
         }
-        const UndoResult result =
-            UndoRun(platform::SystemFileSystem(), switches.undoRun, switches.dryRun);
+        UndoResult result;
+        {
+            TerminalProgress progress(TerminalProgress::SystemTerminal());
+            result =
+                UndoRun(platform::SystemFileSystem(), switches.undoRun, switches.dryRun, &progress);
+        }
         output.Report(PathsAsWritten(UndoReportText(result)));
-        return result.unsettled == 0 ? kExitAllMoved : kExitSomeNotMoved;
+        return UndoSettled(result) ? kExitAllMoved : kExitSomeNotMoved;
     } catch (const LorvexError& error) {
         output.Error(PathsAsWritten(error.what()));
         return kExitNotRun;

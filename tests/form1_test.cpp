@@ -273,17 +273,17 @@ TEST_F(Form1Test, ADestinationThatCannotBeMadeStopsBeforeAnyMove) {
     }
 }
 
-class CancelAfter : public PassProgress {
+class CancelAt : public PassProgress {
 public:
-    explicit CancelAfter(int moves) : moves_(moves) {}
+    explicit CancelAt(int name) : name_(name) {}
     bool ContinuePass(const PassStatus& status) override {
-        seen.push_back(status.movedCount);
-        return status.movedCount < moves_;
+        seen.push_back(status.checked);
+        return status.checked < name_;
     }
     std::vector<std::int64_t> seen;
 
 private:
-    int moves_;
+    int name_;
 };
 
 TEST_F(Form1Test, ProgressSeesEveryArchiveAndCanCancelBetweenThem) {
@@ -291,11 +291,11 @@ TEST_F(Form1Test, ProgressSeesEveryArchiveAndCanCancelBetweenThem) {
     for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip"}) {
         WriteArchive(name);
     }
-    CancelAfter cancel(2);
+    CancelAt cancel(3);
     form.SetPassProgress(&cancel);
     Move("Music / Jazz", dest.string());
     // The first as the search folder is listed, before any name is checked.
-    EXPECT_EQ(cancel.seen, (std::vector<std::int64_t>{0, 0, 1, 2}));
+    EXPECT_EQ(cancel.seen, (std::vector<std::int64_t>{0, 1, 2, 3}));
     EXPECT_EQ(ListDirectory(dest), (Names{"a.zip", "b.zip"}));
     EXPECT_EQ(ListDirectory(search), (Names{"c.zip", "d.zip"}));
     EXPECT_TRUE(form.LastPass().cancelled);
