@@ -422,9 +422,9 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
     result.runId = RunToUndo(system, id);
     const RunJournalText run = ReadRun(system, result.runId);
     result.unreadable = run.unreadable;
-    // The undo's temporary copies carry a tag of their own, and what the run or an earlier
+    // The undo's temporary copies carry a tag of its own, and what the run or an earlier
     // undo left goes before anything is put back.
-    const std::string tag = RunTag(result.runId) + "-undo";
+    const std::string tag = RunTag(RunIdAt(std::chrono::system_clock::now())) + "-undo";
     const std::set<std::string> folders = FoldersOf(run);
     for (const auto& folder : folders) {
         RemoveLeftovers(system, folder, tag);

@@ -170,7 +170,17 @@ TEST(Engine, TheDryRunNamesWhatTheRealRunThenDoesOverGeneratedCollections) {
 }
 
 // A move with its journal, then what a user may have done since; then an undo.
-enum class Since { Nothing, DestReadOnly, SearchReadOnly, Changed, NameTaken, SameBytesBack };
+enum class Since {
+    Nothing,
+    DestReadOnly,
+    SearchReadOnly,
+    Changed,
+    NameTaken,
+    SameBytesBack,
+    PowerCut,
+    JournalCut,
+    Count
+};
 
 Outcome Undo(MemoryFileSystem& files, const Collection& c, Since since, bool dryRun) {
     RunJournalText run{"", "", "Cat A", "/search/", "/out/", {}, {}, {}};
@@ -202,6 +212,17 @@ Outcome Undo(MemoryFileSystem& files, const Collection& c, Since since, bool dry
                 files.AddFile("/search" + first, *bytes);
             }
             break;
+        case Since::PowerCut:
+            files.PowerCut();
+            break;
+        case Since::JournalCut:
+            for (const auto& name : files.Names(RunsDirectory())) {
+                const std::string text = *files.Contents(RunsDirectory() + name);
+                files.AddFile(RunsDirectory() + name, text.substr(0, text.size() * 2 / 3));
+            }
+            break;
+        case Since::Count:
+            break;
     }
     UndoResult result;
     try {
@@ -225,7 +246,7 @@ TEST(Engine, TheDryUndoNamesWhatTheRealUndoThenDoes) {
         Collection c = Generate(seed);
         c.transfer = Transfer::Move;
         c.readOnlyDest = false;
-        const auto since = static_cast<Since>(seed % 6);
+        const auto since = static_cast<Since>(seed % static_cast<unsigned>(Since::Count));
         MemoryFileSystem dryFiles;
         MemoryFileSystem realFiles;
         Build(dryFiles, c);
@@ -495,6 +516,100 @@ TEST_F(Together, AnUndoThatAnErrorKeptLeavesTheRunToUndoAgain) {
     EXPECT_EQ(again.movedBack, 1);
     EXPECT_EQ(again.unsettled, 0);
     EXPECT_NE(RunsListText(files).find(", undone"), std::string::npos);
+}
+
+TEST_F(Together, EveryRenamedArchiveHasItsRecordOnDiskBeforeItMoves) {
+    WriteMap("a=A\nb=A\nc=A\nd=A\n");
+    // Held at the third rename, as a kill or a power cut may find the run.
+    testing::Gate held = files.Hold(Call::RenameNoReplace, "/sorted/c.zip");
+    PassResult result;
+    std::thread running([&] { result = Move("A", "/sorted"); });
+    ASSERT_TRUE(held.WaitUntilHeld());
+    const std::string journal = RunsDirectory() + files.Names(RunsDirectory()).at(0);
+    EXPECT_TRUE(files.DataFlushed(journal));
+    for (const char* name : {"/sorted/a.zip", "/sorted/b.zip"}) {
+        ASSERT_TRUE(files.Exists(name));
+        EXPECT_NE(files.Contents(journal)->find(std::string("moving\t") + name), std::string::npos);
+    }
+    held.Release();
+    running.join();
+    EXPECT_EQ(result.moved, 4);
+    EXPECT_NE(RunsListText(files).find("4 moved, 4 still there"), std::string::npos);
+}
+
+// Journals that do not tell the whole run: each is listed for what it is, and undo puts back
+// what it can read.
+TEST_F(Together, AJournalCutShortOrNeverEndedIsNamedAndUndoneAsFarAsItGoes) {
+    files.AddFile("/out/a.zip", "PK a");
+    const auto record = [&](const char* name, bool made) {
+        const std::string moved = "/out/"s + name + ".zip";
+        const fs::FileFacts facts =
+            files.Exists(moved) ? files.StatusOf(moved).facts : fs::FileFacts{4, {}};
+        return RecordLine({moved, "/in/"s + name + ".zip", facts, made});
+    };
+    const std::string header = "lorvex run\tx\nends\tmarked\nstarted\t2026-12-07 10:00:00 UTC\n";
+    struct Row {
+        const char* what;
+        std::string journal;
+        const char* listed;
+        std::int64_t unreadable;
+    };
+    const Row rows[] = {
+        {"a batch recorded ahead and never made",
+         header + record("a", false) + record("b", false) + "ended\tnow\n",
+         "1 moved, 1 still there", 0},
+        {"cut short", header + record("a", true) + "moved\t/out/b.zip\t/in",
+         "1 moved, 1 still there, journal cut short: 1 archive readable", 1},
+        {"never ended", header + record("a", true), "1 moved, 1 still there, interrupted", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        files.AddFile(RunsDirectory() + "20261207-100000.log", row.journal);
+        EXPECT_NE(RunsListText(files).find(row.listed), std::string::npos) << RunsListText(files);
+        const UndoResult undo = UndoRun(files, "", false);
+        EXPECT_EQ(undo.movedBack, 1);
+        EXPECT_TRUE(undo.failed.empty());
+        EXPECT_EQ(undo.unreadable, row.unreadable);
+        EXPECT_EQ(UndoSettled(undo), row.unreadable == 0);
+        EXPECT_NE(RunsListText(files).find(", undone"), std::string::npos) << RunsListText(files);
+        ASSERT_TRUE(files.Exists("/in/a.zip"));
+        files.AddFile("/out/a.zip", *files.Contents("/in/a.zip"));
+        files.Remove("/in/a.zip");
+    }
+}
+
+class StopAt : public PassProgress {
+public:
+    explicit StopAt(std::int64_t archive) : archive_(archive) {}
+    bool ContinuePass(const PassStatus& status) override { return status.checked < archive_; }
+
+private:
+    std::int64_t archive_;
+};
+
+TEST_F(Together, AnUndoStoppedOnRequestCleansUpAndIsTakenUpAgain) {
+    WriteMap("a=A\nb=A\nc=A\n");
+    ASSERT_EQ(Move("A").moved, 3);
+    const std::string id = RunIds(files).back();
+    // What a killed move and a killed undo of it left.
+    files.AddFile("/out/.d.zip.run-" + id + ".AAAAAA.lorvex-partial", "PK");
+    files.AddFile("/search/.a.zip.run-20260101-000000-undo.BBBBBB.lorvex-partial", "PK");
+    StopAt stop(2);
+    const UndoResult stopped = UndoRun(files, "", false, &stop);
+    EXPECT_EQ(stopped.movedBack, 1);
+    EXPECT_EQ(stopped.notTried, 2);
+    EXPECT_FALSE(UndoSettled(stopped));
+    EXPECT_NE(UndoReportText(stopped).find("Stopped on request: 2 files not looked at"),
+              std::string::npos);
+    EXPECT_EQ(files.Names("/out"), (std::vector<std::string>{"a.zip", "b.zip"}));
+    EXPECT_EQ(files.Names("/search"), (std::vector<std::string>{"c.zip", "d.zip"}));
+    // A run that only made a folder is never what a plain undo takes.
+    WriteMap("z=A\n");
+    Move("A", "/made");
+    const UndoResult rest = UndoRun(files, "", false);
+    EXPECT_EQ(rest.runId, id);
+    EXPECT_EQ(rest.movedBack, 2);
+    EXPECT_TRUE(UndoSettled(rest));
 }
 
 TEST_F(Together, RunsStartedInOneSecondNeverShareAnId) {
