@@ -44,4 +44,24 @@ private:
     bool mounted_ = false;
 };
 
+// An XFS image of the test's own, loop-mounted at `where`. PowerCut shuts the file system
+// down without writing its log (what the kernel does when the power fails), unmounts it and
+// mounts it again: what was never made durable is gone.
+class LoopXfs {
+public:
+    LoopXfs(const std::filesystem::path& image, const std::filesystem::path& where);
+    LoopXfs(const LoopXfs&) = delete;
+    LoopXfs& operator=(const LoopXfs&) = delete;
+    ~LoopXfs();
+    bool mounted() const { return mounted_; }
+    void PowerCut();
+
+private:
+    bool Mount();
+
+    std::filesystem::path image_;
+    std::filesystem::path where_;
+    bool mounted_ = false;
+};
+
 }  // namespace lorvex::test
