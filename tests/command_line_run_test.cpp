@@ -691,11 +691,13 @@ protected:
     // destination, which is made first so that it can be watched: no clock is involved.
     // When it answers false the terminal is closed there, as a closed window closes it.
     std::pair<int, std::string> OnTerminal(const std::vector<std::string>& arguments,
-                                           const std::function<bool(pid_t)>& whenArrived) {
+                                           const std::function<bool(pid_t)>& whenArrived,
+                                           const fs::path& watched = {}) {
         fs::create_directories(dest);
         const int watch = ::inotify_init1(IN_CLOEXEC);
-        ::inotify_add_watch(watch, dest.c_str(), IN_MOVED_TO | IN_CREATE);
-        std::vector<std::string> environment = test::ProgramEnvironment();
+        ::inotify_add_watch(watch, (watched.empty() ? dest : watched).c_str(),
+                            IN_MOVED_TO | IN_CREATE);
+        std::vector<std::string> environment = test::ProgramEnvironment({StateVariable()});
         std::vector<std::string> args{lorvex.string()};
         args.insert(args.end(), arguments.begin(), arguments.end());
         const auto envp = test::ExecArray(environment);
@@ -774,6 +776,7 @@ protected:
     }
 
     std::size_t MovedSoFar() const { return fs::exists(dest) ? ListDirectory(dest).size() : 0; }
+    std::string StateVariable() const { return test::StateEnvironment(root / "state"); }
 
     test::OtherFileSystemDirectory other{root.path()};
     fs::path shmSearch;
@@ -790,6 +793,41 @@ TEST_F(LongPass, ProgressIsNeverDrawnOnAPipe) {
 }
 
 TEST_F(LongPass, CtrlCFinishesTheArchiveInHandAndReports) { ExpectStoppedLikeCtrlC(SIGINT); }
+
+// An undo stopped by Ctrl+C, SIGTERM or SIGHUP finishes the batch in hand, says what it
+// did not look at and exits 1; the next undo puts back the rest and leaves no temporary.
+TEST_F(LongPass, AnUndoStoppedBySignalsIsFinishedByTheNextUndo) {
+    const auto moved = test::Run(
+        lorvex.string(), {"-c", "Music / Jazz", "-e", shmSearch.string(), "-d", dest.string()},
+        {StateVariable()}, std::chrono::seconds(60));
+    ASSERT_EQ(moved.exitStatus, 0) << moved.err;
+    std::size_t back = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        bool sent = false;
+        const auto [status, seen] = OnTerminal(
+            {"--undo"},
+            [&](pid_t pid) {
+                if (!sent && ListDirectory(shmSearch).size() >= back + 20) {
+                    ::kill(pid, signal);
+                    sent = true;
+                }
+                return true;
+            },
+            shmSearch);
+        EXPECT_EQ(status, 1) << seen;
+        EXPECT_NE(seen.find(" not looked at; lorvex --undo takes up the run again."),
+                  std::string::npos)
+            << seen;
+        back = ListDirectory(shmSearch).size();
+        ASSERT_LT(back, static_cast<std::size_t>(kArchives));
+    }
+    const auto rest =
+        test::Run(lorvex.string(), {"--undo"}, {StateVariable()}, std::chrono::seconds(60));
+    EXPECT_EQ(rest.exitStatus, 0) << rest.out << rest.err;
+    EXPECT_EQ(ListDirectory(shmSearch).size(), static_cast<std::size_t>(kArchives));
+    EXPECT_FALSE(fs::exists(dest));  // made by the run, and empty again
+}
 
 TEST_F(LongPass, TerminationAndHangUpStopLikeCtrlC) {
     for (const int signal : {SIGTERM, SIGHUP}) {
