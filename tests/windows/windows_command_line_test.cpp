@@ -187,6 +187,9 @@ TEST_F(WindowsCommandLine, CopiesLinksAndUndoesAMove) {
     const auto move = sort(dest, "Música / 日本", {});
     EXPECT_EQ(move.exitStatus, 0) << move.err;
     EXPECT_EQ(ListDirectory(search), Names{"Night Ferries.zip"});
+    // The same again finds nothing and makes nothing: it leaves no journal.
+    sort(dest, "Música / 日本", {});
+    EXPECT_EQ(ListDirectory(test::RunsFolder(root / "state")).size(), 1u);
     const auto undo = test::Run(Utf8(program / "lorvex.com"), {"--undo"}, state);
     EXPECT_EQ(undo.exitStatus, 0) << undo.out << undo.err;
     EXPECT_TRUE(undo.out.ends_with(
