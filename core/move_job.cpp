@@ -1,6 +1,8 @@
 #include "move_job.h"
 
 #include <chrono>
+#include <cstdio>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <utility>
@@ -189,6 +191,47 @@ void MoveJob::Check() const {
     }
 }
 
+namespace {
+
+// "12 KB", "3.4 MB": enough to compare two amounts of room.
+std::string Amount(std::uint64_t bytes) {
+    constexpr const char* kUnits[] = {"bytes", "KB", "MB", "GB", "TB"};
+    double amount = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    for (; amount >= 1024 && unit + 1 < std::size(kUnits); ++unit) {
+        amount /= 1024;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 || amount >= 10 ? "%.0f %s" : "%.1f %s", amount,
+                  kUnits[unit]);
+    return text;
+}
+
+// A dry run cannot fill the state folder as the real run would: where the journal of its
+// moves would not fit, it says so.
+std::string JournalRoomWarning(fs::FileSystem& system, const PassResult& result,
+                               const std::string& searchdir) {
+    constexpr std::uint64_t kHeaderAndEnd = 1024;
+    constexpr std::uint64_t kRecordBesidesPaths = 80;  // the key, size, time and mark
+    std::uint64_t needed = kHeaderAndEnd;
+    for (const PlannedMove& move : result.planned) {
+        needed += move.target.size() + searchdir.size() + move.archive.size() + kRecordBesidesPaths;
+    }
+    const std::string runs = RunsDirectory();
+    std::optional<fs::Space> space;
+    for (std::string folder = runs; !space && !folder.empty(); folder = ParentFolder(folder)) {
+        space = system.FreeSpace(folder);
+    }
+    if (!space || space->available >= needed) {
+        return {};
+    }
+    return "The folder of the run journals " + Quoted(runs) + " has " + Amount(space->available) +
+           " free, and this run's journal needs about " + Amount(needed) +
+           ": the move would stop once it is full (--no-journal moves without one).";
+}
+
+}  // namespace
+
 PassResult MoveJob::Run(PassProgress* progress) {
     Check();
     // Nothing is created for a move that cannot run.
@@ -213,6 +256,9 @@ PassResult MoveJob::Run(PassProgress* progress) {
     }
     PassResult result = RunPassOver(system, map.view(), pass_, journal.get(), progress);
     result.spaceEstimated = dry && dry->SpaceEstimated();
+    if (dry && pass_.journal && pass_.transfer == Transfer::Move) {
+        result.journalRoom = JournalRoomWarning(system_, result, pass_.searchdir);
+    }
     return result;
 }
 

@@ -82,6 +82,8 @@ struct PassResult {
     std::string stopped{};
     // A dry run that found a volume too full, where its room can only be estimated.
     bool spaceEstimated = false;
+    // A dry run's word that the real run's journal would not fit; "" when it would.
+    std::string journalRoom{};
 };
 
 // What a file measured for a pass is; only Full has an archive to move.

@@ -69,15 +69,17 @@ MoveReportText DryRunReport(const PassResult& pass, std::size_t shownFailures) {
             ? "The room left on the destination is an estimate: how much a file takes differs "
               "from one file system to another.\n"
             : "";
+    const std::string journalRoom = pass.journalRoom.empty() ? "" : pass.journalRoom + "\n";
     const std::string count =
         " " + Files(pass.planned.size()) + " would be " + Done(pass.transfer) + ".";
-    const std::string full =
-        planned + cancelled + failures + estimate + LeftoversKept(pass) + perCategory + count;
+    const std::string full = planned + cancelled + failures + estimate + journalRoom +
+                             LeftoversKept(pass) + perCategory + count;
     // A box leads with the count and keeps the list of moves behind "Show Details...".
     if (pass.planned.size() + failed.size() <= shownFailures) {
         return {full, full, {}};
     }
-    std::string summary = count + "\n" + cancelled + firstFailures + estimate + perCategory;
+    std::string summary =
+        count + "\n" + cancelled + firstFailures + estimate + journalRoom + perCategory;
     std::string details = planned + cancelled + failures;
     summary.pop_back();
     details.pop_back();

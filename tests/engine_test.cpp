@@ -411,10 +411,12 @@ protected:
     }
 
     // A move of `category` from /search to `destdir` as the command line runs it.
-    PassResult Move(const std::string& category, const std::string& destdir = "/out") {
+    PassResult Move(const std::string& category, const std::string& destdir = "/out",
+                    bool dryRun = false) {
         MoveRequest request{category};
         request.searchdir = "/search";
         request.destdir = destdir;
+        request.dryRun = dryRun;
         return MoveJob(files, program.path().string(), request).Run(nullptr);
     }
 
@@ -490,6 +492,9 @@ TEST_F(Together, AJournalThatCannotBeWrittenStopsTheRunAndLosesNothing) {
     }
     WriteMap(map);
     files.AddMount("/state", 8192);  // room for the header and a few records, no more
+    // The dry run cannot fill the disk, but tells.
+    EXPECT_EQ(Move("A", "/out", true).journalRoom.rfind("The folder of the run journals", 0), 0u);
+    EXPECT_EQ(Move("B", "/out", true).journalRoom, "");  // nothing to record
     const PassResult result = Move("A");
     EXPECT_EQ(result.stopped.rfind("cannot write the run's journal", 0), 0u) << result.stopped;
     EXPECT_NE(result.stopped.find("No space left on device"), std::string::npos);
