@@ -16,6 +16,8 @@ namespace lorvex {
 namespace {
 
 constexpr std::string_view kJournalExtension = ".log";
+// The end of the id of a run that moved nothing but made folders.
+constexpr std::string_view kFoldersOnly = "-folders";
 
 std::string JournalPath(const std::string& id) {
     return RunsDirectory() + id + std::string(kJournalExtension);
@@ -83,7 +85,10 @@ RunJournal::RunJournal(fs::FileSystem& system, RunJournalText run) : system_(sys
     int attempt = 1;
     for (const auto& each : earlier) {
         if (each.starts_with(id)) {
-            const std::string_view number = std::string_view(each).substr(id.size());
+            std::string_view number = std::string_view(each).substr(id.size());
+            if (number.ends_with(kFoldersOnly)) {
+                number.remove_suffix(kFoldersOnly.size());
+            }
             attempt = std::max(attempt, number.size() == 7 ? std::atoi(number.data() + 1) : 1);
         }
     }
@@ -114,10 +119,27 @@ RunJournal::RunJournal(fs::FileSystem& system, RunJournalText run) : system_(sys
     if (const auto failure = Write(JournalHeader(run), false)) {
         throw fail(Quoted(path_) + ": " + *failure);
     }
-    // The folder as listed before this run's journal was made, which sorts after them all:
-    // read once per run, not again for the pruning.
-    for (std::size_t i = 0; i + kRunsKept < earlier.size() + 1; ++i) {
-        system_.Remove(JournalPath(earlier[i]));
+    PruneJournals(earlier);
+}
+
+// Keeps the journals of the last kRunsKept runs that moved something, this one included,
+// and of the runs since that only made folders. `earlier` is the folder as listed before
+// this run's journal was made, which sorts after them all: read once per run.
+void RunJournal::PruneJournals(const std::vector<std::string>& earlier) {
+    std::vector<std::string_view> moving;
+    for (const auto& id : earlier) {
+        if (!id.ends_with(kFoldersOnly)) {
+            moving.push_back(id);
+        }
+    }
+    if (moving.size() + 1 <= kRunsKept) {
+        return;
+    }
+    const std::string_view oldestKept = moving[moving.size() + 1 - kRunsKept];
+    for (const auto& id : earlier) {
+        if (id < oldestKept) {
+            system_.Remove(JournalPath(id));
+        }
     }
 }
 
@@ -145,6 +167,7 @@ void RunJournal::RenamesMade() { Write(RenamesMadeLine(recordedAhead_), false); 
 std::optional<std::string> RunJournal::WriteRecords(std::string_view key,
                                                     const std::vector<MovedFile>& files) {
     eventful_ = true;
+    moved_ = true;
     std::string lines;
     for (const auto& file : files) {
         AppendRecord(lines, key, file);
@@ -197,10 +220,22 @@ void RunJournal::Finish() {
     // On disk before the report, so that a power cut after a run that said it moved its
     // archives cannot take away what undo needs to put them back.
     Write(EndedLine(ReadableTime(std::chrono::system_clock::now())), eventful_);
+    if (moved_) {
+        return;
+    }
+    system_.Close(std::exchange(file_, fs::kNoHandle));
+    system_.Close(std::exchange(lock_, fs::kNoHandle));
     if (!eventful_) {
-        system_.Close(std::exchange(file_, fs::kNoHandle));
-        system_.Close(std::exchange(lock_, fs::kNoHandle));
         system_.Remove(path_);
+        return;
+    }
+    // A run that only made folders keeps what undo needs to remove them, under a name that
+    // tells it from the runs that moved something without reading it.
+    const std::string foldersOnly =
+        RunsDirectory() + id_ + std::string(kFoldersOnly) + std::string(kJournalExtension);
+    if (!system_.RenameNoReplace(path_, foldersOnly)) {
+        path_ = foldersOnly;
+        id_ += kFoldersOnly;
     }
 }
 
@@ -312,6 +347,9 @@ std::string RunToUndo(fs::FileSystem& system, const std::string& id) {
     }
     // A run that only made folders has nothing a user would undo by default.
     for (auto candidate = ids.rbegin(); candidate != ids.rend(); ++candidate) {
+        if (candidate->ends_with(kFoldersOnly)) {
+            continue;
+        }
         const RunJournalText run = ReadRun(system, *candidate);
         if (run.undone.empty() && !run.records.empty()) {
             return *candidate;

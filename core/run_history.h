@@ -51,6 +51,7 @@ public:
     std::optional<std::string> Failure() const;
 
 private:
+    void PruneJournals(const std::vector<std::string>& earlier);
     std::optional<std::string> Write(const std::string& lines, bool durable);
     std::optional<std::string> WriteRecords(std::string_view key,
                                             const std::vector<MovedFile>& files);
@@ -72,6 +73,7 @@ private:
     std::string gathered_;
     std::size_t recordedAhead_ = 0;
     std::atomic<bool> eventful_ = false;  // something was made or moved
+    std::atomic<bool> moved_ = false;
 };
 
 // Each journal's id, oldest first.

@@ -611,10 +611,29 @@ TEST_F(Together, AnUndoStoppedOnRequestCleansUpAndIsTakenUpAgain) {
     // A run that only made a folder is never what a plain undo takes.
     WriteMap("z=A\n");
     Move("A", "/made");
+    EXPECT_TRUE(RunIds(files).back().ends_with("-folders"));
     const UndoResult rest = UndoRun(files, "", false);
     EXPECT_EQ(rest.runId, id);
     EXPECT_EQ(rest.movedBack, 2);
     EXPECT_TRUE(UndoSettled(rest));
+}
+
+TEST_F(Together, AHundredRunsThatMovedAreKeptAndTheFolderRunsSinceTheOldest) {
+    const auto add = [&](const std::string& id) {
+        files.AddFile(RunsDirectory() + id + ".log", "lorvex run\t" + id + "\n");
+    };
+    add("20000101-000000-folders");
+    for (int i = 100; i < 200; ++i) {
+        add("20000102-000" + std::to_string(i));
+    }
+    add("20000102-000150-folders");
+    { RunJournal journal(files, {"", "", "A", "/search/", "/out/", {}, {}, {}}); }
+    const auto ids = RunIds(files);
+    ASSERT_EQ(ids.size(), 101u);
+    EXPECT_EQ(ids.front(), "20000102-000101");
+    EXPECT_EQ(std::count_if(ids.begin(), ids.end(),
+                            [](const std::string& id) { return id.ends_with("-folders"); }),
+              1);
 }
 
 TEST_F(Together, RunsStartedInOneSecondNeverShareAnId) {
