@@ -252,7 +252,11 @@ void Pass::RecordOutcome(const std::string& from, const std::optional<std::strin
                                                  : pendingTargets_.extract(from);
     const std::string_view archive = NameOf(from);
     if (reason) {
-        result_.failed.push_back({std::string(archive), *reason});
+        // An archive the journal could not record stays where it is, as one after a stop
+        // does: the report names the stop once, not each of them.
+        if (!JournalFailed() || *reason != result_.stopped) {
+            result_.failed.push_back({std::string(archive), *reason});
+        }
         return;
     }
     const std::size_t target = pending.empty() ? kOnlyTarget : pending.mapped();

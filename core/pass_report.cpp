@@ -103,9 +103,13 @@ MoveReportText MoveReportParts(const PassResult& pass, std::size_t shownFailures
                       : "\nThe run was cancelled; the remaining archives were left as they are.";
     }
     if (!pass.stopped.empty()) {
-        head += "\nThe run stopped: " + pass.stopped +
-                "; the remaining archives were left where they are, and undo may not find the "
-                "last ones moved.";
+        head +=
+            "\nThe run stopped: " + pass.stopped +
+            "; the remaining archives were left where they are" +
+            (pass.moved == 0   ? std::string()
+             : pass.moved == 1 ? std::string(", and undo finds the one moved")
+                               : ", and undo finds all " + std::to_string(pass.moved) + " moved") +
+            ".";
     }
     if (const std::string kept = LeftoversKept(pass); !kept.empty()) {
         head += "\n" + kept.substr(0, kept.size() - 1);

@@ -572,8 +572,8 @@ std::string UndoReportText(const UndoResult& result) {
     if (result.unreadable > 0) {
         text += "The journal of run " + result.runId +
                 " is cut short or damaged: " + std::to_string(result.unreadable) +
-                (result.unreadable == 1 ? " line" : " lines") +
-                " could not be read, and what they named was not moved back.\n";
+                (result.unreadable == 1 ? " line" : " lines") + " could not be read, and what " +
+                (result.unreadable == 1 ? "it" : "they") + " named was not moved back.\n";
     }
     if (result.notTried > 0) {
         text += "Stopped on request: " + Files(result.notTried) +
