@@ -205,7 +205,8 @@ void Mover::MakeRenames() {
     for (const auto& file : renames.files) {
         inHand_.erase(file.from);
     }
-    if (const auto failure = log_->RecordAhead(renames.files)) {
+    const std::uint64_t batch = ++batches_;
+    if (const auto failure = log_->RecordAhead(batch, renames.files)) {
         for (const auto& file : renames.files) {
             outcome_(file.from, *failure);
         }
@@ -225,7 +226,7 @@ void Mover::MakeRenames() {
             outcome_(file.from, ReasonFor(system_, *failure, file.from, file.to));
         }
     }
-    log_->RenamesMade();
+    log_->BatchMade(batch);
     // Copied only now, so that their records follow the withdrawal of the renames.
     for (const MovedFile* file : across) {
         CopyAcross(file->from, file->to);
@@ -345,10 +346,10 @@ void Mover::Release(const Batch& batch) {
     }
 }
 
-// Completes a batch: every copy flushed, then each takes its name without replacing
-// anything, then each folder of the batch is flushed once, the journal records the moves,
-// and only then do the sources go. Touches nothing but the batch and the file system: it
-// runs beside the copying of the next one.
+// Completes a batch: every copy flushed, the journal's records of the batch on disk, then
+// each copy takes its name without replacing anything, each folder of the batch is flushed
+// once, the batch is marked made, and only then do the sources go. Touches nothing but the batch
+// and the file system: it runs beside the copying of the next one.
 Mover::Outcomes Mover::Complete(const Batch& batch) {
     Outcomes outcomes;
     outcomes.reserve(batch.copies.size());
@@ -370,13 +371,36 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
         }
         return outcomes;
     }
-    std::vector<const Copy*> placed;
-    for (const auto& copy : batch.copies) {
+    // Recorded ahead, on disk before the first copy takes its name; a copy has its source's
+    // size and modification time.
+    std::vector<MovedFile> records;
+    const std::uint64_t number = ++batches_;
+    if (log_) {
+        for (const auto& copy : batch.copies) {
+            records.push_back({copy.from, copy.to, system_.StatusOf(copy.made.temporary).facts});
+        }
+        if (const auto failure = log_->RecordAhead(number, records)) {
+            for (const auto& copy : batch.copies) {
+                system_.Remove(copy.made.temporary);
+                outcomes.emplace_back(copy.from, *failure);
+            }
+            return outcomes;
+        }
+    }
+    const auto withdraw = [&](std::size_t i) {
+        if (log_) {
+            log_->Withdraw(records[i]);
+        }
+    };
+    std::vector<std::size_t> placed;
+    for (std::size_t i = 0; i < batch.copies.size(); ++i) {
+        const Copy& copy = batch.copies[i];
         if (const auto failure = system_.RenameNoReplace(copy.made.temporary, copy.to)) {
             system_.Remove(copy.made.temporary);
+            withdraw(i);
             outcomes.emplace_back(copy.from, ReasonFor(system_, *failure, copy.from, copy.to));
         } else {
-            placed.push_back(&copy);
+            placed.push_back(i);
         }
     }
     // The names durable before any source goes; a folder that cannot be flushed takes its
@@ -393,31 +417,22 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
         folders.emplace_back(folder, failure ? std::optional(failure->reason) : std::nullopt);
         return folders.back().second;
     };
-    std::vector<const Copy*> durable;
-    for (const Copy* copy : placed) {
-        if (const auto& failure = folderFailure(*copy)) {
-            system_.Remove(copy->to);
-            outcomes.emplace_back(copy->from, *failure);
+    std::vector<std::size_t> durable;
+    for (const std::size_t i : placed) {
+        const Copy& copy = batch.copies[i];
+        if (const auto& failure = folderFailure(copy)) {
+            system_.Remove(copy.to);
+            withdraw(i);
+            outcomes.emplace_back(copy.from, *failure);
         } else {
-            durable.push_back(copy);
+            durable.push_back(i);
         }
     }
-    std::vector<MovedFile> records;
-    if (log_ && !durable.empty()) {
-        for (const Copy* copy : durable) {
-            records.push_back({copy->from, copy->to, system_.StatusOf(copy->to).facts});
-        }
-        // Without their records the copies go back, and their sources stay.
-        if (const auto failure = log_->Record(records)) {
-            for (const Copy* copy : durable) {
-                system_.Remove(copy->to);
-                outcomes.emplace_back(copy->from, *failure);
-            }
-            return outcomes;
-        }
+    if (log_) {
+        log_->BatchMade(number);
     }
-    for (std::size_t i = 0; i < durable.size(); ++i) {
-        const Copy& copy = *durable[i];
+    for (const std::size_t i : durable) {
+        const Copy& copy = batch.copies[i];
         if (transfer_ == Transfer::Copy) {
             outcomes.emplace_back(copy.from, std::nullopt);
             continue;

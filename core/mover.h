@@ -1,10 +1,11 @@
 // The steps of every run that puts archives somewhere else, written once over the file
 // system interface: a rename on one mount, and across mounts (and for every copy) a copy
-// to a hidden temporary, its flush, the rename of the temporary without replacing
-// anything, the flush of each folder, the journal's record, and only then the removal of
-// the source. A dry run takes the same steps over a file system that changes nothing.
+// to a hidden temporary, its flush, the journal's record, the rename of the temporary
+// without replacing anything, the flush of each folder, and only then the removal of the
+// source. A dry run takes the same steps over a file system that changes nothing.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -60,21 +61,17 @@ struct MovedFile {
 };
 
 // Hears of every move, so that the journal stays true to what was moved, and on disk ahead
-// of it: every archive placed has its record however the run ends. Renames are recorded in
-// batches before the first of them is made, and the batch is marked made once they are.
-// Moves across mounts are recorded in batches after the copies have their names and before
-// any source goes. Either Record puts the records on disk before it returns; a failure
-// keeps the batch's sources and fails those archives with the reason. A move recorded but
-// then not made is withdrawn.
+// of it: every archive placed has its record however the run ends. A batch's records are
+// written and put on disk before the first archive of the batch takes its new name (a
+// failure keeps the batch's sources and fails those archives with the reason), and the
+// batch is marked made once its archives have their names. A move recorded but then not
+// made is withdrawn. Batches across mounts are recorded from a second thread.
 class MoveLog {
 public:
     virtual ~MoveLog() = default;
-    // Copies now under their new names, their sources not yet removed.
-    virtual std::optional<std::string> Record(const std::vector<MovedFile>& files) = 0;
-    // Renames about to be made.
-    virtual std::optional<std::string> RecordAhead(const std::vector<MovedFile>& files) = 0;
-    // The renames last recorded ahead are made, bar those withdrawn.
-    virtual void RenamesMade() = 0;
+    virtual std::optional<std::string> RecordAhead(std::uint64_t batch,
+                                                   const std::vector<MovedFile>& files) = 0;
+    virtual void BatchMade(std::uint64_t batch) = 0;
     virtual void Withdraw(const MovedFile& file) = 0;
 };
 
@@ -156,6 +153,7 @@ private:
     std::vector<std::string> linkedFolders_;
     Renames renaming_;
     std::unordered_map<std::string, bool> oneMount_;  // by the two folders, apart by a NUL
+    std::atomic<std::uint64_t> batches_ = 0;          // numbers the batches of the journal
     Batch building_;
     Batch completing_;                        // read by that thread until `completed_` is ready
     std::unordered_set<std::string> inHand_;  // the sources of the renames and both batches

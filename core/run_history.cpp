@@ -153,30 +153,21 @@ void RunJournal::FolderCreated(const std::string& path) {
     Write(CreatedFolderLine(FromRoot(path)), false);
 }
 
-std::optional<std::string> RunJournal::Record(const std::vector<MovedFile>& files) {
-    return WriteRecords(kMovedKey, files);
-}
-
-std::optional<std::string> RunJournal::RecordAhead(const std::vector<MovedFile>& files) {
-    recordedAhead_ = files.size();
-    return WriteRecords(kMovingKey, files);
-}
-
-void RunJournal::RenamesMade() { Write(RenamesMadeLine(recordedAhead_), false); }
-
-std::optional<std::string> RunJournal::WriteRecords(std::string_view key,
-                                                    const std::vector<MovedFile>& files) {
+std::optional<std::string> RunJournal::RecordAhead(std::uint64_t batch,
+                                                   const std::vector<MovedFile>& files) {
     eventful_ = true;
     moved_ = true;
-    std::string lines;
+    std::string lines = BatchLine(batch);
     for (const auto& file : files) {
-        AppendRecord(lines, key, file);
+        AppendRecord(lines, kMovingKey, file);
     }
     if (const auto failure = Write(lines, true)) {
         return "cannot write the run's journal " + Quoted(path_) + ": " + *failure;
     }
     return std::nullopt;
 }
+
+void RunJournal::BatchMade(std::uint64_t batch) { Write(BatchMadeLine(batch), false); }
 
 // The record line built in place: the hot path of a move within one file system.
 void RunJournal::AppendRecord(std::string& out, std::string_view key, const MovedFile& file) const {
@@ -272,7 +263,12 @@ std::vector<std::string> RunIds(fs::FileSystem& system) {
             ids.emplace_back(name.substr(0, name.size() - kJournalExtension.size()));
         }
     });
-    std::sort(ids.begin(), ids.end());
+    // In the order the runs started: "-folders" is added to an id at the run's end.
+    const auto started = [](std::string_view id) {
+        return id.ends_with(kFoldersOnly) ? id.substr(0, id.size() - kFoldersOnly.size()) : id;
+    };
+    std::sort(ids.begin(), ids.end(),
+              [&](const std::string& a, const std::string& b) { return started(a) < started(b); });
     return ids;
 }
 

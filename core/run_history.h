@@ -37,9 +37,9 @@ public:
 
     // A folder this run made, so that an undo can remove it again when it is empty.
     void FolderCreated(const std::string& path);
-    std::optional<std::string> Record(const std::vector<MovedFile>& files) override;
-    std::optional<std::string> RecordAhead(const std::vector<MovedFile>& files) override;
-    void RenamesMade() override;
+    std::optional<std::string> RecordAhead(std::uint64_t batch,
+                                           const std::vector<MovedFile>& files) override;
+    void BatchMade(std::uint64_t batch) override;
     void Withdraw(const MovedFile& file) override;
     // The run's end: a run that moved and made nothing leaves no journal.
     void Finish();
@@ -53,8 +53,6 @@ public:
 private:
     void PruneJournals(const std::vector<std::string>& earlier);
     std::optional<std::string> Write(const std::string& lines, bool durable);
-    std::optional<std::string> WriteRecords(std::string_view key,
-                                            const std::vector<MovedFile>& files);
     std::string FromRoot(const std::string& path) const;
     void AppendRecord(std::string& out, std::string_view key, const MovedFile& file) const;
 
@@ -71,7 +69,6 @@ private:
     std::vector<std::pair<std::string, std::string>> roots_;
     // Lines that need not be on disk at once (a withdrawal), written with the next.
     std::string gathered_;
-    std::size_t recordedAhead_ = 0;
     std::atomic<bool> eventful_ = false;  // something was made or moved
     std::atomic<bool> moved_ = false;
 };

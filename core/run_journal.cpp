@@ -191,9 +191,9 @@ std::string RecordLine(const RunRecord& record) {
            ReadableModified(record.facts.modified) + "\n";
 }
 
-std::string RenamesMadeLine(std::size_t count) {
-    return "renamed\t" + std::to_string(count) + "\n";
-}
+std::string BatchLine(std::uint64_t batch) { return "batch\t" + std::to_string(batch) + "\n"; }
+
+std::string BatchMadeLine(std::uint64_t batch) { return "made\t" + std::to_string(batch) + "\n"; }
 
 std::string EndedLine(std::string_view when) { return "ended\t" + std::string(when) + "\n"; }
 
@@ -227,7 +227,7 @@ std::optional<RunRecord> RecordIn(const std::vector<std::string_view>& fields) {
 
 RunJournalText ParseJournal(std::string_view text) {
     RunJournalText run;
-    std::size_t madeBefore = 0;  // records before it are marked made
+    std::uint64_t batch = 0;  // of the records that follow
     while (!text.empty()) {
         const auto end = text.find('\n');
         if (end == std::string_view::npos || text.substr(0, end).find('\0') != text.npos) {
@@ -244,6 +244,7 @@ RunJournalText ParseJournal(std::string_view text) {
         const std::string_view key = fields[0];
         if (key == kMovedKey || key == kMovingKey) {
             if (auto record = RecordIn(fields)) {
+                record->batch = record->made ? 0 : batch;
                 run.records.push_back(std::move(*record));
             } else {
                 ++run.unreadable;
@@ -259,9 +260,12 @@ RunJournalText ParseJournal(std::string_view text) {
             run.marksEnd = true;
         } else if (key == "ended") {
             run.ended = true;
-        } else if (key == "renamed") {
-            for (; madeBefore < run.records.size(); ++madeBefore) {
-                run.records[madeBefore].made = true;
+        } else if (key == "batch") {
+            batch = NumberIn<std::uint64_t>(fields[1]).value_or(0);
+        } else if (key == "made") {
+            const auto made = NumberIn<std::uint64_t>(fields[1]);
+            for (auto& record : run.records) {
+                record.made = record.made || (made && record.batch == *made);
             }
         } else if (key == "started") {
             run.started = fields[1];
@@ -280,10 +284,7 @@ RunJournalText ParseJournal(std::string_view text) {
                                  (fields.size() > 2 ? ": " + std::string(fields[2]) : ""));
         } else if (key == "not moved") {
             const std::string moved = Unescaped(fields[1]);
-            const auto withdrawn = [&](const RunRecord& r) { return r.moved == moved; };
-            madeBefore -=
-                std::count_if(run.records.begin(), run.records.begin() + madeBefore, withdrawn);
-            std::erase_if(run.records, withdrawn);
+            std::erase_if(run.records, [&](const RunRecord& r) { return r.moved == moved; });
         }
     }
     return run;

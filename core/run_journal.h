@@ -19,12 +19,14 @@ struct RunRecord {
     std::string moved;     // where the archive is now
     std::string original;  // where it was
     fs::FileFacts facts;
-    // False for a rename recorded ahead whose batch the journal never marked made: it was
+    // False for a move recorded ahead whose batch the journal never marked made: it was
     // moved only if it is found at its new name.
     bool made = true;
+    std::uint64_t batch = 0;
 };
 
-// The keys of a record: a move made, and a rename recorded before it is made.
+// The keys of a record: a move made (as older versions wrote it), and a move recorded
+// before it is made, in a batch.
 inline constexpr std::string_view kMovedKey = "moved";
 inline constexpr std::string_view kMovingKey = "moving";
 
@@ -54,8 +56,9 @@ std::string RecordLine(const RunRecord& record);
 // escaped, and a modification time as ReadableModified writes it.
 void AppendEscaped(std::string& out, std::string_view text);
 void AppendModified(std::string& out, fs::FileTime time);
-// The renames of the last batch recorded ahead are made.
-std::string RenamesMadeLine(std::size_t count);
+// The start of a batch of records written ahead, and the mark that its moves are made.
+std::string BatchLine(std::uint64_t batch);
+std::string BatchMadeLine(std::uint64_t batch);
 // The run's end, when it was not killed.
 std::string EndedLine(std::string_view when);
 // A move recorded before it was made, and then not made.

@@ -523,23 +523,28 @@ TEST_F(Together, AnUndoThatAnErrorKeptLeavesTheRunToUndoAgain) {
     EXPECT_NE(RunsListText(files).find(", undone"), std::string::npos);
 }
 
-TEST_F(Together, EveryRenamedArchiveHasItsRecordOnDiskBeforeItMoves) {
+TEST_F(Together, EveryPlacedArchiveHasItsRecordOnDiskBeforeItTakesItsName) {
     WriteMap("a=A\nb=A\nc=A\nd=A\n");
-    // Held at the third rename, as a kill or a power cut may find the run.
-    testing::Gate held = files.Hold(Call::RenameNoReplace, "/sorted/c.zip");
-    PassResult result;
-    std::thread running([&] { result = Move("A", "/sorted"); });
-    ASSERT_TRUE(held.WaitUntilHeld());
-    const std::string journal = RunsDirectory() + files.Names(RunsDirectory()).at(0);
-    EXPECT_TRUE(files.DataFlushed(journal));
-    for (const char* name : {"/sorted/a.zip", "/sorted/b.zip"}) {
-        ASSERT_TRUE(files.Exists(name));
-        EXPECT_NE(files.Contents(journal)->find(std::string("moving\t") + name), std::string::npos);
+    for (const std::string destdir : {"/sorted", "/out"}) {  // one mount, and another
+        SCOPED_TRACE(destdir);
+        // Held as the third archive takes its name, as a kill or a power cut may find it.
+        testing::Gate held = files.Hold(Call::RenameNoReplace, destdir + "/c.zip");
+        PassResult result;
+        std::thread running([&] { result = Move("A", destdir); });
+        ASSERT_TRUE(held.WaitUntilHeld());
+        const std::string journal = RunsDirectory() + RunIds(files).back() + ".log";
+        EXPECT_TRUE(files.DataFlushed(journal));
+        for (const std::string name : {"/a.zip", "/b.zip"}) {
+            ASSERT_TRUE(files.Exists(destdir + name));
+            EXPECT_NE(files.Contents(journal)->find("moving\t" + destdir + name),
+                      std::string::npos);
+        }
+        held.Release();
+        running.join();
+        EXPECT_EQ(result.moved, 4);
+        EXPECT_NE(RunsListText(files).find("4 moved, 4 still there"), std::string::npos);
+        ASSERT_EQ(UndoRun(files, "", false).movedBack, 4);
     }
-    held.Release();
-    running.join();
-    EXPECT_EQ(result.moved, 4);
-    EXPECT_NE(RunsListText(files).find("4 moved, 4 still there"), std::string::npos);
 }
 
 // Journals that do not tell the whole run: each is listed for what it is, and undo puts back
