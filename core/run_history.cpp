@@ -131,6 +131,11 @@ void RunJournal::FolderCreated(const std::string& path) {
     Write(CreatedFolderLine(FromRoot(path)), false);
 }
 
+void RunJournal::FolderRemoved(const std::string& path) {
+    eventful_ = true;
+    Write(RemovedFolderLine(FromRoot(path)), false);
+}
+
 std::optional<std::string> RunJournal::Record(const std::vector<MovedFile>& files, bool durable) {
     eventful_ = true;
     std::string lines;
@@ -335,6 +340,12 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun) {
     result.dryRun = dryRun;
     result.runId = RunToUndo(system, id);
     const RunJournalText run = ReadRun(system, result.runId);
+    // Folders the run emptied and removed come back first, empty ones included.
+    for (const auto& folder : run.removedFolders) {
+        MakeDirectories(system, folder.ends_with(platform::kSeparator)
+                                    ? folder
+                                    : folder + platform::kSeparator);
+    }
     Mover mover(system, [&](const std::string& from, const std::optional<std::string>& reason) {
         // The run was stopped between its copy and the removal of the source: the archive is
         // back already, and the copy with the same bytes is not needed.

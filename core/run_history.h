@@ -37,6 +37,8 @@ public:
 
     // A folder this run made, so that an undo can remove it again when it is empty.
     void FolderCreated(const std::string& path);
+    // A folder this run emptied and removed, so that an undo can make it again.
+    void FolderRemoved(const std::string& path);
     std::optional<std::string> Record(const std::vector<MovedFile>& files, bool durable) override;
     void RecordRename(const std::string& from, const std::string& to,
                       const fs::FileFacts& facts) override;

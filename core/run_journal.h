@@ -31,11 +31,14 @@ struct RunJournalText {
     std::vector<RunRecord> records;           // withdrawn moves left out
     std::vector<std::string> undone;          // one line of what each undo did
     std::int64_t notBack = 0;  // archives the last undo that left some could not put back
+    // Folders the run removed once it had emptied them (a re-sort), which undo makes again.
+    std::vector<std::string> removedFolders{};
 };
 
 // The lines up to the first record.
 std::string JournalHeader(const RunJournalText& run);
 std::string CreatedFolderLine(std::string_view path);
+std::string RemovedFolderLine(std::string_view path);
 std::string RecordLine(const RunRecord& record);
 // The pieces of a line, appended to `out`: a path with its tabs, line ends and backslashes
 // escaped, and a modification time as ReadableModified writes it.
