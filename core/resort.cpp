@@ -72,6 +72,29 @@ std::string Files(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " file" : " files");
 }
 
+// The names of one folder's listing, by what they are to a re-sort.
+struct Listed {
+    std::vector<std::string> folders;
+    std::vector<std::string> archives;
+    std::vector<std::string> unsure;  // the listing could not tell what they are
+    bool foreign = false;             // a file that is no archive
+
+    void Add(std::string_view name, fs::Kind kind) {
+        if (name.starts_with('.')) {
+            return;  // hidden: temporary copies, run locks, the system's own
+        }
+        if (kind == fs::Kind::Directory) {
+            folders.emplace_back(name);
+        } else if (kind == fs::Kind::Other || kind == fs::Kind::Unknown) {
+            unsure.emplace_back(name);
+        } else if (kind != fs::Kind::Missing && IsArchiveName(name)) {
+            archives.emplace_back(name);
+        } else {
+            foreign = true;
+        }
+    }
+};
+
 // One folder of the tree as listed, and what was decided of it once the whole was.
 struct Folder {
     std::string path;  // ending in a separator
@@ -129,29 +152,14 @@ private:
 
     void List(std::size_t index, std::size_t deepest) {
         const std::string path = folders_[index].path;
-        std::vector<std::string> subfolders;
-        std::vector<std::string> unsure;  // the listing could not tell what they are
-        std::vector<std::string> archives;
-        bool foreign = false;
+        Listed listed;
         fs::Outcome failure;
         try {
             failure = system_.List(path, [&](const fs::Entry& entry) {
                 if (++listed_ % FolderListing::kReportEvery == 0 && !Continue(path)) {
                     throw WalkStops{};
                 }
-                const std::string_view name = entry.name;
-                if (name.starts_with('.')) {
-                    return;  // hidden: temporary copies, run locks, the system's own
-                }
-                if (entry.kind == fs::Kind::Directory) {
-                    subfolders.emplace_back(name);
-                } else if (entry.kind != fs::Kind::File && entry.kind != fs::Kind::Link) {
-                    unsure.emplace_back(name);
-                } else if (IsArchiveName(name)) {
-                    archives.emplace_back(name);
-                } else {
-                    foreign = true;
-                }
+                listed.Add(entry.name, entry.kind);
             });
         } catch (const WalkStops&) {
             plan_.cancelled = true;
@@ -161,21 +169,16 @@ private:
             Unreadable(index, failure->reason);
             return;
         }
-        for (auto& name : unsure) {
-            const fs::Kind kind = system_.StatusOf(path + name).kind;
-            if (kind == fs::Kind::Directory) {
-                subfolders.push_back(std::move(name));
-            } else if ((kind == fs::Kind::File || kind == fs::Kind::Link) && IsArchiveName(name)) {
-                archives.push_back(std::move(name));
-            } else {
-                foreign = true;
-            }
+        // Rare: only a file system whose listing cannot tell the kinds needs a look-up.
+        for (const auto& name : std::exchange(listed.unsure, {})) {
+            listed.Add(name, system_.StatusOf(path + name).kind);
         }
+        listed.foreign = listed.foreign || !listed.unsure.empty();  // nothing a run moves
         const std::size_t depth = folders_[index].depth;
-        folders_[index].archives = std::move(archives);
-        folders_[index].foreign = foreign || (depth >= deepest && !subfolders.empty());
+        folders_[index].archives = std::move(listed.archives);
+        folders_[index].foreign = listed.foreign || (depth >= deepest && !listed.folders.empty());
         if (depth < deepest) {
-            for (const auto& name : subfolders) {
+            for (const auto& name : listed.folders) {
                 folders_.push_back({path + name + kSeparator, index, depth + 1});
             }
         }

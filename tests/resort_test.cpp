@@ -95,31 +95,37 @@ protected:
 
     static std::string Name(int i) { return "n" + std::to_string(100 + i).substr(1); }
 
-    // The old map: four categories in turn. The new one renames "Music / Jazz", moves a
-    // tenth of the names, drops three, adds three, and "Old / Tapes" leaves the list.
-    static std::string OldFolder(int i) {
-        return std::array{"Music/Jazz", "Music/Rock", "Books", "Old/Tapes"}[i % 4];
+    // The old map gives four categories in turn; the new one renames "Music / Jazz", moves
+    // a tenth of the names, drops three and adds three, and "Old / Tapes" leaves the list.
+    static std::string OldCategory(int i) {
+        return i < kNames
+                   ? std::array{"Music / Jazz", "Music / Rock", "Books", "Old / Tapes"}[i % 4]
+                   : "";
     }
     static std::string NewCategory(int i) {
-        if (i == 10 || i == 14 || i == 18) {
-            return "";
+        if (i >= kNames || i == 1 || i == 5) {
+            return "Books";
         }
-        if (i == 1 || i == 5 || i == 2 || i == 6) {
-            return i % 4 == 1 ? "Books" : "Music / Rock";
+        if (i == 2 || i == 6) {
+            return "Music / Rock";
         }
-        return std::array{"Music / Modern Jazz", "Music / Rock", "Books", "Old / Tapes"}[i % 4];
+        const std::string old = OldCategory(i);
+        return i == 10 || i == 14 || i == 18 ? ""
+               : old == "Music / Jazz"       ? "Music / Modern Jazz"
+                                             : old;
     }
-    static std::string Map(bool newMap) {
+    static std::string Map(std::string (*categoryOf)(int)) {
         std::string body;
         for (int i = 0; i < kNames + 3; ++i) {
-            const std::string category =
-                !newMap ? (i < kNames ? std::array{"Music / Jazz", "Music / Rock", "Books",
-                                                   "Old / Tapes"}[i % 4]
-                                      : "")
-                        : (i < kNames ? NewCategory(i) : "Books");
-            body += category.empty() ? "" : Name(i) + "=" + category + "\n";
+            body += categoryOf(i).empty() ? "" : Name(i) + "=" + categoryOf(i) + "\n";
         }
         return body;
+    }
+    static std::string Folder(std::string category) {
+        if (const auto at = category.find(" / "); at != std::string::npos) {
+            category.replace(at, 3, "/");
+        }
+        return category;
     }
     static constexpr int kNames = 40;
     const Strings oldList{"Music / Jazz", "Music / Rock", "Books", "Old / Tapes"};
@@ -129,9 +135,9 @@ protected:
 TEST_F(Resorting, LeavesTheTreeAsAllWithTheNewMapWouldAndNamesWhatStays) {
     MemoryFileSystem resorted;
     MemoryFileSystem fresh;
-    SortAll(resorted, Map(false), oldList);
-    SortAll(fresh, Map(true), newList);
-    const ResortResult result = RunResort(resorted, Map(true), newList, false);
+    SortAll(resorted, Map(OldCategory), oldList);
+    SortAll(fresh, Map(NewCategory), newList);
+    const ResortResult result = RunResort(resorted, Map(NewCategory), newList, false);
     EXPECT_EQ(result.pass.moved, 14);
     EXPECT_TRUE(result.pass.failed.empty());
     Strings notInMap{"Books/n10.zip", "Books/n14.zip", "Books/n18.zip"};
@@ -153,17 +159,14 @@ TEST_F(Resorting, LeavesTheTreeAsAllWithTheNewMapWouldAndNamesWhatStays) {
 
 TEST_F(Resorting, ADryRunChangesNothingAndListsExactlyTheMoves) {
     MemoryFileSystem files;
-    SortAll(files, Map(false), oldList);
+    SortAll(files, Map(OldCategory), oldList);
     const auto before = Snapshot(files, "");
-    const ResortResult dry = RunResort(files, Map(true), newList, true);
+    const ResortResult dry = RunResort(files, Map(NewCategory), newList, true);
     EXPECT_EQ(Snapshot(files, ""), before);
     Strings expected;
     for (int i = 0; i < kNames; ++i) {
-        std::string folder = NewCategory(i);
-        if (const auto at = folder.find(" / "); at != std::string::npos) {
-            folder.replace(at, 3, "/");
-        }
-        if (!folder.empty() && folder != "Old/Tapes" && folder != OldFolder(i)) {
+        const std::string folder = Folder(NewCategory(i));
+        if (!folder.empty() && folder != "Old/Tapes" && folder != Folder(OldCategory(i))) {
             expected.push_back(Name(i) + ".zip -> /sorted/" + folder + "/" + Name(i) + ".zip");
         }
     }
@@ -174,9 +177,9 @@ TEST_F(Resorting, ADryRunChangesNothingAndListsExactlyTheMoves) {
 
 TEST_F(Resorting, UndoPutsBackTheOldTreeWithItsFolders) {
     MemoryFileSystem files;
-    SortAll(files, Map(false), oldList);
+    SortAll(files, Map(OldCategory), oldList);
     const auto before = Snapshot(files, "/sorted");
-    RunResort(files, Map(true), newList, false);
+    RunResort(files, Map(NewCategory), newList, false);
     ASSERT_NE(Snapshot(files, "/sorted"), before);
     std::string journal;
     files.ReadAll(RunsDirectory() + RunIds(files).back() + ".log", journal);
