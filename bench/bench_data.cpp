@@ -5,6 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace lorvex::bench {
@@ -225,17 +226,87 @@ void WriteProgramFiles(const GeneratedData& data, const fs::path& programDir) {
     WriteText(programDir / "cats2.txt", data.simpleCategoryList);
 }
 
-void WriteArchives(const GeneratedData& data, const DataOptions& options,
-                   const fs::path& searchDir) {
-    fs::create_directories(searchDir);
+namespace {
+
+std::string ArchiveBytes(const DataOptions& options) {
     std::string contents = "PK\x03\x04";
     while (contents.size() < static_cast<std::size_t>(options.archiveBytes)) {
         contents += static_cast<char>('a' + contents.size() % 26);
     }
     contents.resize(static_cast<std::size_t>(options.archiveBytes));
+    return contents;
+}
+
+}  // namespace
+
+void WriteArchives(const GeneratedData& data, const DataOptions& options,
+                   const fs::path& searchDir) {
+    fs::create_directories(searchDir);
+    const std::string contents = ArchiveBytes(options);
     for (const auto& entry : data.entries) {
         if (entry.state != ArchiveState::Missing) {
             WriteText(searchDir / (entry.name + ".zip"),
+                      entry.state == ArchiveState::Present ? contents : std::string());
+        }
+    }
+}
+
+std::string CategoryFolder(const std::string& category) {
+    std::string folder = category;
+    for (auto at = folder.find(" / "); at != std::string::npos; at = folder.find(" / ", at)) {
+        folder.replace(at, 3, "/");
+    }
+    return folder;
+}
+
+ResortData ChangeCategories(const GeneratedData& data, int changedPercent, std::uint64_t seed) {
+    Random random(seed);
+    std::unordered_map<std::string_view, const std::string*> changed;
+    ResortData result;
+    for (const auto& entry : data.entries) {
+        if (!random.Percent(changedPercent)) {
+            continue;
+        }
+        const auto old = static_cast<std::size_t>(entry.category);
+        const std::size_t other =
+            (old + 1 + random.Below(data.categories.size() - 1)) % data.categories.size();
+        changed.emplace(entry.name, &data.categories[other]);
+        if (entry.state == ArchiveState::Present) {
+            result.changes.push_back(
+                {CategoryFolder(data.categories[old]) + "/" + entry.name + ".zip",
+                 CategoryFolder(data.categories[other])});
+        }
+    }
+    // The map's lines as they were, but for the category of each name that changed.
+    std::string_view rest = data.map;
+    bool added = false;
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        const std::string_view line =
+            rest.substr(0, end == std::string_view::npos ? rest.size() : end + 1);
+        rest.remove_prefix(line.size());
+        added = added || line.starts_with("[VerAdded]");
+        const auto equals = line.find('=');
+        const auto found = added || equals == std::string_view::npos
+                               ? changed.end()
+                               : changed.find(line.substr(0, equals));
+        if (found == changed.end()) {
+            result.newMap += line;
+        } else {
+            result.newMap += std::string(found->first) + "=" + *found->second + "\r\n";
+        }
+    }
+    return result;
+}
+
+void WriteSortedTree(const GeneratedData& data, const DataOptions& options, const fs::path& tree) {
+    const std::string contents = ArchiveBytes(options);
+    for (const auto& entry : data.entries) {
+        if (entry.state != ArchiveState::Missing) {
+            const fs::path folder =
+                tree / CategoryFolder(data.categories[static_cast<std::size_t>(entry.category)]);
+            fs::create_directories(folder);
+            WriteText(folder / (entry.name + ".zip"),
                       entry.state == ArchiveState::Present ? contents : std::string());
         }
     }

@@ -45,4 +45,25 @@ void WriteProgramFiles(const GeneratedData& data, const std::filesystem::path& p
 void WriteArchives(const GeneratedData& data, const DataOptions& options,
                    const std::filesystem::path& searchDir);
 
+// A collection that --all sorted by a map, and a new map in which some names changed
+// category: what a re-sort is measured on.
+struct ResortChange {
+    std::string archive;  // path below the tree, e.g. "Music/Jazz/name.zip"
+    std::string folder;   // the new category's folder below the tree
+};
+struct ResortData {
+    std::string newMap;                 // lorvex.ini after the change
+    std::vector<ResortChange> changes;  // in map order
+};
+
+// The folder of a category below the tree, as --all makes it from these names.
+std::string CategoryFolder(const std::string& category);
+
+// Moves `changedPercent` of the names of `data`'s map to another category, at random.
+ResortData ChangeCategories(const GeneratedData& data, int changedPercent, std::uint64_t seed);
+
+// Every archive of `data` that is there, in its category's folder under `tree`.
+void WriteSortedTree(const GeneratedData& data, const DataOptions& options,
+                     const std::filesystem::path& tree);
+
 }  // namespace lorvex::bench

@@ -10,6 +10,7 @@
 #include "category_map.h"
 #include "form1.h"
 #include "move_job.h"
+#include "resort.h"
 #include "system_file_system.h"
 
 namespace {
@@ -131,6 +132,38 @@ void BM_CountingScan(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * present);
 }
 BENCHMARK(BM_CountingScan)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The look at a sorted tree before a re-sort: one listing per folder and a decision per
+// archive, on a tree already in order, so that nothing moves.
+void BM_PlanResort(benchmark::State& state) {
+    const auto archives = static_cast<int>(state.range(0));
+    std::string pattern = (fs::temp_directory_path() / "lorvex-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        perror("mkdtemp");
+        abort();
+    }
+    const fs::path root = pattern;
+    DataOptions options;
+    options.entries = archives;
+    options.largest = archives / 40;
+    options.categories = 100;
+    options.presentPercent = 100;
+    options.emptyPercent = 0;
+    const GeneratedData data = lorvex::bench::Generate(options);
+    lorvex::bench::WriteSortedTree(data, options, root);
+    const auto targets = lorvex::TargetsOf(data.categories, root.string() + "/");
+    for (auto _ : state) {
+        const lorvex::ResortPlan plan = lorvex::PlanResort(
+            lorvex::platform::SystemFileSystem(), data.map, targets, root.string() + "/", nullptr);
+        if (!plan.moves.empty() || !plan.sortedTree) {
+            state.SkipWithError("the tree was not in order");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * archives);
+    fs::remove_all(root);
+}
+BENCHMARK(BM_PlanResort)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -11,9 +11,9 @@
 namespace lorvex {
 namespace {
 
-constexpr std::array<std::string_view, 11> kLongOptions = {
+constexpr std::array<std::string_view, 12> kLongOptions = {
     "--all",  "--dry-run",       "--categories", "--help", "--version", "--copy",
-    "--link", "--link=symbolic", "--no-journal", "--runs", "--undo"};
+    "--link", "--link=symbolic", "--no-journal", "--runs", "--undo",    "--resort"};
 
 #ifdef _WIN32
 constexpr bool kSlashStartsSwitches = true;
@@ -190,6 +190,8 @@ bool ReadLongSwitch(std::string_view typed, CommandSwitches& switches) {
         switches.noJournal = true;
     } else if (word == "--runs") {
         switches.listRuns = true;
+    } else if (word == "--resort") {
+        switches.resort = true;
     } else {
         return false;
     }
@@ -380,6 +382,23 @@ std::string PlacesText(const HelpPlaces& places) {
 #endif
 }
 
+// A collection sorted, then sorted again by a new map, and put back as it was.
+std::string ResortExample(const std::string& program) {
+    const std::pair<std::string_view, std::string_view> steps[] = {
+        {" --all -e new -d sorted", "sorts new into sorted by the map"},
+        {" --resort -d sorted --dry-run", "with a new map: what would move"},
+        {" --resort -d sorted", "moves only those archives"},
+        {" --undo", "puts them back where they were"},
+    };
+    std::string text = "A sorted tree after a new map:\n";
+    for (const auto& [command, what] : steps) {
+        const std::string line = "  " + program + std::string(command);
+        text +=
+            line + std::string(program.size() + 34 - line.size(), ' ') + std::string(what) + "\n";
+    }
+    return text + "\n";
+}
+
 }  // namespace
 
 std::string HelpText(const HelpPlaces& places) {
@@ -392,7 +411,9 @@ std::string HelpText(const HelpPlaces& places) {
                                     "[--copy|--link[=symbolic]] [--no-journal]\n";
     std::string text = usage.substr(0, usage.find('\n')) + "\n" + moveOptions + indent + program +
                        " --categories [-s|-f] [-e searchdir]\n" + indent + program +
-                       " --runs | --undo [RUN] [--dry-run]\n" + indent + program +
+                       " --resort -d destdir [-e searchdir] [-s|-f] [--dry-run]\n" +
+                       moveOptions.substr(0, moveOptions.find('[')) + "[--no-journal]\n" + indent +
+                       program + " --runs | --undo [RUN] [--dry-run]\n" + indent + program +
                        " --help | --version\n\n"
                        "Moves every archive of one category (or of every category) that is "
                        "present and\nnot empty from the search directory into the destination "
@@ -415,6 +436,14 @@ std::string HelpText(const HelpPlaces& places) {
                        "  --link        make a hard link to each archive (same file system only)\n"
                        "  --link=symbolic\n"
                        "                make a symbolic link to each archive's full path\n"
+                       "  --resort      sort destdir, a tree --all filled, again by the current "
+                       "map, in\n"
+                       "                place: only the archives whose category's folder changed "
+                       "move;\n"
+                       "                those the map no longer places stay and are named, "
+                       "folders\n"
+                       "                holding other files are left alone; with -e, then sort\n"
+                       "                searchdir into the tree as --all does\n"
                        "  --no-journal  move without writing the run's journal (it cannot be "
                        "undone)\n"
                        "  --runs        list the recent move runs from their journals\n"
@@ -444,8 +473,10 @@ std::string HelpText(const HelpPlaces& places) {
                        "  2  nothing was moved: a switch is missing, unknown or given twice, the\n"
                        "     category is not in the list, -c and --all were both given, a "
                        "directory\n"
-                       "     or a data file cannot be used, the destination cannot be written\n\n";
-    return text + PlacesText(places);
+                       "     or a data file cannot be used, the destination cannot be written, "
+                       "or\n"
+                       "     --resort was given a folder that is no sorted tree\n\n";
+    return text + ResortExample(program) + PlacesText(places);
 }
 
 std::string VersionText() { return "lorvex " LORVEX_VERSION; }

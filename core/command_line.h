@@ -32,6 +32,7 @@ struct CommandSwitches {
     bool listRuns = false;   // --runs: the recent move runs
     bool undo = false;       // --undo [RUN]: a move run's archives put back
     std::string undoRun;     // RUN, "" for the last one
+    bool resort = false;     // --resort: a sorted tree sorted again by the current map
     // Why the words must not run at all, "" when they may: a long option lorvex does not
     // know, a value switch given twice with different values, a one-dash word that reads as
     // a long option ("-dry-run" would otherwise be -d "ry-run"), a word that begins with

@@ -18,28 +18,6 @@
 #include "run_journal.h"
 
 namespace lorvex {
-namespace {
-
-// Tells progress that a pass has ended however it ends, so that its dialog is gone before
-// the result or the error is shown.
-class ProgressSpan {
-public:
-    explicit ProgressSpan(PassProgress* progress) : progress_(progress) {
-        if (progress_) {
-            progress_->PassBegins();
-        }
-    }
-    ProgressSpan(const ProgressSpan&) = delete;
-    ProgressSpan& operator=(const ProgressSpan&) = delete;
-    ~ProgressSpan() {
-        if (progress_) {
-            progress_->PassEnds();
-        }
-    }
-
-private:
-    PassProgress* progress_;
-};
 
 std::vector<CategoryTarget> TargetsOf(const std::vector<std::string>& categories,
                                       const std::string& destdir) {
@@ -53,6 +31,8 @@ std::vector<CategoryTarget> TargetsOf(const std::vector<std::string>& categories
     }
     return targets;
 }
+
+namespace {
 
 // Only a move is journalled (a dry run's journal over a file system that keeps nothing):
 // a copy or a link leaves every archive where it was.
@@ -78,8 +58,10 @@ std::string UnjournalledRunId() {
     return id;
 }
 
+}  // namespace
+
 PassResult RunPassOver(fs::FileSystem& system, std::string_view map, PassRequest request,
-                       RunJournal* journal, PassProgress* progress) {
+                       RunJournal* journal, PassProgress* progress, bool finishJournal) {
     request.runTag = RunTag(journal ? journal->Id() : UnjournalledRunId());
     const RunLock lock(system, request.destdir + RunLockName(request.runTag));
     PassResult result;
@@ -89,13 +71,11 @@ PassResult RunPassOver(fs::FileSystem& system, std::string_view map, PassRequest
         pass.SetJournal(journal);
         result = pass.Run();
     }
-    if (journal) {
+    if (journal && finishJournal) {
         journal->Finish();
     }
     return result;
 }
-
-}  // namespace
 
 // Every move of the pass would fail without a destination, so stop before it starts. Its
 // errors name the destination's field, for a window to give it the focus.

@@ -16,6 +16,8 @@
 
 namespace lorvex {
 
+class RunJournal;
+
 struct MoveRequest {
     std::string category;  // unused with allCategories
     bool allCategories = false;
@@ -28,6 +30,37 @@ struct MoveRequest {
     bool dryRun = false;
     bool journal = true;  // a move writes the journal that --runs lists and --undo reads
 };
+
+// Tells progress that a pass has ended however it ends, so that its dialog is gone before
+// the result or the error is shown.
+class ProgressSpan {
+public:
+    explicit ProgressSpan(PassProgress* progress) : progress_(progress) {
+        if (progress_) {
+            progress_->PassBegins();
+        }
+    }
+    ProgressSpan(const ProgressSpan&) = delete;
+    ProgressSpan& operator=(const ProgressSpan&) = delete;
+    ~ProgressSpan() {
+        if (progress_) {
+            progress_->PassEnds();
+        }
+    }
+
+private:
+    PassProgress* progress_;
+};
+
+// Each category's folder under `destdir`, as --all sorts them: "Music / Jazz" into
+// destdir/Music/Jazz/.
+std::vector<CategoryTarget> TargetsOf(const std::vector<std::string>& categories,
+                                      const std::string& destdir);
+
+// One pass with the run's lock held in its destination, progress told of its start and
+// end, and its journal (may be null) finished unless a later step of the run still writes.
+PassResult RunPassOver(fs::FileSystem& system, std::string_view map, PassRequest request,
+                       RunJournal* journal, PassProgress* progress, bool finishJournal = true);
 
 // `directory` with one separator at its end.
 std::string WithSeparator(const std::string& directory);

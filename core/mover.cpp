@@ -205,8 +205,8 @@ void Mover::MakeRenames() {
     for (const auto& file : renames.files) {
         inHand_.erase(file.from);
     }
-    const std::uint64_t batch = ++batches_;
-    if (const auto failure = log_->RecordAhead(batch, renames.files)) {
+    std::uint64_t batch = 0;
+    if (const auto failure = log_->RecordAhead(renames.files, batch)) {
         for (const auto& file : renames.files) {
             outcome_(file.from, *failure);
         }
@@ -374,12 +374,12 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
     // Recorded ahead, on disk before the first copy takes its name; a copy has its source's
     // size and modification time.
     std::vector<MovedFile> records;
-    const std::uint64_t number = ++batches_;
+    std::uint64_t number = 0;
     if (log_) {
         for (const auto& copy : batch.copies) {
             records.push_back({copy.from, copy.to, system_.StatusOf(copy.made.temporary).facts});
         }
-        if (const auto failure = log_->RecordAhead(number, records)) {
+        if (const auto failure = log_->RecordAhead(records, number)) {
             for (const auto& copy : batch.copies) {
                 system_.Remove(copy.made.temporary);
                 outcomes.emplace_back(copy.from, *failure);

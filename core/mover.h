@@ -5,7 +5,6 @@
 // source. A dry run takes the same steps over a file system that changes nothing.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -69,8 +68,9 @@ struct MovedFile {
 class MoveLog {
 public:
     virtual ~MoveLog() = default;
-    virtual std::optional<std::string> RecordAhead(std::uint64_t batch,
-                                                   const std::vector<MovedFile>& files) = 0;
+    // Sets `batch` to the number by which BatchMade names it.
+    virtual std::optional<std::string> RecordAhead(const std::vector<MovedFile>& files,
+                                                   std::uint64_t& batch) = 0;
     virtual void BatchMade(std::uint64_t batch) = 0;
     virtual void Withdraw(const MovedFile& file) = 0;
 };
@@ -153,7 +153,6 @@ private:
     std::vector<std::string> linkedFolders_;
     Renames renaming_;
     std::unordered_map<std::string, bool> oneMount_;  // by the two folders, apart by a NUL
-    std::atomic<std::uint64_t> batches_ = 0;          // numbers the batches of the journal
     Batch building_;
     Batch completing_;                        // read by that thread until `completed_` is ready
     std::unordered_set<std::string> inHand_;  // the sources of the renames and both batches

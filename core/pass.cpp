@@ -161,6 +161,14 @@ void Pass::SortFailuresInMapOrder() {
 // naming an archive decides where it goes. A name listed twice in one category comes twice
 // to a move, which finds it gone the second time.
 void Pass::CollectCandidates() {
+    for (const ListedArchive& archive : request_.listed) {
+        std::string_view name = NameOf(archive.path);
+        name.remove_suffix(name.ends_with(kArchiveExtension) ? kArchiveExtension.size() : 0);
+        candidates_.push_back({name, archive.target, archive.path});
+    }
+    if (!request_.listed.empty()) {
+        return;
+    }
     if (!SortsSeveral()) {
         // A copy or a link leaves its source, so there a name listed twice comes once.
         const bool keepsSources = request_.transfer != Transfer::Move;
@@ -195,7 +203,7 @@ void Pass::CollectCandidates() {
 // each look-up is a round trip, and most names of a map are not there. Progress hears of
 // it from the start, as a slow share may take seconds to list. False when cancelled.
 bool Pass::ListSearchFolder() {
-    if (candidates_.empty()) {
+    if (candidates_.empty() || !request_.listed.empty()) {
         return true;
     }
     const auto total = static_cast<std::int64_t>(candidates_.size());
@@ -215,7 +223,11 @@ bool Pass::ListSearchFolder() {
 // Measures one archive and, when it is there and not empty, hands it to the mover. False
 // when progress asks the pass to stop there, before the archive is moved.
 bool Pass::CheckCandidate(const Candidate& candidate) {
-    sourcePath_.assign(request_.searchdir).append(candidate.name).append(kArchiveExtension);
+    if (candidate.path.empty()) {
+        sourcePath_.assign(request_.searchdir).append(candidate.name).append(kArchiveExtension);
+    } else {
+        sourcePath_.assign(candidate.path);
+    }
     const auto answer =
         listing_ ? listing_->Find(std::string_view(sourcePath_).substr(request_.searchdir.size()))
                  : FolderListing::Answer::LookUp;

@@ -33,6 +33,13 @@ struct CategoryTarget {
     std::string destdir;
 };
 
+// An archive a re-sort found by listing its tree: its full path, and the place in the
+// request's targets of the folder it goes to.
+struct ListedArchive {
+    std::string path;
+    std::size_t target = 0;
+};
+
 // What one sorting pass is asked to do. Directories end in a separator.
 struct PassRequest {
     std::string category;
@@ -49,6 +56,9 @@ struct PassRequest {
     bool journal = false;
     // What the run's temporary copies carry, so that other runs know whose they are.
     std::string runTag{};
+    // When not empty, these archives go to their targets instead of the map's names in the
+    // search directory: a re-sort found them by listing, so none is looked for by name.
+    std::vector<ListedArchive> listed{};
 };
 
 struct PlannedMove {
@@ -170,6 +180,7 @@ private:
     struct Candidate {
         std::string_view name;
         std::size_t target;
+        std::string_view path{};  // a listed archive's own full path
     };
 
     void CollectCandidates();

@@ -153,10 +153,19 @@ void RunJournal::FolderCreated(const std::string& path) {
     Write(CreatedFolderLine(FromRoot(path)), false);
 }
 
-std::optional<std::string> RunJournal::RecordAhead(std::uint64_t batch,
-                                                   const std::vector<MovedFile>& files) {
+void RunJournal::FolderRemoved(const std::string& path) {
+    eventful_ = true;
+    Write(RemovedFolderLine(FromRoot(path)), false);
+}
+
+std::optional<std::string> RunJournal::RecordAhead(const std::vector<MovedFile>& files,
+                                                   std::uint64_t& batch) {
     eventful_ = true;
     moved_ = true;
+    {
+        const std::lock_guard lock(mutex_);
+        batch = ++batches_;
+    }
     std::string lines = BatchLine(batch);
     for (const auto& file : files) {
         AppendRecord(lines, kMovingKey, file);
@@ -455,6 +464,12 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
     result.dryRun = dryRun;
     result.runId = RunToUndo(system, id);
     const RunJournalText run = ReadRun(system, result.runId);
+    // Folders the run emptied and removed come back first, empty ones included.
+    for (const auto& folder : run.removedFolders) {
+        MakeDirectories(system, folder.ends_with(platform::kSeparator)
+                                    ? folder
+                                    : folder + platform::kSeparator);
+    }
     result.unreadable = run.unreadable;
     // The undo's temporary copies carry a tag of its own, and what the run or an earlier
     // undo left goes before anything is put back.

@@ -37,8 +37,10 @@ public:
 
     // A folder this run made, so that an undo can remove it again when it is empty.
     void FolderCreated(const std::string& path);
-    std::optional<std::string> RecordAhead(std::uint64_t batch,
-                                           const std::vector<MovedFile>& files) override;
+    // A folder this run emptied and removed, so that an undo can make it again.
+    void FolderRemoved(const std::string& path);
+    std::optional<std::string> RecordAhead(const std::vector<MovedFile>& files,
+                                           std::uint64_t& batch) override;
     void BatchMade(std::uint64_t batch) override;
     void Withdraw(const MovedFile& file) override;
     // The run's end: a run that moved and made nothing leaves no journal.
@@ -69,6 +71,7 @@ private:
     std::vector<std::pair<std::string, std::string>> roots_;
     // Lines that need not be on disk at once (a withdrawal), written with the next.
     std::string gathered_;
+    std::uint64_t batches_ = 0;           // recorded ahead so far
     std::atomic<bool> eventful_ = false;  // something was made or moved
     std::atomic<bool> moved_ = false;
 };

@@ -185,6 +185,10 @@ std::string JournalHeader(const RunJournalText& run) {
 
 std::string CreatedFolderLine(std::string_view path) { return "created\t" + Escaped(path) + "\n"; }
 
+std::string RemovedFolderLine(std::string_view path) {
+    return "removed folder\t" + Escaped(path) + "\n";
+}
+
 std::string RecordLine(const RunRecord& record) {
     return std::string(record.made ? kMovedKey : kMovingKey) + "\t" + Escaped(record.moved) + "\t" +
            Escaped(record.original) + "\t" + std::to_string(record.facts.size) + " bytes\t" +
@@ -277,6 +281,8 @@ RunJournalText ParseJournal(std::string_view text) {
             run.destdir = Unescaped(fields[1]);
         } else if (key == "created") {
             run.createdFolders.push_back(Unescaped(fields[1]));
+        } else if (key == "removed folder") {
+            run.removedFolders.push_back(Unescaped(fields[1]));
         } else if (key == "not back" && fields.size() > 2) {
             run.notBack = NumberIn<std::int64_t>(fields[2]).value_or(0);
         } else if (key == "undone") {

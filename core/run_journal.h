@@ -46,11 +46,14 @@ struct RunJournalText {
     bool ended = false;
     // Lines that could not be read: cut short by a power cut or a full disk, or damaged.
     std::int64_t unreadable = 0;
+    // Folders the run removed once it had emptied them (a re-sort), which undo makes again.
+    std::vector<std::string> removedFolders{};
 };
 
 // The lines up to the first record.
 std::string JournalHeader(const RunJournalText& run);
 std::string CreatedFolderLine(std::string_view path);
+std::string RemovedFolderLine(std::string_view path);
 std::string RecordLine(const RunRecord& record);
 // The pieces of a line, appended to `out`: a path with its tabs, line ends and backslashes
 // escaped, and a modification time as ReadableModified writes it.

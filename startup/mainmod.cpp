@@ -15,6 +15,7 @@
 #include "pass_report.h"
 #include "platform.h"
 #include "progress_label.h"
+#include "resort.h"
 #include "run_history.h"
 #include "runs_list.h"
 #include "system_file_system.h"
@@ -86,8 +87,9 @@ HelpPlaces PlacesOf(const Form1& form) {
 // --categories: the map's categories with their counts, and with -e the archives there.
 int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutput& output) {
     if (!switches.cmdCategory.empty() || !switches.cmdDestDir.empty() || switches.allCategories ||
-        switches.dryRun) {
-        output.Error("--categories takes no -c, -d, --all or --dry-run, only -s, -f and -e");
+        switches.dryRun || switches.resort) {
+        output.Error(
+            "--categories takes no -c, -d, --all, --resort or --dry-run, only -s, -f and -e");
         return kExitNotRun;
     }
     // Without a category list (a new map has none yet) every category is marked unlisted.
@@ -130,7 +132,8 @@ int ListCategories(const CommandSwitches& switches, Form1& form, CommandLineOutp
 int RunHistory(const CommandSwitches& switches, CommandLineOutput& output) {
     if (!switches.cmdCategory.empty() || !switches.cmdSearchDir.empty() ||
         !switches.cmdDestDir.empty() || switches.allCategories || switches.listCategories ||
-        switches.transfer != Transfer::Move || (switches.listRuns && switches.undo)) {
+        switches.resort || switches.transfer != Transfer::Move ||
+        (switches.listRuns && switches.undo)) {
         output.Error("--runs and --undo take no other switch (--undo takes --dry-run)");
         return kExitNotRun;
     }
@@ -251,6 +254,38 @@ int Move(const CommandSwitches& switches, const Form1& form, CommandLineOutput& 
                                                                           : kExitSomeNotMoved;
 }
 
+// --resort: the tree -d names sorted again by the current map, then -e's archives into it.
+int Resort(const CommandSwitches& switches, const Form1& form, CommandLineOutput& output) {
+    if (!switches.cmdCategory.empty() || switches.allCategories ||
+        switches.transfer != Transfer::Move) {
+        output.Error(
+            "--resort takes no -c, --all, --copy or --link: it moves the archives of "
+            "every category of the list");
+        return kExitNotRun;
+    }
+    if (switches.cmdDestDir.empty()) {
+        output.Error("no sorted tree given: use --resort -d destdir");
+        return kExitNotRun;
+    }
+    const ListMode mode = switches.cmdListMode.value_or(ListMode::Full);
+    const ResortRequest request{switches.cmdDestDir,
+                                switches.cmdSearchDir,
+                                ReadCategoryList(form.ProgramDirectory(), mode),
+                                CategoryListPath(form.ProgramDirectory(), mode),
+                                switches.dryRun,
+                                !switches.noJournal};
+    const platform::FileText map = ReadCategoryMap(form.ProgramDirectory(), mode);
+    ResortResult result;
+    {
+        TerminalProgress progress(TerminalProgress::SystemTerminal());
+        result = Resort(form.FileSystem(), map.view(), request, &progress);
+    }
+    output.MoveReport(ResortReportParts(result));
+    const PassResult& pass = result.pass;
+    return pass.failed.empty() && !pass.cancelled && pass.stopped.empty() ? kExitAllMoved
+                                                                          : kExitSomeNotMoved;
+}
+
 }  // namespace
 
 std::string CommandToType() {
@@ -285,6 +320,14 @@ int RunCommandLine(std::span<const std::string> words, Form1& form, CommandLineO
     if (switches.listCategories) {
         try {
             return ListCategories(switches, form, output);
+        } catch (const LorvexError& error) {
+            output.Error(error.what());
+            return kExitNotRun;
+        }
+    }
+    if (switches.resort) {
+        try {
+            return Resort(switches, form, output);
         } catch (const LorvexError& error) {
             output.Error(error.what());
             return kExitNotRun;

@@ -115,8 +115,9 @@ TEST(CommandLine, AllAndDryRunAreWholeWordsOfTwoDashes) {
     EXPECT_FALSE(other.allCategories || other.dryRun);
     EXPECT_EQ(other.unknownSwitches.size(), 2u);
     // Long options take any letter case, as the letters do.
-    const auto upper = Parse({"--ALL", "--Dry-Run", "--LINK=Symbolic", "--UNDO", "X"});
-    EXPECT_TRUE(upper.allCategories && upper.dryRun && upper.undo);
+    const auto upper =
+        Parse({"--ALL", "--Dry-Run", "--LINK=Symbolic", "--Resort", "--UNDO", "X"});
+    EXPECT_TRUE(upper.allCategories && upper.dryRun && upper.undo && upper.resort);
     EXPECT_EQ(upper.transfer, Transfer::SymbolicLink);
     EXPECT_EQ(upper.undoRun, "X");
     EXPECT_EQ(upper.refusal, "");
@@ -149,7 +150,7 @@ TEST(CommandLine, EveryLongOptionIsInTheHelpTheManPageAndTheGuides) {
         {"readme-windows.txt", test::ReadFile(source / "docs" / "readme-windows.txt")},
         {"README.md", test::ReadFile(source / "README.md")},
     };
-    ASSERT_EQ(LongOptions().size(), 11u);
+    ASSERT_EQ(LongOptions().size(), 12u);
     for (const std::string_view option : LongOptions()) {
         for (const auto& [name, text] : texts) {
             EXPECT_TRUE(Names(text, option)) << name << " does not name " << option;

@@ -330,5 +330,42 @@ TEST_F(Runs, ARunKilledBetweenBatchesIsUndoneWithEveryArchiveBack) {
 #endif
 }
 
+// A tree --all filled, sorted again after a new map and undone; a folder that is no
+// sorted tree is refused.
+TEST_F(Runs, AResortMovesWhatTheNewMapChangedAndItsUndoPutsTheOldTreeBack) {
+    ASSERT_EQ(Sort(dest, {}, {"--all"}).exitStatus, 0);
+    const Contents sorted = Snapshot(dest);
+    // "Music / Rock" is renamed, Slow Tide goes there too, Gas 2024 leaves the map.
+    WriteFile(program / "cats.txt", "Music / Jazz\r\nMusic / Indie\r\n\"Letters, Bills\"\r\n");
+    WriteMap(
+        "Night Ferries=Music / Jazz\r\nSlow Tide=Music / Indie\r\nSaltmarsh=Music / Indie\r\n");
+    const auto run = Lorvex({"--resort", "-d", dest.string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out,
+              " 2 files were successfully found and moved!\nMusic / Indie: 2\n"
+              "1 file stays where it is, no longer in the map:\n"
+              "  Letters, Bills/Gas 2024.zip\nRemoved the folder \"" +
+                  (dest / "Music" / "Rock").string() + "\", which the run left empty.\n");
+    EXPECT_EQ(Snapshot(dest), (Contents{{"Letters, Bills/Gas 2024.zip", "PK Gas 2024"},
+                                        {"Music/Indie/Saltmarsh.zip", "PK Saltmarsh"},
+                                        {"Music/Indie/Slow Tide.zip", "PK Slow Tide"},
+                                        {"Music/Jazz/Night Ferries.zip", "PK Night Ferries"}}));
+    const auto undo = Lorvex({"--undo"});
+    EXPECT_EQ(undo.exitStatus, 0) << undo.out << undo.err;
+    EXPECT_EQ(Snapshot(dest), sorted);
+    EXPECT_EQ(ListDirectory(dest / "Music"), (Names{"Jazz", "Rock"}));
+
+    WriteArchive("Slow Tide.zip", "PK again");
+    const auto refused = Lorvex({"--resort", "-d", search.string()});
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "lorvex: \"" + search.string() +
+                               "/\" is not a sorted tree: none of its folders is the folder of a "
+                               "category of \"" +
+                               (program / "cats.txt").string() +
+                               "\", as --all makes them (nothing was done)\n");
+    EXPECT_EQ(Snapshot(search), (Contents{{"Slow Tide.zip", "PK again"}}));
+}
+
 }  // namespace
 }  // namespace lorvex
