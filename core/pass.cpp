@@ -128,6 +128,9 @@ PassResult Pass::Run() {
             RemoveLeftovers(request_.destdir);
         }
         result_.cancelled = !ListSearchFolder();
+        if (!result_.cancelled) {
+            MakeFoldersAhead();
+        }
         for (std::size_t i = 0; !result_.cancelled && i < candidates_.size(); ++i) {
             if (JournalFailed()) {
                 break;
@@ -244,6 +247,59 @@ bool Pass::CheckCandidate(std::size_t index) {
     return true;
 }
 
+// On a share the folders of the categories the listing shows archives of are made before
+// the first move, side by side, one level at a time; elsewhere, and for a level that
+// fails, each is made as its first archive comes.
+void Pass::MakeFoldersAhead() {
+    if (!pool_ || !SortsSeveral()) {
+        return;
+    }
+    std::vector<bool> wanted(request_.targets.size(), false);
+    for (const Candidate& candidate : candidates_) {
+        if (!wanted[candidate.target] &&
+            (!listing_ || listing_->Find(std::string(candidate.name).append(kArchiveExtension)) ==
+                              FolderListing::Answer::LookUp)) {
+            wanted[candidate.target] = true;
+        }
+    }
+    std::vector<std::vector<std::string>> levels;  // by depth below the destination
+    std::unordered_set<std::string> seen;
+    for (std::size_t target = 0; target < wanted.size(); ++target) {
+        const std::string& folder = FolderOf(target);
+        std::size_t depth = 0;
+        for (auto end =
+                 folder.find(platform::kSeparator,
+                             folder.starts_with(request_.destdir) ? request_.destdir.size() : 0);
+             wanted[target] && end != std::string::npos;
+             end = folder.find(platform::kSeparator, end + 1), ++depth) {
+            std::string level = folder.substr(0, end + 1);
+            if (end > 0 && seen.insert(level).second) {
+                levels.resize(std::max(levels.size(), depth + 1));
+                levels[depth].push_back(std::move(level));
+            }
+        }
+    }
+    for (const auto& depth : levels) {
+        const auto made = pool_->Each(depth.size(), [&](std::size_t i) {
+            const bool existed = system_.StatusOf(depth[i]).target == fs::Kind::Directory;
+            return std::pair{existed, system_.MakeFolder(depth[i]).has_value()};
+        });
+        for (std::size_t i = 0; i < depth.size(); ++i) {
+            if (!made[i] || made[i]->second) {
+                continue;  // made again, and reported, with its first archive
+            }
+            if (!made[i]->first) {
+                foldersMade_.push_back(depth[i]);
+                madeHere_.insert(depth[i]);
+                if (journal_) {
+                    journal_->FolderCreated(depth[i]);
+                }
+            }
+            foldersThere_.insert(depth[i]);
+        }
+    }
+}
+
 // The status of the candidate at `index`, whose path is in sourcePath_. On a share the
 // next names to look up are asked meanwhile, side by side.
 fs::Status Pass::StatusOfCandidate(std::size_t index) {
@@ -306,12 +362,11 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     }
     const std::string& folder = request_.targets[target].destdir;
     const std::size_t from = folder.starts_with(request_.destdir) ? request_.destdir.size() : 0;
-    bool madeNow = false;
     const auto failure = MakeFolders(
         system_, folder, from,
         [&](const std::string& made) {
             foldersMade_.push_back(made);
-            madeNow = made == folder;
+            madeHere_.insert(made);
             if (journal_) {
                 journal_->FolderCreated(made);
             }
@@ -323,7 +378,7 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     }
     folderReady_[target] = true;
     // A folder this pass has just made holds nothing left by anyone.
-    if (!madeNow) {
+    if (!madeHere_.contains(folder)) {
         RemoveLeftovers(folder);
     }
     return std::nullopt;
@@ -401,8 +456,17 @@ std::optional<bool> Pass::RunStillGoing(const std::string& folder, std::string_v
 
 // The category folders this pass made and then put nothing in go again, the deepest first.
 void Pass::RemoveEmptyFoldersMade() {
+    std::vector<std::string_view> filled;  // on a share each failing removal is a round trip
+    for (std::size_t i = 0; i < request_.targets.size(); ++i) {
+        if (movedPerTarget_[i] > 0) {
+            filled.push_back(request_.targets[i].destdir);
+        }
+    }
     for (auto folder = foldersMade_.rbegin(); folder != foldersMade_.rend(); ++folder) {
-        system_.RemoveFolder(*folder);  // fails, as it should, where anything is in it
+        if (std::none_of(filled.begin(), filled.end(),
+                         [&](std::string_view each) { return each.starts_with(*folder); })) {
+            system_.RemoveFolder(*folder);  // fails, as it should, where anything is in it
+        }
     }
 }
 

@@ -150,6 +150,7 @@ private:
     void CollectCandidates();
     bool ListSearchFolder();
     bool OnAShare();
+    void MakeFoldersAhead();
     bool CheckCandidate(std::size_t index);
     fs::Status StatusOfCandidate(std::size_t index);
     std::optional<std::string> PrepareFolder(std::size_t target);
@@ -176,8 +177,9 @@ private:
     std::vector<bool> folderReady_;
     std::vector<std::optional<std::string>> folderFailures_;
     std::vector<std::int64_t> movedPerTarget_;
-    std::vector<std::string> foldersMade_;  // in the order they were made
-    std::unordered_set<std::string> foldersThere_;
+    std::vector<std::string> foldersMade_;          // in the order they were made
+    std::unordered_set<std::string> foldersThere_;  // known to be folders
+    std::unordered_set<std::string> madeHere_;      // of those, the ones this pass made
     // On a share: calls side by side, and the statuses of the next names to look up, by
     // their place among the candidates.
     CallPool* pool_ = nullptr;

@@ -177,6 +177,47 @@ INSTANTIATE_TEST_SUITE_P(Transfers, OnAShare,
                                            Case{"Copy", Transfer::Copy, "/elsewhere/out/"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(CallPool, EveryCategoryGoesWhereOneCallAtATimePutsIt) {
+    const auto run = [](MemoryFileSystem& files, bool remote) {
+        std::string map;
+        Build(files, map, remote);
+        // Every third name another category's, one whose folder cannot be made.
+        std::string body;
+        for (int i = 0; i < kArchives; ++i) {
+            body += "a" + std::to_string(i) +
+                    (i % 3 == 0   ? "=Dog\n"
+                     : i % 3 == 1 ? "=Cat\n"
+                                  : "=Owl\n");
+        }
+        body += "absent=Eel\n";
+        map = test::MapWithHeader(body);
+        files.AddFile("/share/out/owl", "not a folder");
+        PassRequest request{"", "/share/search/", "/share/out/"};
+        request.targets = {{"Cat", "/share/out/pets/cat/"},
+                           {"Dog", "/share/out/pets/dog/"},
+                           {"Owl", "/share/out/owl/birds/"},
+                           {"Eel", "/share/out/eel/"}};
+        const PassResult result = Pass(files, map, request, nullptr).Run();
+        std::vector<std::string> seen{std::to_string(result.moved)};
+        for (const auto& failure : result.failed) {
+            seen.push_back(failure.archive + ": " + failure.reason);
+        }
+        for (const char* folder :
+             {"/share/out", "/share/out/pets", "/share/out/pets/cat", "/share/out/pets/dog"}) {
+            for (const auto& name : files.Names(folder)) {
+                seen.push_back(std::string(folder) + "/" + name);
+            }
+        }
+        return seen;
+    };
+    MemoryFileSystem local;
+    MemoryFileSystem share;
+    const auto one = run(local, false);
+    EXPECT_EQ(run(share, true), one);
+    EXPECT_GT(one.size(), 40U);
+    EXPECT_LE(share.MaxCallsInFlight(), kCallsInFlightOnAShare);
+}
+
 TEST(CallPool, AStoppedPoolStartsNothingMore) {
     CallPool pool(1);
     MemoryFileSystem files;
