@@ -114,13 +114,14 @@ std::string ReasonFor(fs::FileSystem& system, const fs::Failure& failure, const 
 }
 
 Mover::Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer, MoveLog* log,
-             std::string runTag)
+             std::string runTag, CallPool* pool)
     : system_(system),
       outcome_(std::move(outcome)),
       transfer_(transfer),
       log_(transfer == Transfer::Move ? log : nullptr),
       bounds_(BatchBoundsFor(system)),
-      runTag_(std::move(runTag)) {}
+      runTag_(std::move(runTag)),
+      pool_(pool) {}
 
 Mover::~Mover() {
     try {
@@ -133,7 +134,13 @@ Mover::~Mover() {
 void Mover::Move(const std::string& from, const std::string& to, const fs::FileFacts* facts) {
     switch (transfer_) {
         case Transfer::Move:
-            Rename(from, to, facts);
+            if (log_) {
+                RenameRecorded(from, to, facts);
+            } else if (pool_) {
+                RenameSideBySide(from, to);
+            } else {
+                Rename(from, to);
+            }
             return;
         case Transfer::Copy:
             CopyAcross(from, to);
@@ -145,18 +152,53 @@ void Mover::Move(const std::string& from, const std::string& to, const fs::FileF
     }
 }
 
-void Mover::Rename(const std::string& from, const std::string& to, const fs::FileFacts* facts) {
-    if (log_) {
-        RenameRecorded(from, to, facts);
-        return;
-    }
-    const auto failure = system_.RenameNoReplace(from, to);
+void Mover::Rename(const std::string& from, const std::string& to) {
+    Renamed(from, to, system_.RenameNoReplace(from, to));
+}
+
+void Mover::Renamed(const std::string& from, const std::string& to, const fs::Outcome& failure) {
     if (!failure) {
         outcome_(from, std::nullopt);
     } else if (failure->kind == fs::Error::CrossDevice) {
         CopyAcross(from, to);
     } else {
         outcome_(from, ReasonFor(system_, *failure, from, to));
+    }
+}
+
+// On a share each rename waits a round trip: several go at once, and each is reported, in
+// the order asked, once it returned.
+void Mover::RenameSideBySide(const std::string& from, const std::string& to) {
+    CollectRenames(false);
+    const auto same = [&](const PendingRename& each) { return each.from == from; };
+    if (std::any_of(renames_.begin(), renames_.end(), same)) {
+        // A name listed twice: as one at a time, the second finds it gone once the first
+        // is done, and is no archive to move.
+        CollectRenames(true);
+        if (system_.StatusOf(from).kind == fs::Kind::Missing) {
+            return;
+        }
+    }
+    while (renames_.size() >= kRenamesAheadPerCall * pool_->Threads()) {
+        CollectOneRename();
+    }
+    auto done = pool_->Start([this, from, to] { return system_.RenameNoReplace(from, to); });
+    renames_.push_back({from, to, std::move(done)});
+}
+
+void Mover::CollectRenames(bool wait) {
+    while (!renames_.empty() && (wait || renames_.front().done.wait_for(std::chrono::seconds(0)) ==
+                                             std::future_status::ready)) {
+        CollectOneRename();
+    }
+}
+
+void Mover::CollectOneRename() {
+    PendingRename rename = std::move(renames_.front());
+    renames_.pop_front();
+    // One a stop kept from starting leaves its archive where it was.
+    if (const auto failure = CallPool::Result(rename.done)) {
+        Renamed(rename.from, rename.to, *failure);
     }
 }
 
@@ -212,18 +254,25 @@ void Mover::MakeRenames() {
         }
         return;
     }
+    const auto renamed = Each(renames.files.size(), [&](std::size_t i) {
+        return system_.RenameNoReplace(renames.files[i].from, renames.files[i].to);
+    });
     std::vector<const MovedFile*> across;
-    for (const auto& file : renames.files) {
-        const auto failure = system_.RenameNoReplace(file.from, file.to);
-        if (!failure) {
+    for (std::size_t i = 0; i < renames.files.size(); ++i) {
+        const MovedFile& file = renames.files[i];
+        if (renamed[i] && !*renamed[i]) {
             outcome_(file.from, std::nullopt);
             continue;
         }
-        log_->Withdraw(file);
-        if (failure->kind == fs::Error::CrossDevice) {
+        log_->Withdraw(file);  // failed, or kept from starting by a stop: where it was
+        if (!renamed[i]) {
+            continue;
+        }
+        const fs::Failure& failure = **renamed[i];
+        if (failure.kind == fs::Error::CrossDevice) {
             across.push_back(&file);
         } else {
-            outcome_(file.from, ReasonFor(system_, *failure, file.from, file.to));
+            outcome_(file.from, ReasonFor(system_, failure, file.from, file.to));
         }
     }
     log_->BatchMade(batch);
@@ -267,22 +316,70 @@ void Mover::CopyAcross(const std::string& from, const std::string& to) {
     if (inHand_.contains(from)) {
         return;
     }
-    // Spares a long copy that could never be put in place.
-    if (system_.StatusOf(to).kind != fs::Kind::Missing) {
-        outcome_(from, ReasonFor(system_, {fs::Error::Exists, system_.Words(fs::Error::Exists)},
-                                 from, to));
+    if (pool_) {
+        CopyAcrossSideBySide(from, to);
         return;
     }
     Copy copy{from, to, {}};
-    if (const auto failure = system_.CopyToTemporary(from, to, runTag_, copy.made)) {
-        outcome_(from, failure->reason);
+    if (const auto reason = StartCopy(copy)) {
+        outcome_(from, *reason);
         return;
     }
+    TakeCopy(std::move(copy));
+}
+
+// Spares a long copy that could never be put in place; then copies to a temporary.
+std::optional<std::string> Mover::StartCopy(Copy& copy) {
+    if (system_.StatusOf(copy.to).kind != fs::Kind::Missing) {
+        return ReasonFor(system_, {fs::Error::Exists, system_.Words(fs::Error::Exists)}, copy.from,
+                         copy.to);
+    }
+    if (const auto failure = system_.CopyToTemporary(copy.from, copy.to, runTag_, copy.made)) {
+        return failure->reason;
+    }
+    return std::nullopt;
+}
+
+// On a share several copies are made at once; each joins the batch, in the order asked,
+// once made.
+void Mover::CopyAcrossSideBySide(const std::string& from, const std::string& to) {
+    CollectCopies(false);
+    while (copies_.size() >= kCopiesAheadPerCall * pool_->Threads()) {
+        CollectOneCopy();
+    }
+    inHand_.insert(from);
+    auto& pending = copies_.emplace_back(std::make_unique<Copy>(Copy{from, to, {}}),
+                                         std::future<std::optional<std::string>>());
+    pending.second = pool_->Start([this, copy = pending.first.get()] { return StartCopy(*copy); });
+}
+
+void Mover::CollectCopies(bool wait) {
+    while (!copies_.empty() && (wait || copies_.front().second.wait_for(std::chrono::seconds(0)) ==
+                                            std::future_status::ready)) {
+        CollectOneCopy();
+    }
+}
+
+void Mover::CollectOneCopy() {
+    auto [copy, done] = std::move(copies_.front());
+    copies_.pop_front();
+    const auto reason = CallPool::Result(done);
+    if (!reason || *reason) {
+        inHand_.erase(copy->from);
+        if (reason) {
+            outcome_(copy->from, **reason);
+        }
+        return;  // one a stop kept from starting leaves its archive where it was
+    }
+    TakeCopy(std::move(*copy));
+}
+
+void Mover::TakeCopy(Copy copy) {
     const auto now = std::chrono::steady_clock::now();
     if (building_.copies.empty()) {
         building_.started = now;
     }
-    inHand_.insert(from);
+    inHand_.insert(copy.from);
     building_.bytes += copy.made.bytes;
     building_.copies.push_back(std::move(copy));
     if (building_.copies.size() >= bounds_.files || building_.bytes >= bounds_.bytes ||
@@ -321,6 +418,8 @@ void Mover::Finish() {
     if (log_) {
         MakeRenames();
     }
+    CollectRenames(true);
+    CollectCopies(true);
     for (const auto& folder : std::exchange(linkedFolders_, {})) {
         system_.FlushFolder(folder);
     }
@@ -332,6 +431,66 @@ void Mover::Finish() {
     const Batch batch = std::exchange(building_, Batch{});
     Release(batch);
     Deliver(Complete(batch));
+}
+
+void Mover::Stop() {
+    if (!pool_) {
+        Finish();
+        return;
+    }
+    stopping_ = true;
+    pool_->Stop();
+    // Renames gathered but not yet recorded leave their archives where they were.
+    const Renames dropped = std::exchange(renaming_, Renames{});
+    for (const auto& file : dropped.files) {
+        inHand_.erase(file.from);
+    }
+    CollectRenames(true);
+    CollectCopies(true);
+    for (const auto& folder : std::exchange(linkedFolders_, {})) {
+        system_.FlushFolder(folder);
+    }
+    CollectCompleted();
+    const Batch batch = std::exchange(building_, Batch{});
+    Release(batch);
+    Abandon(batch);
+}
+
+// Takes away the temporary copies of a batch that will not be completed; the sources stay.
+void Mover::Abandon(const Batch& batch) {
+    for (const auto& copy : batch.copies) {
+        system_.Close(copy.made.handle);
+        system_.Remove(copy.made.temporary);
+    }
+}
+
+// Each call(i) below `count`: side by side through the pool, or one after the other. Nothing
+// for a call a stop kept from starting.
+template <class Call>
+auto Mover::Each(std::size_t count, const Call& call)
+    -> std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>> {
+    if (pool_) {
+        return pool_->Each(count, call);
+    }
+    std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>> results;
+    results.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        results.emplace_back(call(i));
+    }
+    return results;
+}
+
+// Each call(i) as above, a call a stop kept from starting made here after all.
+template <class Call>
+auto Mover::All(std::size_t count, const Call& call)
+    -> std::vector<std::invoke_result_t<Call, std::size_t>> {
+    auto started = Each(count, call);
+    std::vector<std::invoke_result_t<Call, std::size_t>> results;
+    results.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        results.push_back(started[i] ? std::move(*started[i]) : call(i));
+    }
+    return results;
 }
 
 void Mover::Deliver(const Outcomes& outcomes) {
@@ -359,15 +518,35 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
             handles.push_back(copy.made.handle);
         }
     }
-    const auto flushed = system_.FlushFiles(handles);
+    // Stopped on a share: the copies not yet in place go, and their sources stay.
+    if (stopping_) {
+        Abandon(batch);
+        return outcomes;
+    }
+    // Locally one flush of them all lets the file system commit once for the batch; on a
+    // share each flush is a round trip of its own.
+    fs::Outcome flushed;
+    if (pool_) {
+        for (const auto& each : Each(handles.size(), [&](std::size_t i) {
+                 return system_.FlushFiles(std::span(&handles[i], 1));
+             })) {
+            if (!flushed && each && *each) {
+                flushed = **each;
+            }
+        }
+    } else {
+        flushed = system_.FlushFiles(handles);
+    }
     for (const fs::Handle handle : handles) {
         system_.Close(handle);
     }
     // A failed flush keeps every source of the batch.
-    if (flushed) {
+    if (flushed || stopping_) {
         for (const auto& copy : batch.copies) {
             system_.Remove(copy.made.temporary);
-            outcomes.emplace_back(copy.from, flushed->reason);
+            if (!stopping_) {
+                outcomes.emplace_back(copy.from, flushed->reason);
+            }
         }
         return outcomes;
     }
@@ -376,8 +555,11 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
     std::vector<MovedFile> records;
     std::uint64_t number = 0;
     if (log_) {
-        for (const auto& copy : batch.copies) {
-            records.push_back({copy.from, copy.to, system_.StatusOf(copy.made.temporary).facts});
+        const auto facts = All(batch.copies.size(), [&](std::size_t i) {
+            return system_.StatusOf(batch.copies[i].made.temporary).facts;
+        });
+        for (std::size_t i = 0; i < batch.copies.size(); ++i) {
+            records.push_back({batch.copies[i].from, batch.copies[i].to, facts[i]});
         }
         if (const auto failure = log_->RecordAhead(records, number)) {
             for (const auto& copy : batch.copies) {
@@ -392,38 +574,44 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
             log_->Withdraw(records[i]);
         }
     };
+    const auto renamed = Each(batch.copies.size(), [&](std::size_t i) {
+        return system_.RenameNoReplace(batch.copies[i].made.temporary, batch.copies[i].to);
+    });
     std::vector<std::size_t> placed;
     for (std::size_t i = 0; i < batch.copies.size(); ++i) {
         const Copy& copy = batch.copies[i];
-        if (const auto failure = system_.RenameNoReplace(copy.made.temporary, copy.to)) {
+        if (!renamed[i] || *renamed[i]) {
             system_.Remove(copy.made.temporary);
             withdraw(i);
-            outcomes.emplace_back(copy.from, ReasonFor(system_, *failure, copy.from, copy.to));
+            if (renamed[i]) {
+                outcomes.emplace_back(copy.from,
+                                      ReasonFor(system_, **renamed[i], copy.from, copy.to));
+            }
         } else {
             placed.push_back(i);
         }
     }
+    // From here the batch completes even when stopped: its copies have their names, and
+    // only the rest of it leaves each archive in one place.
+    std::vector<std::string> folders;
+    for (const std::size_t i : placed) {
+        std::string folder = FolderOf(batch.copies[i].to);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(std::move(folder));
+        }
+    }
     // The names durable before any source goes; a folder that cannot be flushed takes its
     // copies back.
-    std::vector<std::pair<std::string, std::optional<std::string>>> folders;
-    const auto folderFailure = [&](const Copy& copy) -> const std::optional<std::string>& {
-        const std::string folder = FolderOf(copy.to);
-        for (const auto& [each, failure] : folders) {
-            if (each == folder) {
-                return failure;
-            }
-        }
-        const auto failure = system_.FlushFolder(folder);
-        folders.emplace_back(folder, failure ? std::optional(failure->reason) : std::nullopt);
-        return folders.back().second;
-    };
+    const auto folderFlushed =
+        All(folders.size(), [&](std::size_t i) { return system_.FlushFolder(folders[i]); });
     std::vector<std::size_t> durable;
     for (const std::size_t i : placed) {
         const Copy& copy = batch.copies[i];
-        if (const auto& failure = folderFailure(copy)) {
+        const auto at = std::find(folders.begin(), folders.end(), FolderOf(copy.to));
+        if (const auto& failure = folderFlushed[at - folders.begin()]) {
             system_.Remove(copy.to);
             withdraw(i);
-            outcomes.emplace_back(copy.from, *failure);
+            outcomes.emplace_back(copy.from, failure->reason);
         } else {
             durable.push_back(i);
         }
@@ -431,13 +619,18 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
     if (log_) {
         log_->BatchMade(number);
     }
-    for (const std::size_t i : durable) {
-        const Copy& copy = batch.copies[i];
-        if (transfer_ == Transfer::Copy) {
-            outcomes.emplace_back(copy.from, std::nullopt);
-            continue;
+    if (transfer_ == Transfer::Copy) {
+        for (const std::size_t i : durable) {
+            outcomes.emplace_back(batch.copies[i].from, std::nullopt);
         }
-        outcomes.emplace_back(copy.from, RemoveSource(copy, log_ ? &records[i] : nullptr));
+        return outcomes;
+    }
+    const auto removed = All(durable.size(), [&](std::size_t i) {
+        const std::size_t copy = durable[i];
+        return RemoveSource(batch.copies[copy], log_ ? &records[copy] : nullptr);
+    });
+    for (std::size_t i = 0; i < durable.size(); ++i) {
+        outcomes.emplace_back(batch.copies[durable[i]].from, removed[i]);
     }
     return outcomes;
 }

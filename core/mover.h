@@ -5,10 +5,13 @@
 // source. A dry run takes the same steps over a file system that changes nothing.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "call_pool.h"
 #include "file_system.h"
 #include "transfer.h"
 
@@ -93,13 +97,14 @@ BatchBounds BatchBoundsFor(fs::FileSystem& system);
 
 // Puts archives in place, never replacing anything. Renames are done at once, or with a
 // journal in batches recorded ahead; copies are gathered in batches, and one batch
-// completes on a second thread while the next is copied. Each outcome is reported on the thread
-// that calls Move and Finish.
+// completes on a second thread while the next is copied. Given a pool (on a share), renames, copies
+// and the steps of a batch go side by side through it, and each rename is reported in the order it
+// was asked for. Each outcome is reported on the thread that calls Move, Finish and Stop.
 class Mover {
 public:
     // `runTag` names the run's temporary copies, so that other runs know whose they are.
     Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer = Transfer::Move,
-          MoveLog* log = nullptr, std::string runTag = {});
+          MoveLog* log = nullptr, std::string runTag = {}, CallPool* pool = nullptr);
     Mover(const Mover&) = delete;
     Mover& operator=(const Mover&) = delete;
     // Finishes the moves in hand.
@@ -111,6 +116,10 @@ public:
     void Move(const std::string& from, const std::string& to, const fs::FileFacts* facts = nullptr);
     // Completes every move started so far.
     void Finish();
+    // With a pool: starts no new call but to take away the temporary copies not yet in
+    // place, reports what the calls in flight did, and finishes a batch already named in
+    // the destination. Without one, the same as Finish.
+    void Stop();
 
     struct Copy {
         std::string from;
@@ -131,10 +140,37 @@ public:
     };
 
 private:
-    void Rename(const std::string& from, const std::string& to, const fs::FileFacts* facts);
+    // How far the mover runs ahead of the calls in flight, per thread of the pool.
+    static constexpr std::size_t kRenamesAheadPerCall = 4;
+    static constexpr std::size_t kCopiesAheadPerCall = 2;
+
+    // A rename on its way through the pool.
+    struct PendingRename {
+        std::string from;
+        std::string to;
+        std::future<fs::Outcome> done;
+    };
+
+    void Rename(const std::string& from, const std::string& to);
+    void Renamed(const std::string& from, const std::string& to, const fs::Outcome& failure);
+    void RenameSideBySide(const std::string& from, const std::string& to);
     void RenameRecorded(const std::string& from, const std::string& to, const fs::FileFacts* facts);
     void MakeRenames();
     bool OnOneMount(const std::string& from, const std::string& to);
+    void CollectRenames(bool wait);
+    void CollectOneRename();
+    std::optional<std::string> StartCopy(Copy& copy);
+    void CopyAcrossSideBySide(const std::string& from, const std::string& to);
+    void CollectCopies(bool wait);
+    void CollectOneCopy();
+    void TakeCopy(Copy copy);
+    void Abandon(const Batch& batch);
+    template <class Call>
+    auto Each(std::size_t count, const Call& call)
+        -> std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>>;
+    template <class Call>
+    auto All(std::size_t count, const Call& call)
+        -> std::vector<std::invoke_result_t<Call, std::size_t>>;
     void MakeLink(const std::string& from, const std::string& to);
     void CopyAcross(const std::string& from, const std::string& to);
     void StartCompleting();
@@ -157,6 +193,11 @@ private:
     Batch completing_;                        // read by that thread until `completed_` is ready
     std::unordered_set<std::string> inHand_;  // the sources of the renames and both batches
     std::future<Outcomes> completed_;
+    CallPool* pool_;
+    std::deque<PendingRename> renames_;
+    // Copies being made through the pool; each Copy stays where its call writes it.
+    std::deque<std::pair<std::unique_ptr<Copy>, std::future<std::optional<std::string>>>> copies_;
+    std::atomic<bool> stopping_ = false;  // read by the completing thread
 };
 
 // Why the archive `from` could not take the name `to`, in the words a report gives: a name

@@ -59,19 +59,26 @@ std::string FolderFailure::Message() const {
 
 std::optional<FolderFailure> MakeFolders(fs::FileSystem& system, const std::string& path,
                                          std::size_t from,
-                                         const std::function<void(const std::string&)>& made) {
+                                         const std::function<void(const std::string&)>& made,
+                                         std::unordered_set<std::string>* there) {
     for (auto end = path.find(platform::kSeparator, from); end != std::string::npos;
          end = path.find(platform::kSeparator, end + 1)) {
         if (end == 0) {
             continue;  // the root
         }
-        const std::string level = path.substr(0, end + 1);
+        std::string level = path.substr(0, end + 1);
+        if (there && there->contains(level)) {
+            continue;  // on a share each level asked again is two round trips
+        }
         const bool existed = system.StatusOf(level).target == fs::Kind::Directory;
         if (const auto failure = system.MakeFolder(level)) {
             return FolderFailure{level, failure->reason};
         }
         if (!existed && made) {
             made(level);
+        }
+        if (there) {
+            there->insert(std::move(level));
         }
     }
     return std::nullopt;
@@ -101,31 +108,45 @@ PassResult Pass::Run() {
     const std::string held[] = {request_.searchdir, request_.destdir};
     system_.HoldFolders(held);
     {
+        // On a share each call waits a round trip, so several go at once there.
+        std::optional<CallPool> pool;
+        if (OnAShare()) {
+            pool.emplace(kCallsInFlightOnAShare);
+            pool_ = &*pool;
+        }
         // Moves across mounts complete in batches, so an archive counts, or is named as not
-        // moved, when the mover reports it done; a cancelled pass still finishes its batch.
+        // moved, when the mover reports it done. A stopped pass finishes its batch in hand,
+        // or on a share only the calls in flight.
         Mover mover(
             system_,
             [this](const std::string& from, const std::optional<std::string>& reason) {
                 RecordOutcome(from, reason);
             },
-            request_.transfer, journal_, request_.runTag);
+            request_.transfer, journal_, request_.runTag, pool_);
         mover_ = &mover;
         if (!SortsSeveral()) {
             RemoveLeftovers(request_.destdir);
         }
         result_.cancelled = !ListSearchFolder();
-        for (const Candidate& candidate :
-             result_.cancelled ? std::span<const Candidate>() : std::span(candidates_)) {
+        if (!result_.cancelled) {
+            MakeFoldersAhead();
+        }
+        for (std::size_t i = 0; !result_.cancelled && i < candidates_.size(); ++i) {
             if (JournalFailed()) {
                 break;
             }
-            if (!CheckCandidate(candidate)) {
+            if (!CheckCandidate(i)) {
                 result_.cancelled = true;
-                break;
             }
         }
-        mover.Finish();
+        if (result_.cancelled || JournalFailed()) {
+            mover.Stop();
+        } else {
+            mover.Finish();
+        }
         mover_ = nullptr;
+        lookAhead_.clear();
+        pool_ = nullptr;
         JournalFailed();
     }
     system_.ForgetFolders();
@@ -220,9 +241,14 @@ bool Pass::ListSearchFolder() {
     return !listing_->Cancelled();
 }
 
+bool Pass::OnAShare() {
+    return system_.IsRemote(request_.searchdir) || system_.IsRemote(request_.destdir);
+}
+
 // Measures one archive and, when it is there and not empty, hands it to the mover. False
 // when progress asks the pass to stop there, before the archive is moved.
-bool Pass::CheckCandidate(const Candidate& candidate) {
+bool Pass::CheckCandidate(std::size_t index) {
+    const Candidate& candidate = candidates_[index];
     if (candidate.path.empty()) {
         sourcePath_.assign(request_.searchdir).append(candidate.name).append(kArchiveExtension);
     } else {
@@ -232,7 +258,7 @@ bool Pass::CheckCandidate(const Candidate& candidate) {
         listing_ ? listing_->Find(std::string_view(sourcePath_).substr(request_.searchdir.size()))
                  : FolderListing::Answer::LookUp;
     const fs::Status status =
-        answer == FolderListing::Answer::LookUp ? system_.StatusOf(sourcePath_) : fs::Status();
+        answer == FolderListing::Answer::LookUp ? StatusOfCandidate(index) : fs::Status();
     const bool present = status.target == fs::Kind::File && status.targetSize > 0;
     ++checked_;
     if (progress_ && !progress_->ContinuePass(
@@ -253,6 +279,91 @@ bool Pass::CheckCandidate(const Candidate& candidate) {
     }
     mover_->Move(sourcePath_, targetPath_, &status.facts);
     return true;
+}
+
+// On a share the folders of the categories the listing shows archives of are made before
+// the first move, side by side, one level at a time; elsewhere, and for a level that
+// fails, each is made as its first archive comes.
+void Pass::MakeFoldersAhead() {
+    if (!pool_ || !SortsSeveral()) {
+        return;
+    }
+    std::vector<bool> wanted(request_.targets.size(), false);
+    for (const Candidate& candidate : candidates_) {
+        if (!wanted[candidate.target] &&
+            (!listing_ || listing_->Find(std::string(candidate.name).append(kArchiveExtension)) ==
+                              FolderListing::Answer::LookUp)) {
+            wanted[candidate.target] = true;
+        }
+    }
+    std::vector<std::vector<std::string>> levels;  // by depth below the destination
+    std::unordered_set<std::string> seen;
+    for (std::size_t target = 0; target < wanted.size(); ++target) {
+        const std::string& folder = FolderOf(target);
+        std::size_t depth = 0;
+        for (auto end =
+                 folder.find(platform::kSeparator,
+                             folder.starts_with(request_.destdir) ? request_.destdir.size() : 0);
+             wanted[target] && end != std::string::npos;
+             end = folder.find(platform::kSeparator, end + 1), ++depth) {
+            std::string level = folder.substr(0, end + 1);
+            if (end > 0 && seen.insert(level).second) {
+                levels.resize(std::max(levels.size(), depth + 1));
+                levels[depth].push_back(std::move(level));
+            }
+        }
+    }
+    for (const auto& depth : levels) {
+        const auto made = pool_->Each(depth.size(), [&](std::size_t i) {
+            const bool existed = system_.StatusOf(depth[i]).target == fs::Kind::Directory;
+            return std::pair{existed, system_.MakeFolder(depth[i]).has_value()};
+        });
+        for (std::size_t i = 0; i < depth.size(); ++i) {
+            if (!made[i] || made[i]->second) {
+                continue;  // made again, and reported, with its first archive
+            }
+            if (!made[i]->first) {
+                foldersMade_.push_back(depth[i]);
+                madeHere_.insert(depth[i]);
+                if (journal_) {
+                    journal_->FolderCreated(depth[i]);
+                }
+            }
+            foldersThere_.insert(depth[i]);
+        }
+    }
+}
+
+// The status of the candidate at `index`, whose path is in sourcePath_. On a share the
+// next names to look up are asked meanwhile, side by side.
+fs::Status Pass::StatusOfCandidate(std::size_t index) {
+    if (!pool_) {
+        return system_.StatusOf(sourcePath_);
+    }
+    lookedAheadTo_ = std::max(lookedAheadTo_, index);
+    while (lookAhead_.size() < pool_->Threads() && lookedAheadTo_ < candidates_.size()) {
+        const std::size_t next = lookedAheadTo_++;
+        const Candidate& candidate = candidates_[next];
+        std::string path =
+            candidate.path.empty()
+                ? request_.searchdir + std::string(candidate.name) + std::string(kArchiveExtension)
+                : std::string(candidate.path);
+        if (!listing_ || listing_->Find(std::string_view(path).substr(request_.searchdir.size())) ==
+                             FolderListing::Answer::LookUp) {
+            lookAhead_.emplace_back(next, pool_->Start([this, path = std::move(path)] {
+                return system_.StatusOf(path);
+            }));
+        }
+    }
+    while (!lookAhead_.empty() && lookAhead_.front().first < index) {
+        lookAhead_.pop_front();
+    }
+    if (lookAhead_.empty() || lookAhead_.front().first != index) {
+        return system_.StatusOf(sourcePath_);
+    }
+    auto status = CallPool::Result(lookAhead_.front().second);
+    lookAhead_.pop_front();
+    return status ? *status : system_.StatusOf(sourcePath_);
 }
 
 const std::string& Pass::FolderOf(std::size_t target) const {
@@ -292,18 +403,25 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     }
     const std::string& folder = request_.targets[target].destdir;
     const std::size_t from = folder.starts_with(request_.destdir) ? request_.destdir.size() : 0;
-    const auto failure = MakeFolders(system_, folder, from, [this](const std::string& made) {
-        foldersMade_.push_back(made);
-        if (journal_) {
-            journal_->FolderCreated(made);
-        }
-    });
+    const auto failure = MakeFolders(
+        system_, folder, from,
+        [&](const std::string& made) {
+            foldersMade_.push_back(made);
+            madeHere_.insert(made);
+            if (journal_) {
+                journal_->FolderCreated(made);
+            }
+        },
+        &foldersThere_);
     if (failure) {
         folderFailures_[target] = failure->Message();
         return folderFailures_[target];
     }
     folderReady_[target] = true;
-    RemoveLeftovers(folder);
+    // A folder this pass has just made holds nothing left by anyone.
+    if (!madeHere_.contains(folder)) {
+        RemoveLeftovers(folder);
+    }
     return std::nullopt;
 }
 
@@ -412,8 +530,17 @@ RunLock::~RunLock() {
 
 // The category folders this pass made and then put nothing in go again, the deepest first.
 void Pass::RemoveEmptyFoldersMade() {
+    std::vector<std::string_view> filled;  // on a share each failing removal is a round trip
+    for (std::size_t i = 0; i < request_.targets.size(); ++i) {
+        if (movedPerTarget_[i] > 0) {
+            filled.push_back(request_.targets[i].destdir);
+        }
+    }
     for (auto folder = foldersMade_.rbegin(); folder != foldersMade_.rend(); ++folder) {
-        system_.RemoveFolder(*folder);  // fails, as it should, where anything is in it
+        if (std::none_of(filled.begin(), filled.end(),
+                         [&](std::string_view each) { return each.starts_with(*folder); })) {
+            system_.RemoveFolder(*folder);  // fails, as it should, where anything is in it
+        }
     }
 }
 

@@ -4,13 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "call_pool.h"
 #include "file_system.h"
 #include "folder_listing.h"
 #include "interfaces.h"
@@ -122,10 +126,11 @@ struct FolderFailure {
 
 // Makes `path` (ending in a separator) and every missing folder above it, from the
 // position `from` on, telling `made` of each folder it made; the first that cannot be made
-// stops it.
+// stops it. Folders in `there` are taken as there, and each made or found joins it.
 std::optional<FolderFailure> MakeFolders(fs::FileSystem& system, const std::string& path,
                                          std::size_t from,
-                                         const std::function<void(const std::string&)>& made);
+                                         const std::function<void(const std::string&)>& made,
+                                         std::unordered_set<std::string>* there = nullptr);
 
 // What an interrupted earlier run left in a folder: temporary copies removed, and whether
 // some were kept because other machines reach the folder and may be writing them.
@@ -185,7 +190,10 @@ private:
 
     void CollectCandidates();
     bool ListSearchFolder();
-    bool CheckCandidate(const Candidate& candidate);
+    bool OnAShare();
+    void MakeFoldersAhead();
+    bool CheckCandidate(std::size_t index);
+    fs::Status StatusOfCandidate(std::size_t index);
     std::optional<std::string> PrepareFolder(std::size_t target);
     void RemoveLeftovers(const std::string& folder);
     void RemoveEmptyFoldersMade();
@@ -209,7 +217,14 @@ private:
     std::vector<bool> folderReady_;
     std::vector<std::optional<std::string>> folderFailures_;
     std::vector<std::int64_t> movedPerTarget_;
-    std::vector<std::string> foldersMade_;  // in the order they were made
+    std::vector<std::string> foldersMade_;          // in the order they were made
+    std::unordered_set<std::string> foldersThere_;  // known to be folders
+    std::unordered_set<std::string> madeHere_;      // of those, the ones this pass made
+    // On a share: calls side by side, and the statuses of the next names to look up, by
+    // their place among the candidates.
+    CallPool* pool_ = nullptr;
+    std::deque<std::pair<std::size_t, std::future<fs::Status>>> lookAhead_;
+    std::size_t lookedAheadTo_ = 0;
     // Archives the mover has in hand, and the target each goes to.
     std::unordered_map<std::string, std::size_t> pendingTargets_;
     // Work buffers kept across archives, so that a pass allocates no strings per archive.

@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -410,12 +412,20 @@ public:
     fs::Outcome RenameNoReplace(const std::string& from, const std::string& to) override {
         const Place source = PlaceOf(from);
         const Place target = PlaceOf(to);
-        if (::renameat2(source.directory, source.name, target.directory, target.name,
-                        RENAME_NOREPLACE) == 0) {
-            return std::nullopt;
-        }
-        if (errno != EINVAL && errno != ENOSYS) {
-            return FailureOf(errno);
+        // A file system that refused once refuses again: on a share the refusal alone cost
+        // a round trip per archive, under the kernel's rename lock.
+        Held* const held = HeldOf(from);
+        if (held == nullptr || !held->refusesNoReplace) {
+            if (::renameat2(source.directory, source.name, target.directory, target.name,
+                            RENAME_NOREPLACE) == 0) {
+                return std::nullopt;
+            }
+            if (errno != EINVAL && errno != ENOSYS) {
+                return FailureOf(errno);
+            }
+            if (held != nullptr) {
+                held->refusesNoReplace = true;
+            }
         }
         // A file system without the no-replace rename (some FUSE ones): a link, then the
         // old name goes.
@@ -702,7 +712,7 @@ public:
             std::string named = folder.ends_with('/') ? folder : folder + '/';
             FileDescriptor fd(::open(named.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (fd.valid()) {
-                held_.push_back({std::move(named), std::move(fd)});
+                held_.emplace_back(std::move(named), std::move(fd));
             }
         }
     }
@@ -716,22 +726,30 @@ private:
     struct Held {
         std::string folder;  // ending in '/'
         FileDescriptor fd;
+        std::atomic<bool> refusesNoReplace = false;  // its file system has no such rename
     };
 
-    // `path` relative to a held folder when it names a file directly inside it. The held
-    // folders change only between runs, while no call is under way.
-    Place PlaceOf(const std::string& path) const {
-        for (const auto& held : held_) {
+    // The held folder `path` names a file directly inside of, if any. The held folders
+    // change only between runs, while no call is under way.
+    Held* HeldOf(const std::string& path) {
+        for (auto& held : held_) {
             if (path.size() > held.folder.size() && path.starts_with(held.folder) &&
                 path.find('/', held.folder.size()) == std::string::npos) {
-                return {held.fd.get(), path.c_str() + held.folder.size()};
+                return &held;
             }
         }
-        return {AT_FDCWD, path.c_str()};
+        return nullptr;
+    }
+
+    // `path` relative to a held folder when it names a file directly inside it.
+    Place PlaceOf(const std::string& path) {
+        const Held* const held = HeldOf(path);
+        return held ? Place{held->fd.get(), path.c_str() + held->folder.size()}
+                    : Place{AT_FDCWD, path.c_str()};
     }
 
     std::mutex heldMutex_;
-    std::vector<Held> held_;
+    std::deque<Held> held_;  // a deque, as a Held cannot move
 };
 
 }  // namespace
