@@ -382,14 +382,14 @@ void RequireOutside(fs::FileSystem& system, const std::string& incoming, const s
 }
 
 void AddCounts(std::vector<CategoryCount>& into, const std::vector<CategoryCount>& more) {
-    for (const auto& [category, moved] : more) {
+    for (const CategoryCount& count : more) {
         const auto same = std::find_if(into.begin(), into.end(), [&](const CategoryCount& c) {
-            return c.category == category;
+            return c.category == count.category;
         });
         if (same == into.end()) {
-            into.push_back({category, moved});
+            into.push_back(count);
         } else {
-            same->moved += moved;
+            same->moved += count.moved;
         }
     }
     std::stable_sort(into.begin(), into.end(), [](const CategoryCount& a, const CategoryCount& b) {

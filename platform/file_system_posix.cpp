@@ -724,6 +724,8 @@ public:
 
 private:
     struct Held {
+        Held(std::string name, FileDescriptor descriptor)
+            : folder(std::move(name)), fd(std::move(descriptor)) {}
         std::string folder;  // ending in '/'
         FileDescriptor fd;
         std::atomic<bool> refusesNoReplace = false;  // its file system has no such rename
