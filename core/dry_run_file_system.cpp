@@ -148,9 +148,23 @@ fs::Outcome DryRunFileSystem::CheckChange(const std::string& path, fs::Access ac
     }
     // A name the run made is not there to ask about; the folder's right tells the same.
     if (access == fs::Access::AddTo || made_.contains(path)) {
-        return real_.CheckAccess(folder, fs::Access::AddTo);
+        const auto known = addTo_.find(folder);
+        if (known != addTo_.end()) {
+            return known->second;
+        }
+        return addTo_.emplace(folder, real_.CheckAccess(folder, fs::Access::AddTo)).first->second;
     }
     return real_.CheckAccess(path, access);
+}
+
+std::optional<bool> DryRunFileSystem::SameMountLocked(const std::string& first,
+                                                      const std::string& second) {
+    std::string folders = first + '\0' + second;
+    const auto known = sameMount_.find(folders);
+    if (known != sameMount_.end()) {
+        return known->second;
+    }
+    return sameMount_.emplace(std::move(folders), real_.SameMount(first, second)).first->second;
 }
 
 std::string DryRunFileSystem::NearestReal(std::string path) {
@@ -244,7 +258,7 @@ fs::Outcome DryRunFileSystem::RenameNoReplace(const std::string& from, const std
         return failure;
     }
     // As rename finds them: another mount, the name taken, then the rights.
-    if (real_.SameMount(NearestReal(FolderOf(source)), NearestReal(FolderOf(target))) == false) {
+    if (SameMountLocked(NearestReal(FolderOf(source)), NearestReal(FolderOf(target))) == false) {
         return Fail(fs::Error::CrossDevice);
     }
     if (StatusLocked(target).kind != fs::Kind::Missing) {
@@ -278,7 +292,7 @@ fs::Outcome DryRunFileSystem::Link(const std::string& from, const std::string& t
         if (status.kind == fs::Kind::Missing) {
             return Fail(fs::Error::NotFound);
         }
-        if (real_.SameMount(NearestReal(FolderOf(Key(from))), folder) == false) {
+        if (SameMountLocked(NearestReal(FolderOf(Key(from))), folder) == false) {
             return Fail(fs::Error::CrossDevice);
         }
     }
@@ -426,7 +440,7 @@ std::optional<fs::Space> DryRunFileSystem::FreeSpace(const std::string& folder) 
 std::optional<bool> DryRunFileSystem::SameMount(const std::string& first,
                                                 const std::string& second) {
     const std::lock_guard lock(mutex_);
-    return real_.SameMount(NearestReal(first), NearestReal(second));
+    return SameMountLocked(NearestReal(first), NearestReal(second));
 }
 
 std::optional<bool> DryRunFileSystem::SameFolder(const std::string& first,

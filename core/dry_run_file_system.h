@@ -68,6 +68,7 @@ private:
     fs::Outcome Fail(fs::Error kind) const { return fs::Failure{kind, real_.Words(kind)}; }
     fs::Outcome CheckParent(const std::string& path);
     fs::Outcome CheckChange(const std::string& path, fs::Access access);
+    std::optional<bool> SameMountLocked(const std::string& first, const std::string& second);
     std::string NearestReal(std::string path);
     std::string OriginOf(const std::string& path);
     void Take(const std::string& path);
@@ -77,7 +78,11 @@ private:
     std::mutex mutex_;  // a batch completes on a thread of its own
     std::map<std::string, Made> made_;
     std::set<std::string> removed_;
-    std::map<std::uint64_t, std::uint64_t> spaceTaken_;  // per volume
+    // What real folders answer, asked once each: on a share every question is a round trip,
+    // and nothing the dry run does changes the real folders' answers.
+    std::map<std::string, fs::Outcome> addTo_;
+    std::map<std::string, std::optional<bool>> sameMount_;  // by the two folders, apart by a NUL
+    std::map<std::uint64_t, std::uint64_t> spaceTaken_;     // per volume
     bool spaceEstimated_ = false;
     std::uint64_t nextTemporary_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "call_pool.h"
 #include "category_map.h"
 #include "dry_run_file_system.h"
 #include "errors.h"
@@ -137,7 +138,8 @@ private:
         return !progress_ || progress_->ContinuePass({0, 0, 0, 0, folder, true, listed_});
     }
 
-    // One listing per folder, the tree's own first, down to the deepest category folder.
+    // One listing per folder, the tree's own first, down to the deepest category folder. On
+    // a share each listing waits on the network: several folders are listed side by side.
     void Walk() {
         std::size_t deepest = 0;
         for (const auto& target : targets_) {
@@ -145,28 +147,61 @@ private:
         }
         folders_.push_back({tree_});
         plan_.cancelled = !Continue(tree_);
-        for (std::size_t i = 0; i < folders_.size() && !plan_.cancelled; ++i) {
-            List(i, deepest);
+        std::optional<CallPool> pool;
+        if (system_.IsRemote(tree_)) {
+            pool.emplace(kCallsInFlightOnAShare);
+        }
+        for (std::size_t i = 0; i < folders_.size() && !plan_.cancelled;) {
+            if (!pool) {
+                Apply(i, Read(folders_[i].path, true), deepest);
+                ++i;
+                continue;
+            }
+            // A few at a time, so that progress, heard only here, can stop the walk.
+            const std::size_t count = std::min(folders_.size() - i, 4 * pool->Threads());
+            auto read =
+                pool->Each(count, [&](std::size_t k) { return Read(folders_[i + k].path, false); });
+            for (std::size_t k = 0; k < count; ++k) {
+                listed_ += static_cast<std::int64_t>(read[k]->entries);
+                Apply(i + k, std::move(*read[k]), deepest);
+            }
+            i += count;
+            plan_.cancelled = plan_.cancelled || !Continue(folders_[i - 1].path);
         }
     }
 
-    void List(std::size_t index, std::size_t deepest) {
-        const std::string path = folders_[index].path;
+    // A folder's listing; `report` tells progress as it goes (only on the caller's thread).
+    struct Reading {
         Listed listed;
         fs::Outcome failure;
+        std::size_t entries = 0;
+        bool stopped = false;
+    };
+    Reading Read(const std::string& path, bool report) {
+        Reading reading;
         try {
-            failure = system_.List(path, [&](const fs::Entry& entry) {
-                if (++listed_ % FolderListing::kReportEvery == 0 && !Continue(path)) {
+            reading.failure = system_.List(path, [&](const fs::Entry& entry) {
+                ++reading.entries;
+                if (report && ++listed_ % FolderListing::kReportEvery == 0 && !Continue(path)) {
                     throw WalkStops{};
                 }
-                listed.Add(entry.name, entry.kind);
+                reading.listed.Add(entry.name, entry.kind);
             });
         } catch (const WalkStops&) {
+            reading.stopped = true;
+        }
+        return reading;
+    }
+
+    void Apply(std::size_t index, Reading reading, std::size_t deepest) {
+        const std::string path = folders_[index].path;
+        Listed& listed = reading.listed;
+        if (reading.stopped) {
             plan_.cancelled = true;
             return;
         }
-        if (failure) {
-            Unreadable(index, failure->reason);
+        if (reading.failure) {
+            Unreadable(index, reading.failure->reason);
             return;
         }
         // Rare: only a file system whose listing cannot tell the kinds needs a look-up.

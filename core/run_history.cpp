@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <utility>
 
+#include "call_pool.h"
 #include "dry_run_file_system.h"
 #include "errors.h"
 #include "platform.h"
@@ -482,9 +484,17 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
     if (progress) {
         progress->PassBegins();
     }
+    // On a share the moves back go side by side, as a run's do.
+    std::optional<CallPool> pool;
+    if (system.IsRemote(run.searchdir) || system.IsRemote(run.destdir)) {
+        pool.emplace(kCallsInFlightOnAShare);
+    }
+    std::int64_t handed = 0;  // to the mover, and answered by it
+    std::int64_t answered = 0;
     Mover mover(
         system,
         [&](const std::string& from, const std::optional<std::string>& reason) {
+            ++answered;
             // The run was stopped between its copy and the removal of the source: the
             // archive is back already, and the copy with the same bytes is not needed.
             if (reason && *reason == kSameContentsReason && !system.Remove(from)) {
@@ -498,9 +508,10 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
                 ++result.movedBack;
             }
         },
-        Transfer::Move, nullptr, tag);
+        Transfer::Move, nullptr, tag, pool ? &*pool : nullptr);
     const auto total = static_cast<std::int64_t>(run.records.size());
     std::int64_t looked = 0;
+    std::map<std::string, std::optional<FolderFailure>> madeAgain;
     for (auto record = run.records.rbegin(); record != run.records.rend(); ++record) {
         const PassStatus status{++looked, total, result.movedBack,
                                 static_cast<std::int64_t>(result.failed.size()),
@@ -521,18 +532,31 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
         if (back) {
             continue;
         }
-        // A search folder removed since the run is made again.
-        if (const auto failure = MakeDirectories(system, ParentOf(record->original))) {
-            result.failed.push_back({record->moved, failure->Message()});
+        // A search folder removed since the run is made again: each folder asked once, as on
+        // a share every level is a round trip.
+        const std::string parent = ParentOf(record->original);
+        auto [made, first] = madeAgain.try_emplace(parent);
+        if (first) {
+            made->second = MakeDirectories(system, parent);
+        }
+        if (made->second) {
+            result.failed.push_back({record->moved, made->second->Message()});
             ++result.unsettled;
             continue;
         }
         if (dryRun) {
             result.planned.push_back({record->moved, record->original});
         }
+        ++handed;
         mover.Move(record->moved, record->original);
     }
-    mover.Finish();
+    // Stopped on a share, no new call starts; the moves it kept from starting stay.
+    if (result.notTried > 0) {
+        mover.Stop();
+        result.notTried += handed - answered;
+    } else {
+        mover.Finish();
+    }
     if (progress) {
         progress->PassEnds();
     }

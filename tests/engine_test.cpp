@@ -623,6 +623,19 @@ TEST_F(Together, AnUndoStoppedOnRequestCleansUpAndIsTakenUpAgain) {
     EXPECT_TRUE(UndoSettled(rest));
 }
 
+TEST_F(Together, AnUndoStoppedOnAShareStartsNothingMoreAndCountsWhatStayed) {
+    WriteMap("a=A\nb=A\nc=A\nd=A\n");
+    files.SetRemote("/out");
+    ASSERT_EQ(Move("A").moved, 4);
+    StopAt stop(3);
+    const UndoResult stopped = UndoRun(files, "", false, &stop);
+    EXPECT_EQ(stopped.movedBack + stopped.notTried, 4);  // the calls in flight returned
+    EXPECT_EQ(files.Names("/search").size() + files.Names("/out").size(), 4u);
+    const UndoResult rest = UndoRun(files, "", false);
+    EXPECT_EQ(rest.movedBack, stopped.notTried);
+    EXPECT_TRUE(UndoSettled(rest));
+}
+
 TEST_F(Together, AHundredRunsThatMovedAreKeptAndTheFolderRunsSinceTheOldest) {
     const auto add = [&](const std::string& id) {
         files.AddFile(RunsDirectory() + id + ".log", "lorvex run\t" + id + "\n");

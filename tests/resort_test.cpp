@@ -127,16 +127,29 @@ protected:
         }
         return category;
     }
+    void ResortsTheWholeTree(bool share);
+
     static constexpr int kNames = 40;
     const Strings oldList{"Music / Jazz", "Music / Rock", "Books", "Old / Tapes"};
     const Strings newList{"Music / Modern Jazz", "Music / Rock", "Books"};
 };
 
 TEST_F(Resorting, LeavesTheTreeAsAllWithTheNewMapWouldAndNamesWhatStays) {
+    // On a share the tree's folders are listed side by side: the same decisions.
+    for (const bool share : {false, true}) {
+        SCOPED_TRACE(share ? "on a share" : "local");
+        ResortsTheWholeTree(share);
+    }
+}
+
+void Resorting::ResortsTheWholeTree(bool share) {
     MemoryFileSystem resorted;
     MemoryFileSystem fresh;
     SortAll(resorted, Map(OldCategory), oldList);
     SortAll(fresh, Map(NewCategory), newList);
+    if (share) {
+        resorted.SetRemote("/sorted");
+    }
     const ResortResult result = RunResort(resorted, Map(NewCategory), newList, false);
     EXPECT_EQ(result.pass.moved, 14);
     EXPECT_TRUE(result.pass.failed.empty());
