@@ -2,6 +2,8 @@
 
 #include <ctime>
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 #include "run_journal.h"
 #include "text_columns.h"
@@ -22,13 +24,40 @@ std::tm LocalCalendar(std::time_t when) {
 std::string Counts(const RunLine& run) {
     return std::to_string(run.moved) + " moved, " + std::to_string(run.stillThere) +
            " still there" + (run.undone ? ", undone" : "") +
-           (run.notBack > 0 ? ", " + std::to_string(run.notBack) + " not back" : "") +
-           (run.note.empty() ? "" : ", " + run.note);
+           (run.notBack > 0 ? ", " + std::to_string(run.notBack) + " not back" : "");
+}
+
+// `text` broken at blanks into pieces of at most `room` columns where it can be; a word
+// wider than that stays whole.
+std::vector<std::string> Words(const std::string& text, int room) {
+    std::vector<std::string> pieces;
+    std::string piece;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto end = std::min(text.find(' ', start), text.size());
+        const std::string word = text.substr(start, end - start);
+        if (!piece.empty() && ColumnsTaken(piece) + 1 + ColumnsTaken(word) > room) {
+            pieces.push_back(std::exchange(piece, {}));
+        }
+        piece += (piece.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    pieces.push_back(piece);
+    return pieces;
 }
 
 // `parts` joined by two blanks, a part that would pass `room` starting a line of its own,
-// indented by two.
-std::string Packed(std::initializer_list<std::string> parts, int room) {
+// indented by two, and one wider than a line broken at its blanks.
+std::string Packed(std::initializer_list<std::string> whole, int room) {
+    std::vector<std::string> parts;
+    for (const std::string& part : whole) {
+        if (part.empty()) {
+            continue;
+        }
+        const auto pieces =
+            ColumnsTaken(part) > room - 2 ? Words(part, room - 2) : std::vector<std::string>{part};
+        parts.insert(parts.end(), pieces.begin(), pieces.end());
+    }
     std::string text;
     int used = 0;
     for (const std::string& part : parts) {
@@ -53,13 +82,14 @@ std::string RunText(const RunLine& run, int columns) {
     const std::string when = LocalTimeOf(run.started);
     const std::string where = run.category + "  -> " + PathsAsWritten(run.destdir);
     const std::string counts = Counts(run);
-    const std::string line = run.id + "  " + when + "  " + where + "  " + counts;
+    const std::string note = run.note.empty() ? "" : ", " + run.note;
+    const std::string line = run.id + "  " + when + "  " + where + "  " + counts + note;
     const int room = columns - 1;  // the last column stays empty, so no terminal wraps
     if (columns <= 0 || ColumnsTaken(line) <= room) {
         return line + "\n";
     }
-    return Packed({run.id, when, counts}, room) + "\n  " + ShortenedInTheMiddle(where, room - 2) +
-           "\n";
+    return Packed({run.id, when, counts + (note.empty() ? "" : ","), run.note}, room) + "\n  " +
+           ShortenedInTheMiddle(where, room - 2) + "\n";
 }
 
 }  // namespace
