@@ -15,17 +15,6 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool IsAscii(std::string_view name) {
-    return std::all_of(name.begin(), name.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-std::string Folded(std::string_view name) {
-    std::string folded(name);
-    std::transform(folded.begin(), folded.end(), folded.begin(), Lower);
-    return folded;
-}
-
 // Ends in ".zip" in any case: whatever a look-up of an archive can find.
 bool MayBeArchive(std::string_view name) {
     if (name.size() < kArchiveEnd.size()) {
@@ -34,16 +23,6 @@ bool MayBeArchive(std::string_view name) {
     const std::string_view end = name.substr(name.size() - kArchiveEnd.size());
     return std::equal(end.begin(), end.end(), kArchiveEnd.begin(),
                       [](char a, char b) { return Lower(a) == b; });
-}
-
-std::string CaseSwapped(std::string_view name) {
-    std::string swapped(name);
-    for (char& c : swapped) {
-        if (IsLetter(c)) {
-            c = static_cast<char>(c ^ 0x20);
-        }
-    }
-    return swapped;
 }
 
 FolderListing::Answer AnswerOf(const fs::Entry& entry) {
@@ -55,6 +34,27 @@ FolderListing::Answer AnswerOf(const fs::Entry& entry) {
 }
 
 }  // namespace
+
+bool IsAscii(std::string_view name) {
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    std::transform(folded.begin(), folded.end(), folded.begin(), Lower);
+    return folded;
+}
+
+std::string CaseSwapped(std::string_view name) {
+    std::string swapped(name);
+    for (char& c : swapped) {
+        if (IsLetter(c)) {
+            c = static_cast<char>(c ^ 0x20);
+        }
+    }
+    return swapped;
+}
 
 FolderListing::FolderListing(fs::FileSystem& system, const std::string& folder,
                              std::int64_t mostNames,

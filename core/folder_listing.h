@@ -14,6 +14,12 @@
 
 namespace lorvex {
 
+// ASCII letters only, as a file system that ignores case folds them: whether a name has
+// nothing else, the name in lower case, and each of its letters in the other case.
+bool IsAscii(std::string_view name);
+std::string Folded(std::string_view name);
+std::string CaseSwapped(std::string_view name);
+
 class FolderListing {
 public:
     enum class Answer {

@@ -100,13 +100,6 @@ void CreateDestination(fs::FileSystem& system, const std::string& path) {
     }
 }
 
-std::string WithSeparator(const std::string& directory) {
-    if (!directory.empty() && directory.back() == platform::kSeparator) {
-        return directory;
-    }
-    return directory + platform::kSeparator;
-}
-
 std::string CategoryListPath(const std::string& programDirectory, ListMode mode) {
     return DataFilePath(programDirectory, DataFilesOf(mode).categoryList);
 }

@@ -11,6 +11,7 @@
 #include "file_system.h"
 #include "interfaces.h"
 #include "list_mode.h"
+#include "parent_folder.h"
 #include "pass.h"
 #include "platform.h"
 
@@ -61,9 +62,6 @@ std::vector<CategoryTarget> TargetsOf(const std::vector<std::string>& categories
 // end, and its journal (may be null) finished unless a later step of the run still writes.
 PassResult RunPassOver(fs::FileSystem& system, std::string_view map, PassRequest request,
                        RunJournal* journal, PassProgress* progress, bool finishJournal = true);
-
-// `directory` with one separator at its end.
-std::string WithSeparator(const std::string& directory);
 
 // Where the data files of `mode` are read from, and their text. Reading throws
 // DataFileError naming the file and the reason; a map without its header too.

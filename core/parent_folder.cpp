@@ -5,6 +5,20 @@
 namespace lorvex {
 using platform::kSeparators;
 
+std::string WithSeparator(const std::string& directory) {
+    if (!directory.empty() && directory.back() == platform::kSeparator) {
+        return directory;
+    }
+    return directory + platform::kSeparator;
+}
+
+std::string WithoutSeparator(std::string path) {
+    while (path.size() > 1 && path.back() == platform::kSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
 std::string ParentFolder(std::string_view path) {
     const auto last = path.find_last_not_of(kSeparators);
     const auto cut = last == std::string_view::npos ? last : path.find_last_of(kSeparators, last);

@@ -13,6 +13,11 @@ namespace lorvex {
 // hold either.
 std::string ParentFolder(std::string_view path);
 
+// `directory` ending in the system's separator, and `path` without the separators at its
+// end (a root keeps its one).
+std::string WithSeparator(const std::string& directory);
+std::string WithoutSeparator(std::string path);
+
 // The highest of the folders above `folder` that are missing, going up from its parent
 // while `exists` says no: the one the user has to make (or mistyped). "" when the parent
 // exists.

@@ -8,20 +8,11 @@
 
 #include "category_map.h"
 #include "errors.h"
+#include "parent_folder.h"
 #include "platform.h"
 #include "run_history.h"
 
 namespace lorvex {
-namespace {
-
-std::string WithoutTrailingSeparator(std::string path) {
-    while (path.size() > 1 && path.back() == platform::kSeparator) {
-        path.pop_back();
-    }
-    return path;
-}
-
-}  // namespace
 
 void RequireWritableDestination(fs::FileSystem& system, const std::string& destdir) {
     if (const auto failure = system.CheckAccess(destdir, fs::Access::AddTo)) {
@@ -440,7 +431,7 @@ namespace {
 std::optional<bool> RunStillGoing(fs::FileSystem& system, const std::string& folder,
                                   std::string_view tag, std::string& lock) {
     const std::string name = RunLockName(tag);
-    for (std::string at = WithoutTrailingSeparator(folder);;) {
+    for (std::string at = WithoutSeparator(folder);;) {
         lock = at + platform::kSeparator + name;
         if (const auto held = system.IsLocked(lock)) {
             return held;

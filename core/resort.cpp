@@ -31,38 +31,8 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // List lets it through and closes what it opened.
 struct WalkStops {};
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Folded(std::string_view text) {
-    std::string folded(text);
-    std::transform(folded.begin(), folded.end(), folded.begin(), Lower);
-    return folded;
-}
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-std::string CaseSwapped(std::string_view name) {
-    std::string swapped(name);
-    for (char& c : swapped) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
-            c = static_cast<char>(c ^ 0x20);
-        }
-    }
-    return swapped;
-}
-
 bool IsArchiveName(std::string_view name) {
     return name.size() > kArchiveEnd.size() && name.ends_with(kArchiveEnd);
-}
-
-std::string WithoutSeparator(std::string path) {
-    while (path.size() > 1 && path.back() == kSeparator) {
-        path.pop_back();
-    }
-    return path;
 }
 
 std::size_t LevelsOf(std::string_view path) {

@@ -10,6 +10,7 @@
 #include "call_pool.h"
 #include "dry_run_file_system.h"
 #include "errors.h"
+#include "parent_folder.h"
 #include "platform.h"
 #include "runs_list.h"
 #include "terminal.h"
@@ -399,13 +400,6 @@ void RemoveCreatedFolders(fs::FileSystem& system, const RunJournalText& run, Und
 
 namespace {
 
-std::string WithSeparator(std::string folder) {
-    if (!folder.empty() && folder.back() != platform::kSeparator) {
-        folder += platform::kSeparator;
-    }
-    return folder;
-}
-
 // Each folder an undo of `run` takes archives from or puts them into, ending in a separator.
 std::set<std::string> FoldersOf(const RunJournalText& run) {
     std::set<std::string> folders;
@@ -418,6 +412,9 @@ std::set<std::string> FoldersOf(const RunJournalText& run) {
 
 // The run's own lock, left in its destination by a run killed outright.
 void RemoveDeadRunLock(fs::FileSystem& system, const RunJournalText& run) {
+    if (run.destdir.empty()) {
+        return;  // a journal that lost its header
+    }
     const std::string lock = WithSeparator(run.destdir) + RunLockName(RunTag(run.id));
     if (system.IsLocked(lock) == false) {
         system.Remove(lock);
