@@ -244,6 +244,59 @@ TEST_F(FaultInjection, AbsentNamesAreNotLookedUpOneByOne) {
 #endif
 }
 
+// Two lorvex at once: the first, from a FUSE folder, is held while it reads its copies into
+// the destination; meanwhile an undo of it is refused and a second run into the same
+// folder leaves the first's temporary copies alone. Then the first finishes unharmed.
+TEST_F(FaultInjection, ARunStillGoingIsSeenByAnUndoAndByASecondRunIntoItsFolder) {
+#ifndef LORVEX_POWER_CUT_FS
+    GTEST_SKIP() << "built without libfuse3: no FUSE file system";
+#else
+    for (int i = 0; i < 20; ++i) {
+        AddArchive("held " + std::to_string(i), 3000);
+    }
+    const fs::path backing = root / "backing";
+    fs::create_directories(backing);
+    WriteArchivesAndData(backing);
+    WriteFile(search / "Other Name.zip", "PK other");
+    const fs::path held = root / "held", release = root / "release";
+    ASSERT_EQ(::mkfifo(held.c_str(), 0600) | ::mkfifo(release.c_str(), 0600), 0);
+    test::PowerCutFs share(LORVEX_POWER_CUT_FS, backing, root / "share",
+                           {"--hold-at", "read:2", held.string(), release.string()});
+    if (!share.mounted()) {
+        GTEST_SKIP() << "cannot mount the FUSE file system (needs root and /dev/fuse)";
+    }
+    fs::copy_file(test::LorvexExecutable(), program / "lorvex");
+    const std::string lorvex = (program / "lorvex").string();
+    TempDir output;
+    ChildProcess first(lorvex,
+                       {"-c", kCategory, "-e", (root / "share").string(), "-d", dest.string()},
+                       output.path());
+    // Not blocking on the FIFO, so that a first run that ends early ends the wait too.
+    const int heldEnd = ::open(held.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    pollfd waits[] = {{heldEnd, POLLIN, 0}, {first.EndDescriptor(), POLLIN, 0}};
+    ASSERT_GT(::poll(waits, 2, -1), 0);
+    ::close(heldEnd);
+    ASSERT_TRUE(waits[0].revents & POLLIN) << "the first run ended before it was held";
+    const auto names = ListDirectory(dest);
+    EXPECT_TRUE(std::ranges::any_of(
+        names, [](const std::string& name) { return name.ends_with(".lorvex-partial"); }));
+
+    const auto undo = test::Run(lorvex, {"--undo"});
+    const auto second =
+        test::Run(lorvex, {"-c", "Other", "-e", search.string(), "-d", dest.string()});
+    WriteFile(release, "r");  // the daemon is waiting to read it
+    const auto firstEnd = first.Wait();
+    EXPECT_EQ(undo.exitStatus, 2);
+    EXPECT_NE(undo.err.find("still going"), std::string::npos) << undo.err;
+    EXPECT_EQ(second.exitStatus, 0) << second.out << second.err;
+    EXPECT_EQ(second.out.find("Removed"), std::string::npos) << second.out;
+    EXPECT_EQ(firstEnd.exitStatus, 0) << firstEnd.out << firstEnd.err;
+    EXPECT_EQ(FailuresInReport(firstEnd.out), Failures{});
+    EXPECT_EQ(ListDirectory(dest).size(), archives.size() + 1);
+    ExpectNothingLost(backing, dest);
+#endif
+}
+
 TEST_F(FaultInjection, DestinationHoldingTheSameNameKeepsBoth) {
     AddArchive("Same Name", 5000);
     AddArchive("Fresh", 300);
@@ -634,10 +687,9 @@ public:
         for (;;) {
             if (!watchingTarget_) {
                 // Fails until the run makes the folder; its making wakes the poll below.
-                watchingTarget_ =
-                    ::inotify_add_watch(notify_, target_.c_str(),
-                                        IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM |
-                                            IN_MOVED_TO | IN_DELETE) >= 0;
+                watchingTarget_ = ::inotify_add_watch(notify_, target_.c_str(),
+                                                      IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM |
+                                                          IN_MOVED_TO | IN_DELETE) >= 0;
             }
             if (seen >= changes) {
                 return seen;
@@ -719,8 +771,8 @@ TEST_F(FaultInjection, KilledAtRandomMomentsAcrossFileSystemsLosesNothing) {
             fs::copy_file(test::LorvexExecutable(), program / "lorvex");
         }
     };
-    const std::vector<std::string> arguments{"-c", kCategory, "-e", source.string(), "-d",
-                                             target.string()};
+    const std::vector<std::string> arguments{"-c", kCategory,      "-e", source.string(),
+                                             "-d", target.string()};
     // How many changes a whole run makes, counted on one run left alone.
     std::size_t wholeRun = 0;
     {

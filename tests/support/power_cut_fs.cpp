@@ -6,12 +6,15 @@
 // machine would find after the reboot.
 //
 //   power_cut_fs BACKING MOUNTPOINT READY_FD [--kill-at OPERATION:N] [--fail-fsync]
-//                [--log-lookups FILE]
+//                [--log-lookups FILE] [--hold-at OPERATION:N HELD RELEASE]
 //
 // READY_FD gets one byte once the file system answers. --kill-at kills the calling process
 // with SIGKILL at the Nth call of an operation (fsync, fsyncdir, rename, unlink), which is
 // then not carried out; --fail-fsync makes every fsync fail with EIO; --log-lookups
 // appends the path of every look-up (getattr) to FILE, one a line, as it is answered.
+// --hold-at holds the Nth call of an operation (read) until the test lets it go: it writes
+// a byte into the FIFO HELD, then waits for one from the FIFO RELEASE. The daemon answers
+// one call at a time, so the whole file system waits meanwhile.
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
 #include <fcntl.h>
@@ -39,10 +42,15 @@ struct Options {
     int killAtCall = 0;
     bool failFsync = false;
     int lookupLog = -1;
+    std::string holdAt;  // operation name
+    int holdAtCall = 0;
+    std::string held;  // FIFOs
+    std::string release;
 };
 
 Options options;
 std::map<std::string, int> calls;
+std::map<std::string, int> holds;
 // The unflushed contents of each file written to, by its inode in the backing directory.
 std::map<ino_t, std::string> unflushed;
 
@@ -69,6 +77,21 @@ bool KillsCaller(const std::string& operation) {
     }
     ::kill(CallerProcess(), SIGKILL);
     return true;
+}
+
+void HoldIfAsked(const std::string& operation) {
+    if (operation != options.holdAt || ++holds[operation] != options.holdAtCall) {
+        return;
+    }
+    char byte = 'h';
+    if (const int held = ::open(options.held.c_str(), O_WRONLY | O_CLOEXEC); held >= 0) {
+        (void)!::write(held, &byte, 1);
+        ::close(held);
+    }
+    if (const int release = ::open(options.release.c_str(), O_RDONLY | O_CLOEXEC); release >= 0) {
+        (void)!::read(release, &byte, 1);
+        ::close(release);
+    }
 }
 
 ino_t InodeOf(int fd) {
@@ -219,6 +242,7 @@ int Create(const char* path, mode_t mode, fuse_file_info* file) {
 }
 
 int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* file) {
+    HoldIfAsked("read");
     const int fd = static_cast<int>(file->fh);
     const auto found = unflushed.find(InodeOf(fd));
     if (found == unflushed.end()) {
@@ -296,6 +320,12 @@ int main(int argc, char** argv) {
             const std::string at = argv[++i];
             options.killAt = at.substr(0, at.find(':'));
             options.killAtCall = std::stoi(at.substr(at.find(':') + 1));
+        } else if (word == "--hold-at" && i + 3 < argc) {
+            const std::string at = argv[++i];
+            options.holdAt = at.substr(0, at.find(':'));
+            options.holdAtCall = std::stoi(at.substr(at.find(':') + 1));
+            options.held = argv[++i];
+            options.release = argv[++i];
         }
     }
     fuse_operations operations{};
