@@ -8,23 +8,23 @@
 namespace lorvex {
 namespace {
 
-using platform::kSeparators;
-
 constexpr std::size_t kFewestBatchFiles = 16;
 constexpr std::size_t kKeptForTheRest = 256;
 
 }  // namespace
 
-std::string FolderOf(const std::string& path) {
-    const auto separator = path.find_last_of(kSeparators);
-    if (separator == std::string::npos) {
+std::string_view FolderPart(std::string_view path) {
+    const auto separator = platform::LastSeparator(path);
+    if (separator == std::string_view::npos) {
         return ".";
     }
-    return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+    return path.substr(0, separator == 0 ? 1 : separator);
 }
 
+std::string FolderOf(const std::string& path) { return std::string(FolderPart(path)); }
+
 std::string_view NameOf(std::string_view path) {
-    const auto separator = path.find_last_of(kSeparators);
+    const auto separator = platform::LastSeparator(path);
     return separator == std::string_view::npos ? path : path.substr(separator + 1);
 }
 
@@ -228,15 +228,22 @@ void Mover::RenameRecorded(const std::string& from, const std::string& to,
 // Whether the folders of `from` and `to` are on one mount, asked once per pair of folders:
 // a rename across mounts fails only after its record was written and flushed.
 bool Mover::OnOneMount(const std::string& from, const std::string& to) {
-    std::string folders = FolderOf(from);
-    folders += '\0';
-    folders += FolderOf(to);
-    const auto known = oneMount_.find(folders);
-    if (known != oneMount_.end()) {
-        return known->second;
+    const std::string_view fromFolder = FolderPart(from);
+    const std::string_view toFolder = FolderPart(to);
+    // Most moves of a pass go between the same two folders: that pair is answered first.
+    if (lastPair_ && fromFolder == lastPair_->from && toFolder == lastPair_->to) {
+        return lastPair_->oneMount;
     }
-    const auto answer = system_.SameMount(FolderOf(from), FolderOf(to));
-    return oneMount_.emplace(std::move(folders), answer != false).first->second;
+    std::string folders(fromFolder);
+    folders += '\0';
+    folders += toFolder;
+    auto known = oneMount_.find(folders);
+    if (known == oneMount_.end()) {
+        const auto answer = system_.SameMount(std::string(fromFolder), std::string(toFolder));
+        known = oneMount_.emplace(std::move(folders), answer != false).first;
+    }
+    lastPair_ = FolderPair{std::string(fromFolder), std::string(toFolder), known->second};
+    return known->second;
 }
 
 void Mover::MakeRenames() {

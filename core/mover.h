@@ -189,6 +189,12 @@ private:
     std::vector<std::string> linkedFolders_;
     Renames renaming_;
     std::unordered_map<std::string, bool> oneMount_;  // by the two folders, apart by a NUL
+    struct FolderPair {
+        std::string from;
+        std::string to;
+        bool oneMount = false;
+    };
+    std::optional<FolderPair> lastPair_;
     Batch building_;
     Batch completing_;                        // read by that thread until `completed_` is ready
     std::unordered_set<std::string> inHand_;  // the sources of the renames and both batches
@@ -207,6 +213,7 @@ std::string ReasonFor(fs::FileSystem& system, const fs::Failure& failure, const 
 
 // The folder part of a path without its trailing separator, and the last name.
 std::string FolderOf(const std::string& path);
+std::string_view FolderPart(std::string_view path);
 std::string_view NameOf(std::string_view path);
 
 }  // namespace lorvex

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <limits>
 
 namespace lorvex {
@@ -143,24 +142,19 @@ std::string CalendarText(std::int64_t seconds, std::string_view dateTimeSeparato
 // Paths may hold any byte but NUL; tabs, line ends and backslashes are written as escapes
 // so that each record stays one line of tab-separated fields.
 void AppendEscaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
+    // Paths seldom hold a character to escape: the runs between them are copied whole.
+    const auto special = [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; };
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!special(text[i])) {
+            continue;
         }
+        out.append(text, start, i - start);
+        out += '\\';
+        out += text[i] == '\t' ? 't' : text[i] == '\n' ? 'n' : text[i] == '\r' ? 'r' : '\\';
+        start = i + 1;
     }
+    out.append(text, start);
 }
 
 void AppendModified(std::string& out, fs::FileTime time) {
@@ -171,10 +165,13 @@ void AppendModified(std::string& out, fs::FileTime time) {
         lastText = CalendarText(time.seconds, " ");
         lastSeconds = time.seconds;
     }
-    char digits[16];
-    std::snprintf(digits, sizeof digits, ".%09u UTC", time.nanoseconds % 1'000'000'000u);
+    char digits[] = ".000000000 UTC";
+    auto nanoseconds = time.nanoseconds % 1'000'000'000u;
+    for (std::size_t at = 9; at > 0; --at, nanoseconds /= 10) {
+        digits[at] = static_cast<char>('0' + nanoseconds % 10);
+    }
     out += lastText;
-    out += digits;
+    out.append(digits, sizeof digits - 1);
 }
 
 std::string JournalHeader(const RunJournalText& run) {

@@ -26,6 +26,20 @@ inline constexpr std::string_view kSeparators = "/";
 inline constexpr std::string_view kExecutableName = "lorvex";
 #endif
 
+// True for a character of kSeparators, by comparison: searching the set would cost a
+// library call for every character of a path.
+constexpr bool IsSeparator(char c) { return c == '/' || (kSeparators.size() > 1 && c == '\\'); }
+
+// Where the last separator of `path` is, or npos.
+constexpr std::size_t LastSeparator(std::string_view path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (IsSeparator(path[i - 1])) {
+            return i - 1;
+        }
+    }
+    return std::string_view::npos;
+}
+
 // True when `name` can only name a plain file inside a directory: it holds no separator
 // or NUL, and on Windows no drive or stream colon, control character, wildcard or
 // reserved device name (CON, NUL, COM1...), so that no map entry reaches elsewhere.

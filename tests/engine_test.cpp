@@ -310,7 +310,22 @@ TEST(Engine, ModificationTimesOfAnyYearSurviveTheJournal) {
         EXPECT_EQ(ParseModified(text), time) << text;
     }
     EXPECT_EQ(ReadableModified({32'503'680'000, 0}), "3000-01-01 00:00:00.000000000 UTC");
+    EXPECT_EQ(ReadableModified({-1, 120'000'007}), "1969-12-31 23:59:59.120000007 UTC");
     EXPECT_EQ(ParseModified("2026-02-30 00:00:00.000000000 UTC"), std::nullopt);
+}
+
+TEST(Engine, PathsWithTabsLineEndsAndBackslashesSurviveTheJournal) {
+    for (const std::string name : {"plain", "\\lead", "tail\\", "a\tb\nc\rd\\\\e", "\t\n\r"}) {
+        RunJournalText run;
+        run.category = name;
+        run.searchdir = "/s/" + name;
+        const std::string text = JournalHeader(run) + CreatedFolderLine("/d/" + name);
+        EXPECT_EQ(std::ranges::count(text, '\n'), 7) << text;  // each field on its own line
+        const RunJournalText read = ParseJournal(text);
+        EXPECT_EQ(read.category, name);
+        EXPECT_EQ(read.searchdir, "/s/" + name);
+        EXPECT_EQ(read.createdFolders, std::vector<std::string>{"/d/" + name});
+    }
 }
 
 // The awkward cases a user meets, on a real tmpfs of this test's own: a dangling link and a
