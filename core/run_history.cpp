@@ -116,7 +116,9 @@ RunJournal::RunJournal(fs::FileSystem& system, RunJournalText run) : system_(sys
     // Paths from the root, so that an undo finds them from any folder.
     for (std::string* directory : {&run.searchdir, &run.destdir}) {
         std::string absolute = system_.Absolute(*directory);
-        roots_.emplace_back(*directory, absolute);
+        std::string escaped;
+        AppendEscaped(escaped, absolute);
+        roots_.push_back({*directory, absolute, std::move(escaped)});
         *directory = std::move(absolute);
     }
     if (const auto failure = Write(JournalHeader(run), false)) {
@@ -184,10 +186,10 @@ void RunJournal::BatchMade(std::uint64_t batch) { Write(BatchMadeLine(batch), fa
 // The record line built in place: the hot path of a move within one file system.
 void RunJournal::AppendRecord(std::string& out, std::string_view key, const MovedFile& file) const {
     const auto appendFromRoot = [&](const std::string& path) {
-        for (const auto& [given, absolute] : roots_) {
-            if (!given.empty() && path.starts_with(given)) {
-                AppendEscaped(out, absolute);
-                AppendEscaped(out, std::string_view(path).substr(given.size()));
+        for (const auto& root : roots_) {
+            if (!root.given.empty() && path.starts_with(root.given)) {
+                out += root.escaped;
+                AppendEscaped(out, std::string_view(path).substr(root.given.size()));
                 return;
             }
         }
@@ -211,9 +213,9 @@ void RunJournal::Withdraw(const MovedFile& file) {
 }
 
 std::string RunJournal::FromRoot(const std::string& path) const {
-    for (const auto& [given, absolute] : roots_) {
-        if (!given.empty() && path.starts_with(given)) {
-            return absolute + path.substr(given.size());
+    for (const auto& root : roots_) {
+        if (!root.given.empty() && path.starts_with(root.given)) {
+            return root.absolute + path.substr(root.given.size());
         }
     }
     return system_.Absolute(path);

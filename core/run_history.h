@@ -66,9 +66,14 @@ private:
     std::string id_;
     bool nameDurable_ = false;  // the journal's own name flushed into its folder
     std::string path_;
-    // The run's two directories as given and from the root: a record's path is made
-    // absolute by its prefix, without asking the system for each one.
-    std::vector<std::pair<std::string, std::string>> roots_;
+    // The run's two directories as given and from the root (also as written in a record):
+    // a record's path is made absolute by its prefix, without asking the system for each.
+    struct Root {
+        std::string given;
+        std::string absolute;
+        std::string escaped;
+    };
+    std::vector<Root> roots_;
     // Lines that need not be on disk at once (a withdrawal), written with the next.
     std::string gathered_;
     std::uint64_t batches_ = 0;           // recorded ahead so far

@@ -1,6 +1,7 @@
 #include "run_journal.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <limits>
@@ -142,11 +143,18 @@ std::string CalendarText(std::int64_t seconds, std::string_view dateTimeSeparato
 // Paths may hold any byte but NUL; tabs, line ends and backslashes are written as escapes
 // so that each record stays one line of tab-separated fields.
 void AppendEscaped(std::string& out, std::string_view text) {
-    // Paths seldom hold a character to escape: the runs between them are copied whole.
-    const auto special = [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; };
+    // Paths seldom hold a character to escape: the runs between them are copied whole, and
+    // each character is told by one look in a table.
+    static constexpr auto kSpecial = [] {
+        std::array<bool, 256> special{};
+        for (const unsigned char c : {'\\', '\t', '\n', '\r'}) {
+            special[c] = true;
+        }
+        return special;
+    }();
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!special(text[i])) {
+        if (!kSpecial[static_cast<unsigned char>(text[i])]) {
             continue;
         }
         out.append(text, start, i - start);
