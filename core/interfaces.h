@@ -60,6 +60,8 @@ struct PassStatus {
     // far (a folder of a slow share takes seconds).
     bool listing = false;
     std::int64_t listed = 0;
+    // An undo checks the archives of its run's journal and moves them back.
+    bool undoing = false;
 };
 
 class PassProgress {

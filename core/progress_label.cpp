@@ -31,6 +31,10 @@ std::string TimeLeft(const PassStatus& status, std::chrono::steady_clock::durati
     return ", about " + text + " left";
 }
 
+std::string Moved(const PassStatus& status) {
+    return std::to_string(status.movedCount) + (status.undoing ? " moved back" : " moved");
+}
+
 }  // namespace
 
 std::string ProgressLabel(const PassStatus& status) {
@@ -38,7 +42,7 @@ std::string ProgressLabel(const PassStatus& status) {
         return "Listing the search folder, " + std::to_string(status.listed) + " names so far";
     }
     return std::to_string(status.checked) + " of " + std::to_string(status.total) +
-           " names checked, " + std::to_string(status.movedCount) + " moved";
+           (status.undoing ? " archives checked, " : " names checked, ") + Moved(status);
 }
 
 namespace {
@@ -49,7 +53,7 @@ std::string ShortLabel(const PassStatus& status) {
         return "Listing the folder, " + std::to_string(status.listed) + " names";
     }
     return std::to_string(status.checked) + " of " + std::to_string(status.total) + " checked, " +
-           std::to_string(status.movedCount) + " moved";
+           Moved(status);
 }
 
 std::string ShortestLabel(const PassStatus& status) {
@@ -57,7 +61,7 @@ std::string ShortestLabel(const PassStatus& status) {
         return "Listing, " + std::to_string(status.listed);
     }
     return std::to_string(status.checked) + "/" + std::to_string(status.total) + ", " +
-           std::to_string(status.movedCount) + " moved";
+           Moved(status);
 }
 
 // The archive's name after `line`, cut short with "..." to fit `room`; the line alone when

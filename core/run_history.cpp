@@ -512,9 +512,9 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
     std::int64_t looked = 0;
     std::map<std::string, std::optional<FolderFailure>> madeAgain;
     for (auto record = run.records.rbegin(); record != run.records.rend(); ++record) {
-        const PassStatus status{++looked, total, result.movedBack,
-                                static_cast<std::int64_t>(result.failed.size()),
-                                NameOf(record->moved)};
+        PassStatus status{++looked, total, result.movedBack,
+                          static_cast<std::int64_t>(result.failed.size()), NameOf(record->moved)};
+        status.undoing = true;
         if (progress && !progress->ContinuePass(status)) {
             result.notTried = total - looked + 1;
             break;

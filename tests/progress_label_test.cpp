@@ -29,6 +29,12 @@ TEST(ProgressLine, GivesWayNameFirstThenTimeLeftAndNeverCutsANumber) {
     // Before the pace is known there is no time left to give way.
     EXPECT_EQ(ProgressLine(status, std::chrono::seconds(1), 70),
               "14353 of 113066 names checked, 8447 moved: Blue Harbor 8447.zip");
+    // An undo counts the archives of its journal, and what went back.
+    PassStatus undo = status;
+    undo.undoing = true;
+    EXPECT_EQ(ProgressLine(undo, tenSeconds, 50),
+              "14353 of 113066 archives checked, 8447 moved back");
+    EXPECT_EQ(ProgressLine(undo, tenSeconds, 30), "14353/113066, 8447 moved back");
 }
 
 }  // namespace
