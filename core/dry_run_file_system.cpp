@@ -38,8 +38,10 @@ std::string TemporaryName(const std::string& to, std::string_view runTag, std::u
 }  // namespace
 
 fs::Status DryRunFileSystem::StatusOf(const std::string& path) {
+    const std::string key = Key(path);
+    KnowStatus(key);
     const std::lock_guard lock(mutex_);
-    return StatusLocked(Key(path));
+    return StatusLocked(key);
 }
 
 fs::Status DryRunFileSystem::StatusLocked(const std::string& path) {
@@ -49,7 +51,112 @@ fs::Status DryRunFileSystem::StatusLocked(const std::string& path) {
     if (removed_.contains(path)) {
         return {};
     }
-    return real_.StatusOf(path);
+    return RealStatusLocked(path);
+}
+
+fs::Status DryRunFileSystem::RealStatusLocked(const std::string& key) {
+    if (!askAhead_) {
+        return real_.StatusOf(key);  // a local status costs less than keeping it
+    }
+    if (const auto known = realStatus_.find(key); known != realStatus_.end()) {
+        return known->second;
+    }
+    return realStatus_.emplace(key, real_.StatusOf(key)).first->second;
+}
+
+void DryRunFileSystem::KnowStatus(const std::string& key) {
+    std::unique_lock lock(mutex_);
+    if (!askAhead_) {
+        return;
+    }
+    if (made_.contains(key) || removed_.contains(key) || realStatus_.contains(key)) {
+        return;
+    }
+    lock.unlock();
+    const fs::Status status = real_.StatusOf(key);
+    lock.lock();
+    realStatus_.emplace(key, status);
+}
+
+namespace {
+
+std::string AccessKey(const std::string& key, fs::Access access) {
+    return key + '\0' + static_cast<char>('0' + static_cast<int>(access));
+}
+
+}  // namespace
+
+fs::Outcome DryRunFileSystem::RealAccessLocked(const std::string& key, fs::Access access) {
+    if (!askAhead_) {
+        return real_.CheckAccess(key, access);
+    }
+    std::string known = AccessKey(key, access);
+    if (const auto found = realAccess_.find(known); found != realAccess_.end()) {
+        return found->second;
+    }
+    return realAccess_.emplace(std::move(known), real_.CheckAccess(key, access)).first->second;
+}
+
+void DryRunFileSystem::KnowAccess(const std::string& key, fs::Access access) {
+    std::unique_lock lock(mutex_);
+    if (!askAhead_) {
+        return;
+    }
+    std::string known = AccessKey(key, access);
+    if (made_.contains(key) || made_.contains(FolderOf(key)) || realAccess_.contains(known)) {
+        return;
+    }
+    lock.unlock();
+    fs::Outcome outcome = real_.CheckAccess(key, access);
+    lock.lock();
+    realAccess_.emplace(std::move(known), std::move(outcome));
+}
+
+std::optional<fs::Outcome> DryRunFileSystem::KnownNameFit(const std::string& key) const {
+    const auto room = nameRoom_.find(FolderOf(key));
+    if (room == nameRoom_.end()) {
+        return std::nullopt;
+    }
+    const std::size_t length = NameOf(key).size();
+    if (length <= room->second.longestFit) {
+        return fs::Outcome();
+    }
+    if (length >= room->second.shortestRefused) {
+        return room->second.refusal;
+    }
+    return std::nullopt;
+}
+
+void DryRunFileSystem::LearnNameFit(const std::string& key, const fs::Outcome& outcome) {
+    NameRoom& room = nameRoom_[FolderOf(key)];
+    const std::size_t length = NameOf(key).size();
+    if (!outcome) {
+        room.longestFit = std::max(room.longestFit, length);
+    } else if (length < room.shortestRefused) {
+        room.shortestRefused = length;
+        room.refusal = outcome;
+    }
+}
+
+void DryRunFileSystem::KnowNameFits(const std::string& key) {
+    std::unique_lock lock(mutex_);
+    if (!askAhead_) {
+        return;
+    }
+    if (KnownNameFit(key)) {
+        return;
+    }
+    lock.unlock();
+    const fs::Outcome outcome = real_.CheckNameFits(key);
+    lock.lock();
+    LearnNameFit(key, outcome);
+}
+
+std::optional<fs::Space> DryRunFileSystem::RealSpaceLocked(const std::string& folder) {
+    if (const auto known = realSpace_.find(folder); known != realSpace_.end()) {
+        return known->second;
+    }
+    return realSpace_.emplace(folder, real_.FreeSpace(folder)).first->second;
 }
 
 bool DryRunFileSystem::IsFolder(const std::string& path) {
@@ -136,7 +243,12 @@ fs::Outcome DryRunFileSystem::CheckParent(const std::string& path) {
     if (!IsFolderKind(parent)) {
         return Fail(fs::Error::NotDirectory);
     }
-    return real_.CheckNameFits(path);
+    if (auto known = KnownNameFit(path)) {
+        return *known;
+    }
+    fs::Outcome outcome = real_.CheckNameFits(path);
+    LearnNameFit(path, outcome);
+    return outcome;
 }
 
 // The right to add `path` to its folder or take it away, asked of the real folder unless
@@ -154,7 +266,7 @@ fs::Outcome DryRunFileSystem::CheckChange(const std::string& path, fs::Access ac
         }
         return addTo_.emplace(folder, real_.CheckAccess(folder, fs::Access::AddTo)).first->second;
     }
-    return real_.CheckAccess(path, access);
+    return RealAccessLocked(path, access);
 }
 
 std::optional<bool> DryRunFileSystem::SameMountLocked(const std::string& first,
@@ -247,9 +359,14 @@ fs::Outcome DryRunFileSystem::Remove(const std::string& path) {
 }
 
 fs::Outcome DryRunFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
-    const std::lock_guard lock(mutex_);
     const std::string source = Key(from);
     const std::string target = Key(to);
+    KnowStatus(source);
+    KnowStatus(target);
+    KnowStatus(FolderOf(target));
+    KnowNameFits(target);
+    KnowAccess(source, fs::Access::RemoveFrom);
+    const std::lock_guard lock(mutex_);
     const fs::Status status = StatusLocked(source);
     if (status.kind == fs::Kind::Missing) {
         return Fail(fs::Error::NotFound);
@@ -316,9 +433,13 @@ fs::Outcome DryRunFileSystem::FlushFolder(const std::string& folder) {
 
 fs::Outcome DryRunFileSystem::CopyToTemporary(const std::string& from, const std::string& to,
                                               std::string_view runTag, fs::CopyInProgress& copy) {
-    const std::lock_guard lock(mutex_);
     const std::string source = Key(from);
     const std::string target = Key(to);
+    KnowStatus(source);
+    KnowStatus(FolderOf(target));
+    KnowNameFits(target);
+    KnowAccess(source, fs::Access::Read);
+    const std::lock_guard lock(mutex_);
     const fs::Status status = StatusLocked(source);
     if (status.kind == fs::Kind::Missing) {
         return Fail(fs::Error::NotFound);
@@ -326,7 +447,7 @@ fs::Outcome DryRunFileSystem::CopyToTemporary(const std::string& from, const std
     // As the copy meets them: the archive opened, the temporary made, its bytes written.
     const std::string origin = OriginOf(source);
     if (status.kind == fs::Kind::File) {
-        if (auto failure = real_.CheckAccess(origin, fs::Access::Read)) {
+        if (auto failure = RealAccessLocked(origin, fs::Access::Read)) {
             return failure;
         }
     }
@@ -337,7 +458,7 @@ fs::Outcome DryRunFileSystem::CopyToTemporary(const std::string& from, const std
         return failure;
     }
     const std::uint64_t bytes = status.kind == fs::Kind::File ? status.facts.size : 0;
-    if (const auto space = real_.FreeSpace(NearestReal(FolderOf(target))); space && bytes > 0) {
+    if (const auto space = RealSpaceLocked(NearestReal(FolderOf(target))); space && bytes > 0) {
         const std::uint64_t block = std::max<std::uint64_t>(space->block, 1);
         const std::uint64_t needed = (bytes + block - 1) / block * block;
         std::uint64_t& taken = spaceTaken_[space->volume];
@@ -400,7 +521,9 @@ std::optional<bool> DryRunFileSystem::IsLocked(const std::string& path) {
 
 bool DryRunFileSystem::IsRemote(const std::string& folder) {
     const std::lock_guard lock(mutex_);
-    return real_.IsRemote(NearestReal(folder));
+    const bool remote = real_.IsRemote(NearestReal(folder));
+    askAhead_ = askAhead_ || remote;
+    return remote;
 }
 
 fs::Outcome DryRunFileSystem::CheckAccess(const std::string& path, fs::Access access) {
@@ -418,7 +541,7 @@ fs::Outcome DryRunFileSystem::CheckAccess(const std::string& path, fs::Access ac
     }
     if (access == fs::Access::Read) {
         const std::string origin = OriginOf(key);
-        return origin.empty() ? Fail(fs::Error::NotFound) : real_.CheckAccess(origin, access);
+        return origin.empty() ? Fail(fs::Error::NotFound) : RealAccessLocked(origin, access);
     }
     return real_.CheckAccess(key, access);
 }
@@ -429,7 +552,7 @@ fs::Outcome DryRunFileSystem::CheckNameFits(const std::string& path) {
 
 std::optional<fs::Space> DryRunFileSystem::FreeSpace(const std::string& folder) {
     const std::lock_guard lock(mutex_);
-    auto space = real_.FreeSpace(NearestReal(folder));
+    auto space = RealSpaceLocked(NearestReal(folder));
     if (space) {
         const std::uint64_t taken = spaceTaken_[space->volume];
         space->available = space->available > taken ? space->available - taken : 0;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "file_system.h"
 
@@ -64,6 +65,20 @@ private:
     };
 
     fs::Status StatusLocked(const std::string& path);
+    // The real file system's answers, each asked once: nothing the dry run does changes
+    // them, and on a share every question is a round trip. The Know* calls ask before a
+    // step takes the lock, so that the steps of calls side by side overlap on the network;
+    // the *Locked ones answer from what is known, asking only what was not. Locally a
+    // status or a right is asked each time: that costs less than keeping them.
+    // Only once the run has found a folder on a share: its calls then go side by side.
+    void KnowStatus(const std::string& key);
+    void KnowAccess(const std::string& key, fs::Access access);
+    void KnowNameFits(const std::string& key);
+    fs::Status RealStatusLocked(const std::string& key);
+    fs::Outcome RealAccessLocked(const std::string& key, fs::Access access);
+    std::optional<fs::Outcome> KnownNameFit(const std::string& key) const;
+    void LearnNameFit(const std::string& key, const fs::Outcome& outcome);
+    std::optional<fs::Space> RealSpaceLocked(const std::string& folder);
     bool IsFolder(const std::string& path);
     fs::Outcome Fail(fs::Error kind) const { return fs::Failure{kind, real_.Words(kind)}; }
     fs::Outcome CheckParent(const std::string& path);
@@ -83,6 +98,19 @@ private:
     std::map<std::string, fs::Outcome> addTo_;
     std::map<std::string, std::optional<bool>> sameMount_;  // by the two folders, apart by a NUL
     std::map<std::uint64_t, std::uint64_t> spaceTaken_;     // per volume
+    bool askAhead_ = false;  // set before the pass starts calls side by side
+    std::unordered_map<std::string, fs::Status> realStatus_;
+    // By the path and the right, apart by a NUL.
+    std::unordered_map<std::string, fs::Outcome> realAccess_;
+    std::unordered_map<std::string, std::optional<fs::Space>> realSpace_;  // by folder
+    // Per folder, the longest name known to fit and the shortest known not to (with why):
+    // whether a name fits depends only on its length there.
+    struct NameRoom {
+        std::size_t longestFit = 0;
+        std::size_t shortestRefused = std::string::npos;
+        fs::Outcome refusal;
+    };
+    std::unordered_map<std::string, NameRoom> nameRoom_;
     bool spaceEstimated_ = false;
     std::uint64_t nextTemporary_ = 0;
 };

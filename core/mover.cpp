@@ -116,7 +116,13 @@ std::string ReasonFor(fs::FileSystem& system, const fs::Failure& failure, const 
 Mover::Mover(fs::FileSystem& system, MoveOutcome outcome, Transfer transfer, MoveLog* log,
              std::string runTag, CallPool* pool)
     : system_(system),
-      outcome_(std::move(outcome)),
+      outcome_([this, report = std::move(outcome)](const std::string& from,
+                                                   const std::optional<std::string>& reason) {
+          if (reason) {
+              failed_.insert(from);
+          }
+          report(from, reason);
+      }),
       transfer_(transfer),
       log_(transfer == Transfer::Move ? log : nullptr),
       bounds_(BatchBoundsFor(system)),
@@ -132,10 +138,17 @@ Mover::~Mover() {
 }
 
 void Mover::Move(const std::string& from, const std::string& to, const fs::FileFacts* facts) {
+    // A name listed twice whose first move failed is not tried again: a second try would
+    // only report the same failure again.
+    if (!failed_.empty() && failed_.contains(from)) {
+        return;
+    }
     switch (transfer_) {
         case Transfer::Move:
             if (log_) {
                 RenameRecorded(from, to, facts);
+            } else if (!inHand_.empty() && inHand_.contains(from)) {
+                return;  // listed twice, and its copy to another mount is on its way
             } else if (pool_) {
                 RenameSideBySide(from, to);
             } else {
@@ -169,16 +182,17 @@ void Mover::Renamed(const std::string& from, const std::string& to, const fs::Ou
 // On a share each rename waits a round trip: several go at once, and each is reported, in
 // the order asked, once it returned.
 void Mover::RenameSideBySide(const std::string& from, const std::string& to) {
-    CollectRenames(false);
+    // A name listed twice: as one at a time, the second finds it gone once the first is
+    // done, and is no archive to move. Looked for before any rename is collected: the
+    // first may have ended since the pass found the name there.
     const auto same = [&](const PendingRename& each) { return each.from == from; };
     if (std::any_of(renames_.begin(), renames_.end(), same)) {
-        // A name listed twice: as one at a time, the second finds it gone once the first
-        // is done, and is no archive to move.
         CollectRenames(true);
-        if (system_.StatusOf(from).kind == fs::Kind::Missing) {
+        if (failed_.contains(from) || system_.StatusOf(from).kind == fs::Kind::Missing) {
             return;
         }
     }
+    CollectRenames(false);
     while (renames_.size() >= kRenamesAheadPerCall * pool_->Threads()) {
         CollectOneRename();
     }
@@ -319,8 +333,8 @@ void Mover::CopyAcross(const std::string& from, const std::string& to) {
         completed_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
         CollectCompleted();
     }
-    // Already on its way; taking it twice would report the second attempt as a failure.
-    if (inHand_.contains(from)) {
+    // Already on its way, or failed once: a second attempt would report a failure again.
+    if (inHand_.contains(from) || (!failed_.empty() && failed_.contains(from))) {
         return;
     }
     if (pool_) {

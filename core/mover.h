@@ -181,7 +181,8 @@ private:
     std::optional<std::string> RemoveSource(const Copy& copy, const MovedFile* record);
 
     fs::FileSystem& system_;
-    MoveOutcome outcome_;
+    MoveOutcome outcome_;  // the caller's, noting each source that failed
+    std::unordered_set<std::string> failed_;
     Transfer transfer_;
     MoveLog* log_;
     BatchBounds bounds_;

@@ -339,8 +339,10 @@ fs::Status Pass::StatusOfCandidate(std::size_t index) {
             candidate.path.empty()
                 ? request_.searchdir + std::string(candidate.name) + std::string(kArchiveExtension)
                 : std::string(candidate.path);
-        if (!listing_ || listing_->Find(std::string_view(path).substr(request_.searchdir.size())) ==
-                             FolderListing::Answer::LookUp) {
+        const bool lookUp =
+            !listing_ || listing_->Find(std::string_view(path).substr(request_.searchdir.size())) ==
+                             FolderListing::Answer::LookUp;
+        if (lookUp && askedAhead_.insert(path).second) {
             lookAhead_.emplace_back(next, pool_->Start([this, path = std::move(path)] {
                 return system_.StatusOf(path);
             }));

@@ -225,6 +225,9 @@ private:
     CallPool* pool_ = nullptr;
     std::deque<std::pair<std::size_t, std::future<fs::Status>>> lookAhead_;
     std::size_t lookedAheadTo_ = 0;
+    // The paths asked ahead: a name the map lists twice is asked again at its own turn, as
+    // the answer from before the first was moved is out of date by then.
+    std::unordered_set<std::string> askedAhead_;
     // Archives the mover has in hand, and the target each goes to.
     std::unordered_map<std::string, std::size_t> pendingTargets_;
     // Work buffers kept across archives, so that a pass allocates no strings per archive.

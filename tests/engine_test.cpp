@@ -95,6 +95,7 @@ Collection Generate(unsigned seed) {
     Collection c;
     c.map = test::MapWithHeader("");
     const int count = 1 + pick(12);
+    std::string listedAgain;  // names listed twice, far from their first line
     for (int i = 0; i < count; ++i) {
         const std::string name = "a" + std::to_string(i);
         const auto trouble = static_cast<Trouble>(pick(3) == 0 ? pick(8) : 0);
@@ -103,8 +104,11 @@ Collection Generate(unsigned seed) {
         c.map += name + "=" + category + "\n";
         if (pick(6) == 0) {
             c.map += name + "=" + category + "\n";  // listed twice
+        } else if (pick(6) == 0) {
+            listedAgain += name + "=" + category + "\n";
         }
     }
+    c.map += listedAgain;
     c.otherMount = pick(2) == 0;
     c.capacity =
         pick(4) == 0 ? 4096 * static_cast<std::uint64_t>(1 + pick(6)) : testing::kUnlimited;
@@ -156,12 +160,20 @@ PassRequest RequestFor(const Collection& c, bool dryRun) {
 
 TEST(Engine, TheDryRunNamesWhatTheRealRunThenDoesOverGeneratedCollections) {
     for (unsigned seed = 1; seed <= 400; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
         const Collection c = Generate(seed);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", transfer " +
+                     std::to_string(static_cast<int>(c.transfer)) +
+                     (c.otherMount ? ", another mount" : "") + (c.all ? ", all" : ""));
         MemoryFileSystem dryFiles;
         MemoryFileSystem realFiles;
         Build(dryFiles, c);
         Build(realFiles, c);
+        // A share: calls side by side, the dry run asking ahead. Not with a disk that
+        // fills up: which copies find room then depends on which comes first.
+        if (seed % 3 == 0 && c.capacity == testing::kUnlimited) {
+            dryFiles.SetRemote("/out");
+            realFiles.SetRemote("/out");
+        }
         const std::string before = Snapshot(dryFiles, "");
         const Outcome dry = RunPass(dryFiles, c.map, RequestFor(c, true));
         EXPECT_EQ(Snapshot(dryFiles, ""), before);
