@@ -412,7 +412,7 @@ std::optional<std::string> Pass::PrepareFolder(std::size_t target) {
     }
     folderReady_[target] = true;
     // A folder this pass has just made holds nothing left by anyone.
-    if (!madeHere_.contains(folder)) {
+    if (!madeHere_.contains(folder) && !request_.withoutLeftovers.contains(folder)) {
         RemoveLeftovers(folder);
     }
     return std::nullopt;

@@ -63,6 +63,9 @@ struct PassRequest {
     // When not empty, these archives go to their targets instead of the map's names in the
     // search directory: a re-sort found them by listing, so none is looked for by name.
     std::vector<ListedArchive> listed{};
+    // Folders the caller has just listed and found no temporary copy or run lock in: the
+    // pass does not list them again for leftovers (on a share each listing is slow).
+    std::unordered_set<std::string> withoutLeftovers{};
 };
 
 struct PlannedMove {

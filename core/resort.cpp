@@ -49,10 +49,14 @@ struct Listed {
     std::vector<std::string> archives;
     std::vector<std::string> unsure;  // the listing could not tell what they are
     bool foreign = false;             // a file that is no archive
+    bool leftovers = false;           // a temporary copy or a run's lock, maybe another's
 
-    void Add(std::string_view name, fs::Kind kind) {
+    void Add(std::string_view name, fs::Kind kind, const fs::FileSystem& system) {
         if (name.starts_with('.')) {
-            return;  // hidden: temporary copies, run locks, the system's own
+            // Hidden: temporary copies, run locks, the system's own.
+            leftovers = leftovers || (kind != fs::Kind::Directory &&
+                                      (IsTemporaryCopyName(name, system) || IsRunLockName(name)));
+            return;
         }
         if (kind == fs::Kind::Directory) {
             folders.emplace_back(name);
@@ -155,7 +159,7 @@ private:
                 if (report && ++listed_ % FolderListing::kReportEvery == 0 && !Continue(path)) {
                     throw WalkStops{};
                 }
-                reading.listed.Add(entry.name, entry.kind);
+                reading.listed.Add(entry.name, entry.kind, system_);
             });
         } catch (const WalkStops&) {
             reading.stopped = true;
@@ -176,10 +180,13 @@ private:
         }
         // Rare: only a file system whose listing cannot tell the kinds needs a look-up.
         for (const auto& name : std::exchange(listed.unsure, {})) {
-            listed.Add(name, system_.StatusOf(path + name).kind);
+            listed.Add(name, system_.StatusOf(path + name).kind, system_);
         }
         listed.foreign = listed.foreign || !listed.unsure.empty();  // nothing a run moves
         const std::size_t depth = folders_[index].depth;
+        if (!listed.leftovers) {
+            plan_.withoutLeftovers.insert(path);
+        }
         folders_[index].archives = std::move(listed.archives);
         folders_[index].foreign = listed.foreign || (depth >= deepest && !listed.folders.empty());
         if (depth < deepest) {
@@ -525,6 +532,7 @@ ResortResult Resort(fs::FileSystem& real, std::string_view map, const ResortRequ
     // The journal before anything is moved, so that an undo finds all of it.
     const std::unique_ptr<RunJournal> journal = StartJournal(system, request, pass);
     pass.listed = result.plan.moves;
+    pass.withoutLeftovers = result.plan.withoutLeftovers;
     if (!pass.listed.empty()) {
         result.pass = RunPassOver(system, map, pass, journal.get(), progress, false);
     }

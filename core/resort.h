@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "file_system.h"
@@ -31,7 +32,9 @@ struct ResortPlan {
     std::vector<std::string> ownFolders;  // the user's folders inside the tree, left alone
     std::vector<std::string> sources;     // folders the moves leave from
     std::vector<MoveFailure> unreadable;  // folders that could not be listed, and why
-    bool sortedTree = false;              // one of its folders is a category's
+    // Folders listed with no temporary copy or run lock in them, as the pass names them.
+    std::unordered_set<std::string> withoutLeftovers;
+    bool sortedTree = false;  // one of its folders is a category's
     bool cancelled = false;
 };
 
