@@ -50,8 +50,8 @@ RunJournalText ReadRun(fs::FileSystem& system, const std::string& id) {
 }
 
 // An archive is still the one a run moved when its size and modification time are.
-bool StillThere(fs::FileSystem& system, const RunRecord& record) {
-    const fs::Status status = system.StatusOf(record.moved);
+// `status` is what is at the record's new name now.
+bool StillThere(const RunRecord& record, const fs::Status& status) {
     return status.kind != fs::Kind::Missing && status.facts == record.facts;
 }
 
@@ -319,7 +319,7 @@ std::string RunsListText(fs::FileSystem& system) {
         std::int64_t moved = 0;
         std::int64_t there = 0;
         for (const RunRecord& record : run.records) {
-            const bool still = StillThere(system, record);
+            const bool still = StillThere(record, system.StatusOf(record.moved));
             there += still;
             moved += record.made || still;
         }
@@ -369,8 +369,8 @@ std::string RunToUndo(fs::FileSystem& system, const std::string& id) {
 }
 
 // Why the archive of `record` cannot go back, or nothing; true in `back` when it already is.
-std::optional<std::string> WhyNotBack(fs::FileSystem& system, const RunRecord& record, bool& back) {
-    const fs::Status now = system.StatusOf(record.moved);
+std::optional<std::string> WhyNotBack(fs::FileSystem& system, const RunRecord& record,
+                                      const fs::Status& now, bool& back) {
     back = false;
     if (now.kind == fs::Kind::Missing) {
         // A run killed between recording a move and removing the copy's source, or an
@@ -438,6 +438,23 @@ bool FlushFolders(fs::FileSystem& system, const std::set<std::string>& folders,
     return flushed;
 }
 
+// The run's folders held while its archives go back (see FileSystem::HoldFolders).
+class HeldFolders {
+public:
+    HeldFolders(fs::FileSystem& system, std::vector<std::string> folders) : system_(system) {
+        system_.HoldFolders(folders);
+    }
+    HeldFolders(const HeldFolders&) = delete;
+    HeldFolders& operator=(const HeldFolders&) = delete;
+    ~HeldFolders() { system_.ForgetFolders(); }
+
+private:
+    fs::FileSystem& system_;
+};
+
+// On a share, how many records' statuses are asked side by side before they are needed.
+constexpr std::size_t kStatusesAhead = 64;
+
 void MarkUndone(fs::FileSystem& system, const RunJournalText& run, const UndoResult& result) {
     const std::string when = ReadableTime(std::chrono::system_clock::now());
     const std::string what = Files(result.movedBack) + " moved back, " +
@@ -475,18 +492,28 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
     // The undo's temporary copies carry a tag of its own, and what the run or an earlier
     // undo left goes before anything is put back.
     const std::string tag = RunTag(RunIdAt(std::chrono::system_clock::now())) + "-undo";
-    const std::set<std::string> folders = FoldersOf(run);
-    for (const auto& folder : folders) {
-        RemoveLeftovers(system, folder, tag);
-    }
-    const RunLock lock(system, WithSeparator(run.searchdir) + RunLockName(tag));
-    if (progress) {
-        progress->PassBegins();
-    }
-    // On a share the moves back go side by side, as a run's do.
+    // On a share the calls go side by side, as a run's do: the folders' leftovers, the
+    // statuses of the next archives and the moves back.
     std::optional<CallPool> pool;
     if (system.IsRemote(run.searchdir) || system.IsRemote(run.destdir)) {
         pool.emplace(kCallsInFlightOnAShare);
+    }
+    const std::set<std::string> folders = FoldersOf(run);
+    const std::vector<std::string> listed(folders.begin(), folders.end());
+    const auto removeLeftovers = [&](std::size_t i) {
+        return RemoveLeftovers(system, listed[i], tag);
+    };
+    if (pool) {
+        pool->Each(listed.size(), removeLeftovers);
+    } else {
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            removeLeftovers(i);
+        }
+    }
+    const RunLock lock(system, WithSeparator(run.searchdir) + RunLockName(tag));
+    const HeldFolders held(system, {WithSeparator(run.searchdir), WithSeparator(run.destdir)});
+    if (progress) {
+        progress->PassBegins();
     }
     std::int64_t handed = 0;  // to the mover, and answered by it
     std::int64_t answered = 0;
@@ -511,7 +538,13 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
     const auto total = static_cast<std::int64_t>(run.records.size());
     std::int64_t looked = 0;
     std::map<std::string, std::optional<FolderFailure>> madeAgain;
+    std::vector<std::optional<fs::Status>> ahead;  // the statuses of the next records
     for (auto record = run.records.rbegin(); record != run.records.rend(); ++record) {
+        const auto at = static_cast<std::size_t>(looked);
+        if (pool && at % kStatusesAhead == 0) {
+            ahead = pool->Each(std::min(kStatusesAhead, run.records.size() - at),
+                               [&](std::size_t k) { return system.StatusOf(record[k].moved); });
+        }
         PassStatus status{++looked, total, result.movedBack,
                           static_cast<std::int64_t>(result.failed.size()), NameOf(record->moved)};
         status.undoing = true;
@@ -519,12 +552,14 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
             result.notTried = total - looked + 1;
             break;
         }
+        const auto& known = pool ? ahead[at % kStatusesAhead] : std::nullopt;
+        const fs::Status now = known ? *known : system.StatusOf(record->moved);
         // A rename recorded ahead of a batch that was never made: never moved.
-        if (!record->made && !StillThere(system, *record)) {
+        if (!record->made && !StillThere(*record, now)) {
             continue;
         }
         bool back = false;
-        if (const auto why = WhyNotBack(system, *record, back)) {
+        if (const auto why = WhyNotBack(system, *record, now, back)) {
             result.failed.push_back({record->moved, *why});
             continue;
         }

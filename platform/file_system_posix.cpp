@@ -413,8 +413,12 @@ public:
         const Place source = PlaceOf(from);
         const Place target = PlaceOf(to);
         // A file system that refused once refuses again: on a share the refusal alone cost
-        // a round trip per archive, under the kernel's rename lock.
-        Held* const held = HeldOf(from);
+        // a round trip per archive, under the kernel's rename lock. Either folder tells, as
+        // a rename stays on one file system.
+        Held* held = HeldOf(from);
+        if (held == nullptr) {
+            held = HeldOf(to);
+        }
         if (held == nullptr || !held->refusesNoReplace) {
             if (::renameat2(source.directory, source.name, target.directory, target.name,
                             RENAME_NOREPLACE) == 0) {

@@ -263,6 +263,10 @@ TEST(Engine, TheDryUndoNamesWhatTheRealUndoThenDoes) {
         MemoryFileSystem realFiles;
         Build(dryFiles, c);
         Build(realFiles, c);
+        if (seed % 3 == 1 && c.capacity == testing::kUnlimited) {  // side by side on a share
+            dryFiles.SetRemote("/search");
+            realFiles.SetRemote("/search");
+        }
         const Outcome dry = Undo(dryFiles, c, since, true);
         ASSERT_EQ(dry, Undo(realFiles, c, since, false)) << c.map;
     }
@@ -661,6 +665,24 @@ TEST_F(Together, AnUndoStoppedOnAShareStartsNothingMoreAndCountsWhatStayed) {
     const UndoResult rest = UndoRun(files, "", false);
     EXPECT_EQ(rest.movedBack, stopped.notTried);
     EXPECT_TRUE(UndoSettled(rest));
+}
+
+TEST_F(Together, AnUndoOnAShareAsksAheadAndLeavesOnlyWhatChanged) {
+    std::string map;
+    for (int i = 0; i < 70; ++i) {  // more than the statuses asked ahead at once
+        const std::string name = "n" + std::to_string(i);
+        files.AddFile("/search/" + name + ".zip", "PK " + name);
+        map += name + "=A\n";
+    }
+    WriteMap(map);
+    files.SetRemote("/out");
+    ASSERT_EQ(Move("A").moved, 70);
+    files.AddFile("/out/n66.zip", "changed", {1, 2});
+    const UndoResult result = UndoRun(files, "", false);
+    EXPECT_EQ(result.movedBack, 69);
+    ASSERT_EQ(result.failed.size(), 1u);
+    EXPECT_EQ(result.failed[0].archive, "/out/n66.zip");
+    EXPECT_EQ(files.Names("/out"), std::vector<std::string>{"n66.zip"});
 }
 
 TEST_F(Together, AHundredRunsThatMovedAreKeptAndTheFolderRunsSinceTheOldest) {
