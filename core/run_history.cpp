@@ -308,6 +308,7 @@ std::string RunsListText(fs::FileSystem& system) {
         return "No runs yet; the journal of each move is kept in " + RunsDirectory();
     }
     std::vector<RunLine> runs;
+    std::optional<CallPool> pool;  // for runs into a share, where each status is a round trip
     for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
         RunJournalText run;
         try {
@@ -315,13 +316,22 @@ std::string RunsListText(fs::FileSystem& system) {
         } catch (const LorvexError&) {
             continue;  // removed meanwhile, or not readable: nothing to list or undo
         }
+        const auto statusOf = [&](std::size_t i) { return system.StatusOf(run.records[i].moved); };
+        std::vector<std::optional<fs::Status>> statuses;
+        if (!run.records.empty() && system.IsRemote(run.destdir)) {
+            if (!pool) {
+                pool.emplace(kCallsInFlightOnAShare);
+            }
+            statuses = pool->Each(run.records.size(), statusOf);
+        }
         // A rename recorded ahead but never marked made counts only where it is found.
         std::int64_t moved = 0;
         std::int64_t there = 0;
-        for (const RunRecord& record : run.records) {
-            const bool still = StillThere(record, system.StatusOf(record.moved));
+        for (std::size_t i = 0; i < run.records.size(); ++i) {
+            const bool still = StillThere(
+                run.records[i], i < statuses.size() && statuses[i] ? *statuses[i] : statusOf(i));
             there += still;
-            moved += record.made || still;
+            moved += run.records[i].made || still;
         }
         runs.push_back({run.id, run.started, run.category, run.destdir, moved, there,
                         !run.undone.empty(), run.undone.empty() ? run.notBack : 0,

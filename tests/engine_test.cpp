@@ -678,6 +678,7 @@ TEST_F(Together, AnUndoOnAShareAsksAheadAndLeavesOnlyWhatChanged) {
     files.SetRemote("/out");
     ASSERT_EQ(Move("A").moved, 70);
     files.AddFile("/out/n66.zip", "changed", {1, 2});
+    EXPECT_NE(RunsListText(files).find("70 moved, 69 still there"), std::string::npos);
     const UndoResult result = UndoRun(files, "", false);
     EXPECT_EQ(result.movedBack, 69);
     ASSERT_EQ(result.failed.size(), 1u);
