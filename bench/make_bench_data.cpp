@@ -58,9 +58,12 @@ void WriteResortTree(lorvex::bench::DataOptions options, int percent,
 int main(int argc, char** argv) {
     using lorvex::bench::ArchiveState;
     namespace fs = std::filesystem;
-    if (argc < 2) {
-        std::cerr << kUsage << '\n';
-        return 2;
+    // An option where the folder goes ("--help") would otherwise become a folder of that
+    // name; so would an odd count of words leave the last option without its value.
+    if (argc < 2 || argv[1][0] == '-' || argc % 2 != 0) {
+        const bool help = argc == 2 && std::string_view(argv[1]) == "--help";
+        (help ? std::cout : std::cerr) << kUsage << '\n';
+        return help ? 0 : 2;
     }
     lorvex::bench::DataOptions options;
     const fs::path out = argv[1];
