@@ -91,4 +91,33 @@ private:
 // there, and eight in flight took the most off a run (docs/performance.md).
 inline constexpr std::size_t kCallsInFlightOnAShare = 8;
 
+// Each call(i) below `count`: side by side through `pool`, or one after the other here when
+// there is none. Nothing for a call a stop of the pool kept from starting.
+template <class Call>
+auto EachOf(CallPool* pool, std::size_t count, const Call& call)
+    -> std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>> {
+    if (pool) {
+        return pool->Each(count, call);
+    }
+    std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>> results;
+    results.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        results.emplace_back(call(i));
+    }
+    return results;
+}
+
+// As EachOf, a call a stop kept from starting made here after all.
+template <class Call>
+auto AllOf(CallPool* pool, std::size_t count, const Call& call)
+    -> std::vector<std::invoke_result_t<Call, std::size_t>> {
+    auto started = EachOf(pool, count, call);
+    std::vector<std::invoke_result_t<Call, std::size_t>> results;
+    results.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        results.push_back(started[i] ? std::move(*started[i]) : call(i));
+    }
+    return results;
+}
+
 }  // namespace lorvex

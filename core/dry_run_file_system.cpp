@@ -12,7 +12,7 @@ using platform::kSeparators;
 
 // One spelling per name: without trailing separators.
 std::string Key(std::string path) {
-    while (path.size() > 1 && kSeparators.find(path.back()) != std::string_view::npos) {
+    while (path.size() > 1 && platform::IsSeparator(path.back())) {
         path.pop_back();
     }
     return path;
@@ -64,18 +64,25 @@ fs::Status DryRunFileSystem::RealStatusLocked(const std::string& key) {
     return realStatus_.emplace(key, real_.StatusOf(key)).first->second;
 }
 
-void DryRunFileSystem::KnowStatus(const std::string& key) {
+// The answer `ask` gives, kept by `keep`, asked without holding the lock; not asked where
+// the run asks nothing ahead or `known` says it is known or not needed.
+template <class Known, class Ask, class Keep>
+void DryRunFileSystem::AskAhead(const Known& known, const Ask& ask, const Keep& keep) {
     std::unique_lock lock(mutex_);
-    if (!askAhead_) {
-        return;
-    }
-    if (made_.contains(key) || removed_.contains(key) || realStatus_.contains(key)) {
+    if (!askAhead_ || known()) {
         return;
     }
     lock.unlock();
-    const fs::Status status = real_.StatusOf(key);
+    auto answer = ask();
     lock.lock();
-    realStatus_.emplace(key, status);
+    keep(std::move(answer));
+}
+
+void DryRunFileSystem::KnowStatus(const std::string& key) {
+    AskAhead(
+        [&] { return made_.contains(key) || removed_.contains(key) || realStatus_.contains(key); },
+        [&] { return real_.StatusOf(key); },
+        [&](fs::Status status) { realStatus_.emplace(key, status); });
 }
 
 namespace {
@@ -98,18 +105,14 @@ fs::Outcome DryRunFileSystem::RealAccessLocked(const std::string& key, fs::Acces
 }
 
 void DryRunFileSystem::KnowAccess(const std::string& key, fs::Access access) {
-    std::unique_lock lock(mutex_);
-    if (!askAhead_) {
-        return;
-    }
     std::string known = AccessKey(key, access);
-    if (made_.contains(key) || made_.contains(FolderOf(key)) || realAccess_.contains(known)) {
-        return;
-    }
-    lock.unlock();
-    fs::Outcome outcome = real_.CheckAccess(key, access);
-    lock.lock();
-    realAccess_.emplace(std::move(known), std::move(outcome));
+    AskAhead(
+        [&] {
+            return made_.contains(key) || made_.contains(FolderOf(key)) ||
+                   realAccess_.contains(known);
+        },
+        [&] { return real_.CheckAccess(key, access); },
+        [&](fs::Outcome outcome) { realAccess_.emplace(std::move(known), std::move(outcome)); });
 }
 
 std::optional<fs::Outcome> DryRunFileSystem::KnownNameFit(const std::string& key) const {
@@ -139,17 +142,18 @@ void DryRunFileSystem::LearnNameFit(const std::string& key, const fs::Outcome& o
 }
 
 void DryRunFileSystem::KnowNameFits(const std::string& key) {
-    std::unique_lock lock(mutex_);
-    if (!askAhead_) {
-        return;
+    AskAhead([&] { return KnownNameFit(key).has_value(); },
+             [&] { return real_.CheckNameFits(key); },
+             [&](const fs::Outcome& outcome) { LearnNameFit(key, outcome); });
+}
+
+fs::Outcome DryRunFileSystem::NameFitsLocked(const std::string& key) {
+    if (auto known = KnownNameFit(key)) {
+        return *known;
     }
-    if (KnownNameFit(key)) {
-        return;
-    }
-    lock.unlock();
-    const fs::Outcome outcome = real_.CheckNameFits(key);
-    lock.lock();
+    fs::Outcome outcome = real_.CheckNameFits(key);
     LearnNameFit(key, outcome);
+    return outcome;
 }
 
 std::optional<fs::Space> DryRunFileSystem::RealSpaceLocked(const std::string& folder) {
@@ -179,7 +183,7 @@ fs::Outcome DryRunFileSystem::List(const std::string& folder,
     std::vector<Listed> names;
     if (!made_.contains(key)) {
         // Named as the run names them: the folder's own separator, none doubled at a root.
-        const bool separated = kSeparators.find(key.back()) != std::string_view::npos;
+        const bool separated = platform::IsSeparator(key.back());
         const std::string prefix = separated ? key : key + std::string(1, kSeparators.back());
         if (auto failure = real_.List(key, [&](const fs::Entry& entry) {
                 const std::string path = prefix + std::string(entry.name);
@@ -243,12 +247,7 @@ fs::Outcome DryRunFileSystem::CheckParent(const std::string& path) {
     if (!IsFolderKind(parent)) {
         return Fail(fs::Error::NotDirectory);
     }
-    if (auto known = KnownNameFit(path)) {
-        return *known;
-    }
-    fs::Outcome outcome = real_.CheckNameFits(path);
-    LearnNameFit(path, outcome);
-    return outcome;
+    return NameFitsLocked(path);
 }
 
 // The right to add `path` to its folder or take it away, asked of the real folder unless

@@ -74,10 +74,13 @@ private:
     void KnowStatus(const std::string& key);
     void KnowAccess(const std::string& key, fs::Access access);
     void KnowNameFits(const std::string& key);
+    template <class Known, class Ask, class Keep>
+    void AskAhead(const Known& known, const Ask& ask, const Keep& keep);
     fs::Status RealStatusLocked(const std::string& key);
     fs::Outcome RealAccessLocked(const std::string& key, fs::Access access);
     std::optional<fs::Outcome> KnownNameFit(const std::string& key) const;
     void LearnNameFit(const std::string& key, const fs::Outcome& outcome);
+    fs::Outcome NameFitsLocked(const std::string& key);
     std::optional<fs::Space> RealSpaceLocked(const std::string& folder);
     bool IsFolder(const std::string& path);
     fs::Outcome Fail(fs::Error kind) const { return fs::Failure{kind, real_.Words(kind)}; }

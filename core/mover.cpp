@@ -140,7 +140,7 @@ Mover::~Mover() {
 void Mover::Move(const std::string& from, const std::string& to, const fs::FileFacts* facts) {
     // A name listed twice whose first move failed is not tried again: a second try would
     // only report the same failure again.
-    if (!failed_.empty() && failed_.contains(from)) {
+    if (FailedBefore(from)) {
         return;
     }
     switch (transfer_) {
@@ -188,7 +188,7 @@ void Mover::RenameSideBySide(const std::string& from, const std::string& to) {
     const auto same = [&](const PendingRename& each) { return each.from == from; };
     if (std::any_of(renames_.begin(), renames_.end(), same)) {
         CollectRenames(true);
-        if (failed_.contains(from) || system_.StatusOf(from).kind == fs::Kind::Missing) {
+        if (FailedBefore(from) || system_.StatusOf(from).kind == fs::Kind::Missing) {
             return;
         }
     }
@@ -275,7 +275,7 @@ void Mover::MakeRenames() {
         }
         return;
     }
-    const auto renamed = Each(renames.files.size(), [&](std::size_t i) {
+    const auto renamed = EachOf(pool_, renames.files.size(), [&](std::size_t i) {
         return system_.RenameNoReplace(renames.files[i].from, renames.files[i].to);
     });
     std::vector<const MovedFile*> across;
@@ -334,7 +334,7 @@ void Mover::CopyAcross(const std::string& from, const std::string& to) {
         CollectCompleted();
     }
     // Already on its way, or failed once: a second attempt would report a failure again.
-    if (inHand_.contains(from) || (!failed_.empty() && failed_.contains(from))) {
+    if (inHand_.contains(from) || FailedBefore(from)) {
         return;
     }
     if (pool_) {
@@ -485,35 +485,6 @@ void Mover::Abandon(const Batch& batch) {
     }
 }
 
-// Each call(i) below `count`: side by side through the pool, or one after the other. Nothing
-// for a call a stop kept from starting.
-template <class Call>
-auto Mover::Each(std::size_t count, const Call& call)
-    -> std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>> {
-    if (pool_) {
-        return pool_->Each(count, call);
-    }
-    std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>> results;
-    results.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        results.emplace_back(call(i));
-    }
-    return results;
-}
-
-// Each call(i) as above, a call a stop kept from starting made here after all.
-template <class Call>
-auto Mover::All(std::size_t count, const Call& call)
-    -> std::vector<std::invoke_result_t<Call, std::size_t>> {
-    auto started = Each(count, call);
-    std::vector<std::invoke_result_t<Call, std::size_t>> results;
-    results.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        results.push_back(started[i] ? std::move(*started[i]) : call(i));
-    }
-    return results;
-}
-
 void Mover::Deliver(const Outcomes& outcomes) {
     for (const auto& [from, reason] : outcomes) {
         outcome_(from, reason);
@@ -548,7 +519,7 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
     // share each flush is a round trip of its own.
     fs::Outcome flushed;
     if (pool_) {
-        for (const auto& each : Each(handles.size(), [&](std::size_t i) {
+        for (const auto& each : EachOf(pool_, handles.size(), [&](std::size_t i) {
                  return system_.FlushFiles(std::span(&handles[i], 1));
              })) {
             if (!flushed && each && *each) {
@@ -576,7 +547,7 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
     std::vector<MovedFile> records;
     std::uint64_t number = 0;
     if (log_) {
-        const auto facts = All(batch.copies.size(), [&](std::size_t i) {
+        const auto facts = AllOf(pool_, batch.copies.size(), [&](std::size_t i) {
             return system_.StatusOf(batch.copies[i].made.temporary).facts;
         });
         for (std::size_t i = 0; i < batch.copies.size(); ++i) {
@@ -595,7 +566,7 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
             log_->Withdraw(records[i]);
         }
     };
-    const auto renamed = Each(batch.copies.size(), [&](std::size_t i) {
+    const auto renamed = EachOf(pool_, batch.copies.size(), [&](std::size_t i) {
         return system_.RenameNoReplace(batch.copies[i].made.temporary, batch.copies[i].to);
     });
     std::vector<std::size_t> placed;
@@ -623,8 +594,8 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
     }
     // The names durable before any source goes; a folder that cannot be flushed takes its
     // copies back.
-    const auto folderFlushed =
-        All(folders.size(), [&](std::size_t i) { return system_.FlushFolder(folders[i]); });
+    const auto folderFlushed = AllOf(
+        pool_, folders.size(), [&](std::size_t i) { return system_.FlushFolder(folders[i]); });
     std::vector<std::size_t> durable;
     for (const std::size_t i : placed) {
         const Copy& copy = batch.copies[i];
@@ -646,7 +617,7 @@ Mover::Outcomes Mover::Complete(const Batch& batch) {
         }
         return outcomes;
     }
-    const auto removed = All(durable.size(), [&](std::size_t i) {
+    const auto removed = AllOf(pool_, durable.size(), [&](std::size_t i) {
         const std::size_t copy = durable[i];
         return RemoveSource(batch.copies[copy], log_ ? &records[copy] : nullptr);
     });

@@ -165,12 +165,6 @@ private:
     void CollectOneCopy();
     void TakeCopy(Copy copy);
     void Abandon(const Batch& batch);
-    template <class Call>
-    auto Each(std::size_t count, const Call& call)
-        -> std::vector<std::optional<std::invoke_result_t<Call, std::size_t>>>;
-    template <class Call>
-    auto All(std::size_t count, const Call& call)
-        -> std::vector<std::invoke_result_t<Call, std::size_t>>;
     void MakeLink(const std::string& from, const std::string& to);
     void CopyAcross(const std::string& from, const std::string& to);
     void StartCompleting();
@@ -183,6 +177,10 @@ private:
     fs::FileSystem& system_;
     MoveOutcome outcome_;  // the caller's, noting each source that failed
     std::unordered_set<std::string> failed_;
+    // Whether a move of `from` already failed in this run (most runs have no failure).
+    bool FailedBefore(const std::string& from) const {
+        return !failed_.empty() && failed_.contains(from);
+    }
     Transfer transfer_;
     MoveLog* log_;
     BatchBounds bounds_;

@@ -316,20 +316,18 @@ std::string RunsListText(fs::FileSystem& system) {
         } catch (const LorvexError&) {
             continue;  // removed meanwhile, or not readable: nothing to list or undo
         }
-        const auto statusOf = [&](std::size_t i) { return system.StatusOf(run.records[i].moved); };
-        std::vector<std::optional<fs::Status>> statuses;
-        if (!run.records.empty() && system.IsRemote(run.destdir)) {
-            if (!pool) {
-                pool.emplace(kCallsInFlightOnAShare);
-            }
-            statuses = pool->Each(run.records.size(), statusOf);
+        const bool remote = !run.records.empty() && system.IsRemote(run.destdir);
+        if (remote && !pool) {
+            pool.emplace(kCallsInFlightOnAShare);
         }
+        const auto statuses =
+            AllOf(remote ? &*pool : nullptr, run.records.size(),
+                  [&](std::size_t i) { return system.StatusOf(run.records[i].moved); });
         // A rename recorded ahead but never marked made counts only where it is found.
         std::int64_t moved = 0;
         std::int64_t there = 0;
         for (std::size_t i = 0; i < run.records.size(); ++i) {
-            const bool still = StillThere(
-                run.records[i], i < statuses.size() && statuses[i] ? *statuses[i] : statusOf(i));
+            const bool still = StillThere(run.records[i], statuses[i]);
             there += still;
             moved += run.records[i].made || still;
         }
@@ -510,16 +508,8 @@ UndoResult UndoRun(fs::FileSystem& real, const std::string& id, bool dryRun,
     }
     const std::set<std::string> folders = FoldersOf(run);
     const std::vector<std::string> listed(folders.begin(), folders.end());
-    const auto removeLeftovers = [&](std::size_t i) {
-        return RemoveLeftovers(system, listed[i], tag);
-    };
-    if (pool) {
-        pool->Each(listed.size(), removeLeftovers);
-    } else {
-        for (std::size_t i = 0; i < listed.size(); ++i) {
-            removeLeftovers(i);
-        }
-    }
+    AllOf(pool ? &*pool : nullptr, listed.size(),
+          [&](std::size_t i) { return RemoveLeftovers(system, listed[i], tag); });
     const RunLock lock(system, WithSeparator(run.searchdir) + RunLockName(tag));
     const HeldFolders held(system, {WithSeparator(run.searchdir), WithSeparator(run.destdir)});
     if (progress) {
